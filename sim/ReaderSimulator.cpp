@@ -1,0 +1,407 @@
+#include "ReaderSimulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace sim {
+
+namespace {
+
+constexpr char CR = '\r';
+
+// One reply or frame waiting to go out, with the faults that were in force
+// when it was queued.
+struct Transmission {
+    std::string bytes;
+    Faults faults;
+    bool framed = true;  // a reply or chip frame (faults apply), not raw bytes
+};
+
+void SleepFor(std::chrono::microseconds d) {
+    if (d.count() > 0)
+        std::this_thread::sleep_for(d);
+}
+
+}  // namespace
+
+struct ReaderSimulator::State {
+    Options options;
+    int master = -1;
+    int slave = -1;  // kept open so the line survives the program closing it
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::string device;
+    std::string link;
+    std::thread worker;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    bool stopping = false;
+    bool hungUp = false;
+    bool sending = false;
+    Faults faults;
+    bool blocked = false;
+    bool led = false;
+    std::string lastChip = std::string(16, '0');
+    std::string pending;  // request bytes received since the last CR
+    std::vector<std::string> requests;
+    std::deque<Transmission> queue;
+
+    void wake() const {
+        char c = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(wakeWrite, &c, 1);
+    }
+
+    void say(const char* what, const std::string& bytes) const {
+        if (!options.log)
+            return;
+        std::string shown;
+        for (unsigned char c : bytes) {
+            if (c == '\r')
+                shown += "<CR>";
+            else if (c < 0x20 || c >= 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "<%02X>", c);
+                shown += hex;
+            } else
+                shown += char(c);
+        }
+        std::printf("%s %s\n", what, shown.c_str());
+        std::fflush(stdout);
+    }
+
+    // Called with the mutex held.
+    void queueReply(std::string bytes) {
+        queue.push_back({std::move(bytes), faults, true});
+        wake();
+    }
+
+    // A complete request (ending with CR) arrived. Called with the mutex held.
+    void answer(const std::string& request) {
+        requests.push_back(request);
+        changed.notify_all();
+        say("<-", request);
+        if (faults.silent)
+            return;
+        const std::size_t n = request.size();
+        if (n >= 3 && request[n - 3] == 'Q') {
+            const char code = request[n - 2];
+            switch (code) {
+                case 'I':
+                    queueReply("A" + options.id + CR);
+                    return;
+                case 'B':
+                    blocked = true;
+                    break;
+                case 'O':
+                    blocked = false;
+                    break;
+                case 'R':
+                    led = true;
+                    break;
+                case 'Z':
+                    led = false;
+                    break;
+                default:
+                    return;  // unknown command: no answer
+            }
+            queueReply(std::string("A") + (blocked ? 'B' : 'O') + (led ? '1' : '0') + CR);
+        } else if (n >= 4 && request[n - 4] == '*' && request[n - 3] == 'D') {
+            queueReply("A" + lastChip + CR);
+        }
+    }
+
+    void receive() {
+        char buffer[256];
+        ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            return;
+        std::lock_guard lock(mutex);
+        for (ssize_t i = 0; i < got; ++i) {
+            pending += buffer[i];
+            if (buffer[i] == CR) {
+                answer(pending);
+                pending.clear();
+            }
+        }
+    }
+
+    void writeAll(const char* data, std::size_t n) const {
+        while (n > 0) {
+            ssize_t w = ::write(master, data, n);
+            if (w > 0) {
+                data += w;
+                n -= std::size_t(w);
+            } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+                return;
+            } else {
+                pollfd p{master, POLLOUT, 0};
+                ::poll(&p, 1, 50);
+            }
+        }
+    }
+
+    void transmit(Transmission t) {
+        std::string bytes = std::move(t.bytes);
+        if (t.framed) {
+            SleepFor(std::chrono::milliseconds(t.faults.lateMs));
+            if (t.faults.badFirst && !bytes.empty())
+                bytes.front() = 'N';
+            if (t.faults.badLast && !bytes.empty())
+                bytes.back() = 'X';
+            bytes.resize(bytes.size() - std::min<std::size_t>(t.faults.shortBy, bytes.size()));
+        }
+        say("->", bytes);
+        const auto pace = std::chrono::microseconds(options.byteMicros);
+        auto next = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (t.framed && t.faults.pauseMs > 0 && i == t.faults.pauseAfter && i > 0)
+                next += std::chrono::milliseconds(t.faults.pauseMs);
+            std::this_thread::sleep_until(next);
+            {
+                std::lock_guard lock(mutex);
+                if (hungUp || stopping)
+                    return;
+            }
+            if (options.byteMicros == 0) {
+                // No pacing: the rest goes out at once (pauses still apply).
+                std::size_t end = bytes.size();
+                if (t.framed && t.faults.pauseMs > 0 && t.faults.pauseAfter > i)
+                    end = std::min<std::size_t>(end, t.faults.pauseAfter);
+                writeAll(bytes.data() + i, end - i);
+                i = end - 1;
+                next = std::chrono::steady_clock::now();
+                continue;
+            }
+            writeAll(bytes.data() + i, 1);
+            next += pace;
+        }
+    }
+
+    void run() {
+        for (;;) {
+            Transmission next;
+            bool haveNext = false;
+            pollfd fds[2] = {{wakeRead, POLLIN, 0}, {-1, POLLIN, 0}};
+            {
+                std::lock_guard lock(mutex);
+                if (stopping)
+                    return;
+                if (hungUp && master >= 0) {
+                    // Only this thread touches the line, so only it closes it.
+                    ::close(slave);
+                    ::close(master);
+                    slave = master = -1;
+                    changed.notify_all();
+                }
+                if (!hungUp && !queue.empty()) {
+                    next = std::move(queue.front());
+                    queue.pop_front();
+                    haveNext = sending = true;
+                }
+                fds[1].fd = master;
+            }
+            if (haveNext) {
+                transmit(std::move(next));
+                std::lock_guard lock(mutex);
+                sending = false;
+                changed.notify_all();
+            }
+            // Take in what arrived; block only when nothing waits to be sent.
+            bool more = false;
+            {
+                std::lock_guard lock(mutex);
+                more = !queue.empty() && !hungUp;
+            }
+            if (::poll(fds, 2, more ? 0 : -1) < 0 && errno != EINTR)
+                return;
+            if (fds[0].revents & POLLIN) {
+                char drain[64];
+                [[maybe_unused]] ssize_t ignored = ::read(wakeRead, drain, sizeof drain);
+            }
+            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN))
+                receive();
+        }
+    }
+};
+
+ReaderSimulator::ReaderSimulator(Options options) : state_(std::make_unique<State>()) {
+    state_->options = std::move(options);
+    if (state_->options.id.size() != 4)
+        state_->options.id.resize(4, '0');
+}
+
+ReaderSimulator::~ReaderSimulator() {
+    State& s = *state_;
+    {
+        std::lock_guard lock(s.mutex);
+        s.stopping = true;
+    }
+    if (s.wakeWrite >= 0)
+        s.wake();
+    if (s.worker.joinable())
+        s.worker.join();
+    for (int fd : {s.master, s.slave, s.wakeRead, s.wakeWrite})
+        if (fd >= 0)
+            ::close(fd);
+    if (!s.link.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(s.link, ec);
+    }
+}
+
+bool ReaderSimulator::start(std::string& error) {
+    State& s = *state_;
+    s.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (s.master < 0 || ::grantpt(s.master) != 0 || ::unlockpt(s.master) != 0) {
+        error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    const char* name = ::ptsname(s.master);
+    if (!name) {
+        error = "no pseudo-terminal name";
+        return false;
+    }
+    s.device = name;
+    s.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (s.slave < 0) {
+        error = "cannot open " + s.device + ": " + std::strerror(errno);
+        return false;
+    }
+    // Raw from the start, as a serial line is: what the reader sends before
+    // the program configures the port must not be echoed or translated.
+    termios t{};
+    if (::tcgetattr(s.slave, &t) == 0) {
+        ::cfmakeraw(&t);
+        ::tcsetattr(s.slave, TCSANOW, &t);
+    }
+    ::fcntl(s.master, F_SETFL, ::fcntl(s.master, F_GETFL) | O_NONBLOCK);
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    s.wakeRead = pipeFds[0];
+    s.wakeWrite = pipeFds[1];
+
+    std::filesystem::path link =
+        std::filesystem::path(s.options.folder) / ("COM" + std::to_string(s.options.port));
+    std::error_code ec;
+    std::filesystem::remove(link, ec);
+    std::filesystem::create_symlink(s.device, link, ec);
+    if (ec) {
+        error = "cannot create " + link.string() + ": " + ec.message();
+        return false;
+    }
+    s.link = link.string();
+    s.worker = std::thread([&s] { s.run(); });
+    return true;
+}
+
+std::string ReaderSimulator::linkPath() const {
+    return state_->link;
+}
+std::string ReaderSimulator::devicePath() const {
+    return state_->device;
+}
+
+void ReaderSimulator::presentChip(const std::string& code) {
+    std::string chip = code.substr(0, 16);
+    chip.resize(16, '0');
+    std::lock_guard lock(state_->mutex);
+    state_->lastChip = chip;
+    if (state_->blocked || state_->faults.silent)
+        return;
+    state_->queueReply("A" + chip.substr(0, 14) + CR);
+}
+
+void ReaderSimulator::sendRaw(const std::string& bytes) {
+    std::lock_guard lock(state_->mutex);
+    state_->queue.push_back({bytes, state_->faults, false});
+    state_->wake();
+}
+
+void ReaderSimulator::sendGarbage(std::size_t count) {
+    std::mt19937 random(std::random_device{}());
+    std::string bytes(count, '\0');
+    for (char& c : bytes)
+        c = char(random() & 0xFF);
+    sendRaw(bytes);
+}
+
+void ReaderSimulator::hangUp() {
+    State& s = *state_;
+    std::unique_lock lock(s.mutex);
+    s.hungUp = true;
+    s.queue.clear();
+    s.wake();
+    s.changed.wait_for(lock, std::chrono::seconds(2), [&] { return s.master < 0; });
+}
+
+void ReaderSimulator::setFaults(const Faults& faults) {
+    std::lock_guard lock(state_->mutex);
+    state_->faults = faults;
+}
+
+Faults ReaderSimulator::faults() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->faults;
+}
+
+bool ReaderSimulator::blocked() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->blocked;
+}
+
+bool ReaderSimulator::ledOn() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->led;
+}
+
+std::string ReaderSimulator::lastChip() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->lastChip;
+}
+
+std::vector<std::string> ReaderSimulator::requests() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->requests;
+}
+
+bool ReaderSimulator::waitForRequests(std::size_t count, unsigned timeoutMs) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return state_->requests.size() >= count; });
+}
+
+bool ReaderSimulator::waitIdle(unsigned timeoutMs) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return !state_->sending && (state_->queue.empty() || state_->hungUp);
+    });
+}
+
+std::string MakeUpChipCode() {
+    static std::mt19937_64 random(std::random_device{}());
+    static const char digits[] = "0123456789ABCDEF";
+    std::string code(16, '0');
+    for (char& c : code)
+        c = digits[random() % 16];
+    return code;
+}
+
+}  // namespace sim

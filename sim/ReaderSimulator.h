@@ -1,0 +1,77 @@
+// A simulated chip reader on a pseudo-terminal. It publishes the terminal as
+// an entry "COM<n>" in a folder (a symbolic link), so the program finds it as
+// serial port n, and answers on the line as the reader does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Misbehaviour on demand, for tests. Applies to every reply and chip frame
+// sent while it is set.
+struct Faults {
+    bool silent = false;      // answer nothing, send no chip frames
+    unsigned lateMs = 0;      // wait this long before each reply
+    unsigned shortBy = 0;     // leave out this many bytes at the end
+    bool badFirst = false;    // first byte not "A"
+    bool badLast = false;     // last byte not CR
+    unsigned pauseAfter = 0;  // with pauseMs: stop after this many bytes ...
+    unsigned pauseMs = 0;     // ... for this long, then send the rest
+};
+
+struct Options {
+    std::string folder = ".";  // where the link COM<port> goes
+    int port = 3;
+    std::string id = "1234";     // the four identification characters
+    unsigned byteMicros = 1042;  // pacing: 9600 baud is about 1.04 ms a byte; 0 = no pacing
+    bool log = false;            // print every request and reply to standard output
+};
+
+class ReaderSimulator {
+  public:
+    explicit ReaderSimulator(Options options = {});
+    ~ReaderSimulator();  // stops, closes the line and removes the link
+    ReaderSimulator(const ReaderSimulator&) = delete;
+    ReaderSimulator& operator=(const ReaderSimulator&) = delete;
+
+    // Opens the pseudo-terminal, publishes the link and starts answering.
+    bool start(std::string& error);
+    std::string linkPath() const;
+    std::string devicePath() const;
+
+    // A chip touches the reader: "A", its first 14 characters, CR, unless the
+    // reader is blocked or silent. Codes shorter than 16 are padded with "0";
+    // the repeat read sends all 16.
+    void presentChip(const std::string& code);
+    // Sends bytes as they are (garbage, partial frames).
+    void sendRaw(const std::string& bytes);
+    void sendGarbage(std::size_t count);
+    // Closes the line: the program's reads and writes fail from now on.
+    void hangUp();
+
+    void setFaults(const Faults& faults);
+    Faults faults() const;
+
+    bool blocked() const;
+    bool ledOn() const;
+    std::string lastChip() const;  // 16 characters
+    // Every complete request received so far (the bytes up to and including CR).
+    std::vector<std::string> requests() const;
+    // Waits until at least count requests have arrived; false on time-out.
+    bool waitForRequests(std::size_t count, unsigned timeoutMs) const;
+    // Waits until everything queued has been sent; false on time-out.
+    bool waitIdle(unsigned timeoutMs) const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// A made-up 16-character chip code (hexadecimal digits).
+std::string MakeUpChipCode();
+
+}  // namespace sim

@@ -1,0 +1,79 @@
+// Shared reading state, the settings record and its file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "FixedString.h"
+
+// A flag byte of the settings file: false when 0, true otherwise. The raw byte
+// is kept as loaded, so a record that was loaded saves back unchanged.
+struct SettingsFlag {
+    std::uint8_t raw = 0;
+
+    operator bool() const { return raw != 0; }  // NOLINT: implicit on purpose
+    SettingsFlag& operator=(bool value) {
+        raw = value ? 1 : 0;
+        return *this;
+    }
+};
+
+// An unsigned 32-bit number stored least significant byte first, whatever the
+// byte order of the host.
+struct LittleEndian32 {
+    std::uint8_t bytes[4] = {0, 0, 0, 0};
+
+    operator std::uint32_t() const {  // NOLINT: implicit on purpose
+        return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 |
+               std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24;
+    }
+    LittleEndian32& operator=(std::uint32_t value) {
+        for (auto& b : bytes) {
+            b = std::uint8_t(value & 0xFF);
+            value >>= 8;
+        }
+        return *this;
+    }
+};
+
+// The options record; byte for byte the contents of the settings file.
+struct TReaderSettings {
+    std::uint8_t Port;             // offset 0: port where the reader was last found
+    SettingsFlag OrderToKeyboard;  // 1
+    SettingsFlag TimeToKeyboard;   // 2
+    SettingsFlag ChipToKeyboard;   // 3
+    SettingsFlag AutoLedOff;       // 4
+    SettingsFlag MinimizeAtStart;  // 5
+    SettingsFlag SaveOnDisk;       // 6
+    SettingsFlag SoundSignal;      // 7
+    LittleEndian32 OrderNumber;    // 8..11
+    SettingsFlag CrcDigits;        // 12
+    std::uint8_t Reserved[3];      // 13..15
+};
+static_assert(sizeof(TReaderSettings) == 16, "the settings file is exactly 16 bytes");
+static_assert(offsetof(TReaderSettings, OrderNumber) == 8);
+static_assert(offsetof(TReaderSettings, CrcDigits) == 12);
+
+inline constexpr const char* SettingsFileName = "ZV4815.INI";
+
+extern TReaderSettings Settings;
+extern std::uint32_t RunningOrder;
+extern FixedString<8> TimeText;
+extern FixedString<16> ChipCode;
+
+// The full path of a file in the process's current directory; empty when the
+// current directory cannot be had.
+std::string PathInCurrentDirectory(const std::string& fileName);
+
+// Up to 16 bytes of the settings file replace the start of Settings. True when
+// the file could be opened and read.
+bool LoadSettings();
+
+// Replaces the settings file with the 16 bytes of Settings. The new contents
+// go to a temporary file beside it first, which is then renamed over the old
+// one, so a failure at any step leaves the old file exactly as it was.
+bool SaveSettings();
+
+// Name of the temporary file SaveSettings writes before the rename.
+inline constexpr const char* SettingsTempFileName = "ZV4815.INI.new";

@@ -1,0 +1,26 @@
+// The file operations that must be safe against interruption and that the
+// standard library cannot promise: a durable write and an atomic replace.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "Error.h"
+
+namespace platform {
+
+class Files {
+  public:
+    virtual ~Files() = default;
+    // Creates or truncates the file, writes all bytes, flushes them to the disk, closes.
+    virtual Error writeDurably(const std::string& path, const void* data, std::size_t n) = 0;
+    // Renames from over to, replacing to atomically.
+    virtual Error replace(const std::string& from, const std::string& to) = 0;
+    virtual Error remove(const std::string& path) = 0;
+};
+
+Files& TheFiles();
+void UseFiles(Files* files);  // nullptr: back to the operating system's
+Files& SystemFiles();
+
+}  // namespace platform

@@ -1,0 +1,73 @@
+// The serial-port facility: exclusive open, line settings, time-outs, modem
+// control lines, event mask, write, read and close.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Error.h"
+
+namespace platform {
+
+// The line settings the program touches; everything else stays as the driver
+// has it. Values as in the Windows device-control block.
+struct LineSettings {
+    std::uint32_t baudRate = 0;
+    std::uint8_t byteSize = 0;
+    std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+};
+
+// Milliseconds. A read of n bytes returns when n bytes have arrived, when
+// readTotalMultiplier * n + readTotalConstant have passed since it began, or
+// when readInterval passes between two received bytes. A write of n bytes
+// fails after writeTotalMultiplier * n + writeTotalConstant (both 0: no bound).
+struct Timeouts {
+    std::uint32_t readInterval = 0;
+    std::uint32_t readTotalMultiplier = 0;
+    std::uint32_t readTotalConstant = 0;
+    std::uint32_t writeTotalMultiplier = 0;
+    std::uint32_t writeTotalConstant = 0;
+};
+
+enum class ControlLine { SetRts, SetDtr, ClearDtr, ClearRts };
+
+inline constexpr std::uint32_t EventCharReceived = 0x0002;  // EV_RXFLAG
+
+class SerialPort {
+  public:
+    virtual ~SerialPort() = default;
+    virtual Error getLineSettings(LineSettings& settings) = 0;
+    virtual Error setLineSettings(const LineSettings& settings) = 0;
+    virtual Error getTimeouts(Timeouts& timeouts) = 0;
+    virtual Error setTimeouts(const Timeouts& timeouts) = 0;
+    virtual Error escape(ControlLine line) = 0;
+    virtual Error setEventMask(std::uint32_t mask) = 0;
+    // Success with fewer than n bytes written or read means the time-out ran out.
+    virtual Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) = 0;
+    virtual Error read(std::uint8_t* data, std::size_t n, std::size_t& received) = 0;
+    // Releases the device; later calls fail. The destructor closes too.
+    virtual Error close() = 0;
+};
+
+class SerialPorts {
+  public:
+    virtual ~SerialPorts() = default;
+    // The device that port number n stands for.
+    virtual std::string deviceName(int n) = 0;
+    // Opens port n for reading and writing, for this process alone.
+    virtual std::unique_ptr<SerialPort> open(int n, Error& error) = 0;
+};
+
+// The serial ports in use: the operating system's unless a test installed others.
+SerialPorts& Serial();
+void UseSerial(SerialPorts* ports);  // nullptr: back to the operating system's
+SerialPorts& SystemSerial();
+
+// When set, port n is opened only through an entry "COM<n>" of the current
+// directory, never through the machine's own serial devices. For tests.
+void LimitToLinkedPorts(bool limit);
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+// Which implementation of each facility is in use.
+#include "Clock.h"
+#include "Error.h"
+#include "Files.h"
+#include "SerialPort.h"
+
+namespace platform {
+
+namespace {
+SerialPorts* serialInUse = nullptr;
+Clock* clockInUse = nullptr;
+Files* filesInUse = nullptr;
+}  // namespace
+
+SerialPorts& Serial() {
+    return serialInUse ? *serialInUse : SystemSerial();
+}
+void UseSerial(SerialPorts* ports) {
+    serialInUse = ports;
+}
+
+Clock& TheClock() {
+    return clockInUse ? *clockInUse : SystemClock();
+}
+void UseClock(Clock* clock) {
+    clockInUse = clock;
+}
+
+Files& TheFiles() {
+    return filesInUse ? *filesInUse : SystemFiles();
+}
+void UseFiles(Files* files) {
+    filesInUse = files;
+}
+
+const char* ErrorText(Error error) {
+    switch (error) {
+        case Error::None:
+            return "no error";
+        case Error::NotFound:
+            return "not found";
+        case Error::AccessDenied:
+            return "access denied";
+        case Error::Busy:
+            return "in use";
+        case Error::NotSupported:
+            return "not supported";
+        case Error::TimedOut:
+            return "timed out";
+        case Error::HungUp:
+            return "hung up";
+        case Error::IsDirectory:
+            return "is a directory";
+        case Error::NoSpace:
+            return "no space left";
+        case Error::Invalid:
+            return "invalid";
+        case Error::Other:
+            break;
+    }
+    return "error";
+}
+
+}  // namespace platform

@@ -1,0 +1,286 @@
+// Serial ports on POSIX systems. A Windows port does no line processing, so
+// the line is put in raw mode; reads and writes follow the Windows time-out
+// rules, measured with poll() and the monotonic clock.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+#include "SerialPort.h"
+#include "errno_posix.h"
+
+namespace platform {
+
+namespace {
+
+bool linkedPortsOnly = false;
+
+std::int64_t NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+struct BaudCode {
+    std::uint32_t rate;
+    speed_t code;
+};
+constexpr BaudCode Bauds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+                              {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+
+std::uint32_t RateOf(speed_t code) {
+    for (const auto& b : Bauds)
+        if (b.code == code)
+            return b.rate;
+    return 0;
+}
+
+class PosixSerialPort final : public SerialPort {
+  public:
+    explicit PosixSerialPort(int fd) : fd_(fd) {}
+    ~PosixSerialPort() override { close(); }
+
+    Error getLineSettings(LineSettings& s) override {
+        termios t{};
+        if (tcgetattr(fd_, &t) != 0)
+            return FromErrno(errno);
+        s.baudRate = RateOf(cfgetospeed(&t));
+        switch (t.c_cflag & CSIZE) {
+            case CS5:
+                s.byteSize = 5;
+                break;
+            case CS6:
+                s.byteSize = 6;
+                break;
+            case CS7:
+                s.byteSize = 7;
+                break;
+            default:
+                s.byteSize = 8;
+                break;
+        }
+        s.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
+        s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+        return Error::None;
+    }
+
+    Error setLineSettings(const LineSettings& s) override {
+        termios t{};
+        if (tcgetattr(fd_, &t) != 0)
+            return FromErrno(errno);
+        speed_t speed = 0;
+        bool known = false;
+        for (const auto& b : Bauds)
+            if (b.rate == s.baudRate)
+                speed = b.code, known = true;
+        tcflag_t size = s.byteSize == 5 ? CS5 : s.byteSize == 6 ? CS6 : s.byteSize == 7 ? CS7 : CS8;
+        if (!known || s.byteSize < 5 || s.byteSize > 8 || s.parity > 2 || s.stopBits == 1)
+            return Error::Invalid;
+        // Raw: no echo, no canonical input, no CR/NL translation, no signal
+        // characters, no software flow control. Hardware flow control stays as found.
+        t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                               IXOFF | IXANY);
+        t.c_oflag &= ~tcflag_t(OPOST);
+        t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+        t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB);
+        t.c_cflag |= size | CREAD | CLOCAL;
+        if (s.parity == 1)
+            t.c_cflag |= PARENB | PARODD;
+        if (s.parity == 2)
+            t.c_cflag |= PARENB;
+        if (s.stopBits == 2)
+            t.c_cflag |= CSTOPB;
+        // Reads never rely on VMIN/VTIME: the descriptor is non-blocking and
+        // the time-outs are kept in milliseconds here.
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0)
+            return FromErrno(errno);
+        if (tcsetattr(fd_, TCSANOW, &t) != 0)
+            return FromErrno(errno);
+        return Error::None;
+    }
+
+    Error getTimeouts(Timeouts& t) override {
+        if (fd_ < 0)
+            return Error::Invalid;
+        t = timeouts_;
+        return Error::None;
+    }
+
+    Error setTimeouts(const Timeouts& t) override {
+        if (fd_ < 0)
+            return Error::Invalid;
+        timeouts_ = t;
+        return Error::None;
+    }
+
+    Error escape(ControlLine line) override {
+        int bit =
+            (line == ControlLine::SetRts || line == ControlLine::ClearRts) ? TIOCM_RTS : TIOCM_DTR;
+        bool raise = line == ControlLine::SetRts || line == ControlLine::SetDtr;
+        if (ioctl(fd_, raise ? TIOCMBIS : TIOCMBIC, &bit) == 0)
+            return Error::None;
+        // A line without modem-control lines (a pseudo-terminal) counts as done.
+        if (fd_ >= 0 && (errno == ENOTTY || errno == EINVAL))
+            return Error::None;
+        return FromErrno(errno);
+    }
+
+    Error setEventMask(std::uint32_t) override {
+        // Nothing waits for port events; the mask has no POSIX counterpart.
+        return fd_ >= 0 ? Error::None : Error::Invalid;
+    }
+
+    Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
+        written = 0;
+        if (fd_ < 0)
+            return Error::Invalid;
+        const bool bounded = timeouts_.writeTotalMultiplier || timeouts_.writeTotalConstant;
+        const std::int64_t deadline =
+            NowMs() + std::int64_t(timeouts_.writeTotalMultiplier) * std::int64_t(n) +
+            timeouts_.writeTotalConstant;
+        while (written < n) {
+            ssize_t w = ::write(fd_, data + written, n - written);
+            if (w > 0) {
+                written += std::size_t(w);
+                continue;
+            }
+            if (w < 0 && errno != EAGAIN && errno != EINTR)
+                return FromErrno(errno);
+            int wait = -1;
+            if (bounded) {
+                std::int64_t left = deadline - NowMs();
+                if (left <= 0)
+                    return Error::TimedOut;
+                wait = int(left);
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            int r = ::poll(&p, 1, wait);
+            if (r < 0 && errno != EINTR)
+                return FromErrno(errno);
+            if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                return Error::HungUp;
+        }
+        return Error::None;
+    }
+
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
+        received = 0;
+        if (fd_ < 0)
+            return Error::Invalid;
+        constexpr std::int64_t Forever = INT64_MAX;
+        const std::int64_t total = std::int64_t(timeouts_.readTotalMultiplier) * std::int64_t(n) +
+                                   timeouts_.readTotalConstant;
+        const std::int64_t end = total > 0 ? NowMs() + total : Forever;
+        std::int64_t lastByte = 0;
+        while (received < n) {
+            std::int64_t deadline = end;
+            if (received > 0 && timeouts_.readInterval > 0)
+                deadline = std::min(deadline, lastByte + timeouts_.readInterval);
+            const std::int64_t now = NowMs();
+            if (deadline != Forever && deadline <= now)
+                break;
+            pollfd p{fd_, POLLIN, 0};
+            int r = ::poll(&p, 1, deadline == Forever ? -1 : int(deadline - now));
+            if (r < 0) {
+                if (errno == EINTR)
+                    continue;
+                return FromErrno(errno);
+            }
+            if (r == 0)
+                continue;  // the loop head decides whether time is up
+            if (p.revents & POLLNVAL)
+                return Error::Invalid;
+            ssize_t got = ::read(fd_, data + received, n - received);
+            if (got > 0) {
+                received += std::size_t(got);
+                lastByte = NowMs();
+            } else if (got == 0) {
+                return Error::HungUp;  // end of file: the line is gone
+            } else if (errno != EAGAIN && errno != EINTR) {
+                return FromErrno(errno);
+            }
+        }
+        return Error::None;
+    }
+
+    Error close() override {
+        if (fd_ < 0)
+            return Error::Invalid;
+        int fd = fd_;
+        fd_ = -1;
+        // The exclusive mark belongs to the device, not to this descriptor:
+        // take it away, or nobody but root could open the port again while
+        // another holder (a simulator) keeps the device open.
+        if (::isatty(fd))
+            ::ioctl(fd, TIOCNXCL);
+        return ::close(fd) == 0 ? Error::None : FromErrno(errno);
+    }
+
+  private:
+    int fd_;
+    Timeouts timeouts_{};
+};
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+class PosixSerialPorts final : public SerialPorts {
+  public:
+    std::string deviceName(int n) override {
+        std::string link = "COM" + std::to_string(n);
+        if (Exists(link) || linkedPortsOnly)
+            return link;
+        if (n >= 0 && n <= 9)
+            return "/dev/ttyS" + std::to_string(n);
+        if (n >= 10 && n <= 19)
+            return "/dev/ttyUSB" + std::to_string(n - 10);
+        if (n >= 20 && n <= 29)
+            return "/dev/ttyACM" + std::to_string(n - 20);
+        return "/dev/ttyS" + std::to_string(n);
+    }
+
+    std::unique_ptr<SerialPort> open(int n, Error& error) override {
+        std::string name = deviceName(n);
+        int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            error = FromErrno(errno);
+            return nullptr;
+        }
+        // Exclusive: flock keeps out every other opener, root included;
+        // TIOCEXCL also keeps out programs that do not take the lock.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            error = FromErrno(errno);
+            ::close(fd);
+            return nullptr;
+        }
+        if (::isatty(fd))
+            ::ioctl(fd, TIOCEXCL);
+        error = Error::None;
+        return std::make_unique<PosixSerialPort>(fd);
+    }
+};
+
+}  // namespace
+
+SerialPorts& SystemSerial() {
+    static PosixSerialPorts ports;
+    return ports;
+}
+
+void LimitToLinkedPorts(bool limit) {
+    linkedPortsOnly = limit;
+}
+
+}  // namespace platform

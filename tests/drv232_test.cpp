@@ -1,0 +1,179 @@
+// Opening, closing and the request/reply rule, against a port that fails on demand.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "Drv232.h"
+#include "fakes/FakeSerial.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class ReaderLink : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::UseSerial(&ports);
+        PortHandle.reset();
+        ReaderVersion.clear();
+    }
+    void TearDown() override {
+        PortHandle.reset();
+        platform::UseSerial(nullptr);
+    }
+    fakes::SerialScript script;
+    fakes::FakeSerialPorts ports{script};
+};
+
+TEST(PortNames, WindowsNamesTakeTheDevicePrefixFromPort10On) {
+    EXPECT_EQ(WindowsPortName(0), "COM0");
+    EXPECT_EQ(WindowsPortName(9), "COM9");
+    EXPECT_EQ(WindowsPortName(10), "\\\\.\\COM10");
+    EXPECT_EQ(WindowsPortName(255), "\\\\.\\COM255");
+}
+
+TEST(PortSearch, VisitsEveryPortOnceCountingDownAndWrapping) {
+    std::vector<int> fromFive = {5, 4, 3, 2, 1, 0};
+    for (int p = 29; p >= 6; --p)
+        fromFive.push_back(p);
+    EXPECT_EQ(PortSearchOrder(5), fromFive);
+    EXPECT_EQ(PortSearchOrder(5)[28], 7) << "the reader on COM7 is found on the 29th attempt";
+
+    std::vector<int> fromTop;
+    for (int p = 29; p >= 0; --p)
+        fromTop.push_back(p);
+    EXPECT_EQ(PortSearchOrder(29), fromTop);
+    EXPECT_EQ(PortSearchOrder(255), fromTop) << "255 counts as 29";
+
+    std::vector<int> fromZero = {0};
+    for (int p = 29; p >= 1; --p)
+        fromZero.push_back(p);
+    EXPECT_EQ(PortSearchOrder(0), fromZero);
+}
+
+TEST(PortSearch, AboveTheRangeCountsDownThirtyPorts) {
+    for (int stored : {30, 40, 254}) {
+        std::vector<int> expected;
+        for (int p = stored; p > stored - 30; --p)
+            expected.push_back(p);
+        EXPECT_EQ(PortSearchOrder(std::uint8_t(stored)), expected) << stored;
+    }
+}
+
+TEST_F(ReaderLink, OpenConfiguresTheLineInOrder) {
+    ASSERT_TRUE(OpenPort(12));
+    EXPECT_EQ(script.openPort, 12);
+    EXPECT_EQ(script.calls, (Calls{"open", "getLineSettings", "setLineSettings", "getTimeouts",
+                                   "setTimeouts", "SetRts", "SetDtr", "setEventMask"}));
+    EXPECT_EQ(script.applied.baudRate, 9600u);
+    EXPECT_EQ(script.applied.byteSize, 8);
+    EXPECT_EQ(script.applied.parity, 0);
+    EXPECT_EQ(script.applied.stopBits, 0);
+    EXPECT_EQ(script.timeouts.readInterval, 20u);
+    EXPECT_EQ(script.timeouts.readTotalMultiplier, 8u);
+    EXPECT_EQ(script.timeouts.readTotalConstant, 200u);
+    EXPECT_EQ(script.timeouts.writeTotalMultiplier, 8u);
+    EXPECT_EQ(script.timeouts.writeTotalConstant, 200u);
+    EXPECT_NE(PortHandle, nullptr);
+    EXPECT_EQ(script.closes, 0);
+}
+
+TEST_F(ReaderLink, AnyFailingStepFailsTheOpenAndReleasesThePort) {
+    const std::vector<std::string> steps = {"open",        "getLineSettings", "setLineSettings",
+                                            "getTimeouts", "setTimeouts",     "SetRts",
+                                            "SetDtr",      "setEventMask"};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step);
+        script = {};
+        script.failStep = step;
+        EXPECT_FALSE(OpenPort(3));
+        EXPECT_EQ(PortHandle, nullptr);
+        EXPECT_EQ(script.closes, step == "open" ? 0 : 1);
+        if (step != "open") {
+            // The steps after a failed one are still attempted.
+            EXPECT_EQ(script.calls.back(), "close");
+            EXPECT_EQ(script.calls[script.calls.size() - 2], "setEventMask");
+        }
+    }
+}
+
+TEST_F(ReaderLink, AFailedReadOfTheLineSettingsAppliesNone) {
+    script.failStep = "getLineSettings";
+    EXPECT_FALSE(OpenPort(1));
+    EXPECT_EQ(std::count(script.calls.begin(), script.calls.end(), "setLineSettings"), 0);
+    EXPECT_EQ(std::count(script.calls.begin(), script.calls.end(), "setTimeouts"), 1);
+}
+
+TEST_F(ReaderLink, CloseLowersDtrThenRtsAndWorksOnce) {
+    EXPECT_FALSE(ClosePort()) << "no port open";
+    ASSERT_TRUE(OpenPort(0));
+    script.calls.clear();
+    EXPECT_TRUE(ClosePort());
+    EXPECT_EQ(script.calls, (Calls{"ClearDtr", "ClearRts", "close"}));
+    EXPECT_EQ(PortHandle, nullptr);
+    EXPECT_FALSE(ClosePort()) << "a second close";
+    EXPECT_EQ(script.closes, 1);
+}
+
+TEST_F(ReaderLink, ALineThatCannotBeLoweredFailsTheCloseButIsReleased) {
+    for (const char* step : {"ClearDtr", "ClearRts"}) {
+        SCOPED_TRACE(step);
+        script = {};
+        ASSERT_TRUE(OpenPort(0));
+        script.failStep = step;
+        script.calls.clear();
+        EXPECT_FALSE(ClosePort());
+        EXPECT_EQ(script.calls, (Calls{"ClearDtr", "ClearRts", "close"}));
+        EXPECT_EQ(PortHandle, nullptr);
+    }
+}
+
+TEST_F(ReaderLink, AFailedCloseCallDoesNotFailTheClose) {
+    ASSERT_TRUE(OpenPort(0));
+    script.failStep = "close";
+    EXPECT_TRUE(ClosePort());
+    EXPECT_EQ(PortHandle, nullptr);
+}
+
+TEST_F(ReaderLink, QueryVersionSendsQIAndTakesTheFourCharacters) {
+    ASSERT_TRUE(OpenPort(3));
+    script.replies = {std::string("A1234\r")};
+    ASSERT_TRUE(QueryVersion());
+    EXPECT_EQ(script.written, std::string("QI\r"));
+    EXPECT_EQ(ReaderVersion, "1234");
+}
+
+TEST_F(ReaderLink, ABadIdentificationReplyLeavesTheVersionAsItWas) {
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"first byte not A", "B1234\r", ""}, {"sixth byte not CR", "A1234\n", ""},
+        {"incomplete", "A123", ""},          {"nothing", "", ""},
+        {"read fails", "A1234\r", "read"},   {"write fails", "A1234\r", "write"},
+    };
+    for (const auto& [name, reply, failing] : cases) {
+        SCOPED_TRACE(name);
+        script = {};
+        ASSERT_TRUE(OpenPort(3));
+        ReaderVersion = "OLD!";
+        script.replies = {reply};
+        script.failStep = failing;
+        EXPECT_FALSE(QueryVersion());
+        EXPECT_EQ(ReaderVersion, "OLD!");
+    }
+}
+
+TEST_F(ReaderLink, RequestsFailWithoutAnOpenPort) {
+    EXPECT_FALSE(QueryVersion());
+    EXPECT_TRUE(script.calls.empty());
+}
+
+TEST_F(ReaderLink, ExchangeWithoutARequestOnlyReads) {
+    ASSERT_TRUE(OpenPort(3));
+    script.calls.clear();
+    script.replies = {std::string("AXY\r")};
+    std::uint8_t reply[4];
+    EXPECT_TRUE(Exchange({}, reply));
+    EXPECT_EQ(script.calls, (Calls{"read"}));
+    EXPECT_TRUE(script.written.empty());
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The real serial code against the simulated reader on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <thread>
+
+#include "Drv232.h"
+#include "ReaderSimulator.h"
+#include "fakes/TempDir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point since) {
+    return long(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+class SimulatedReader : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::LimitToLinkedPorts(true);
+        sim::Options options;
+        options.folder = dir.path().string();
+        options.port = 3;
+        reader = std::make_unique<sim::ReaderSimulator>(options);
+        std::string error;
+        ASSERT_TRUE(reader->start(error)) << error;
+        ReaderVersion.clear();
+        ASSERT_TRUE(OpenPort(3));
+    }
+    void TearDown() override {
+        ClosePort();
+        reader.reset();
+        platform::LimitToLinkedPorts(false);
+    }
+
+    // A read of n bytes, as the reading paths do it; returns the bytes received.
+    std::string ReadBytes(std::size_t n, long* elapsedMs = nullptr) {
+        std::string buffer(n, '\0');
+        std::size_t got = 0;
+        auto start = Clock::now();
+        platform::Error e =
+            PortHandle->read(reinterpret_cast<std::uint8_t*>(buffer.data()), n, got);
+        if (elapsedMs)
+            *elapsedMs = ElapsedMs(start);
+        EXPECT_EQ(e, platform::Error::None);
+        buffer.resize(got);
+        return buffer;
+    }
+
+    fakes::TempWorkDir dir;
+    std::unique_ptr<sim::ReaderSimulator> reader;
+};
+
+TEST_F(SimulatedReader, IdentifiesItselfAndSeesTheExactRequest) {
+    ASSERT_TRUE(QueryVersion());
+    EXPECT_EQ(ReaderVersion, "1234");
+    ASSERT_TRUE(reader->waitForRequests(1, 1000));
+    EXPECT_EQ(reader->requests().front(), "QI\r");
+}
+
+TEST_F(SimulatedReader, TheLineIsConfiguredAs9600EightNoneOne) {
+    platform::LineSettings line;
+    ASSERT_EQ(PortHandle->getLineSettings(line), platform::Error::None);
+    EXPECT_EQ(line.baudRate, 9600u);
+    EXPECT_EQ(line.byteSize, 8);
+    EXPECT_EQ(line.parity, 0);
+    EXPECT_EQ(line.stopBits, 0);
+}
+
+TEST_F(SimulatedReader, TheLineIsRawEveryByteArrivesUnchanged) {
+    // CR, LF, Ctrl-C, XON/XOFF, DEL and high bytes would be eaten or changed
+    // by a line left in its default cooked mode.
+    std::string bytes = "\r\n\x03\x11\x13\x7F\xFF\x04z";
+    reader->sendRaw(bytes);
+    EXPECT_EQ(ReadBytes(bytes.size()), bytes);
+}
+
+TEST_F(SimulatedReader, ASecondOpenOfTheSamePortFails) {
+    platform::Error error = platform::Error::None;
+    auto second = platform::Serial().open(3, error);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(error, platform::Error::Busy);
+    // Released by ClosePort, the port opens again.
+    ASSERT_TRUE(ClosePort());
+    EXPECT_FALSE(ClosePort());
+    EXPECT_TRUE(OpenPort(3));
+}
+
+TEST_F(SimulatedReader, ASilentReaderEndsTheReadAtItsTotalTimeout) {
+    long sixMs = 0, sixteenMs = 0;
+    EXPECT_EQ(ReadBytes(6, &sixMs), "");
+    EXPECT_EQ(ReadBytes(16, &sixteenMs), "");
+    // 8 x 6 + 200 = 248 ms and 8 x 16 + 200 = 328 ms; loose bounds for a busy machine.
+    EXPECT_GE(sixMs, 245);
+    EXPECT_LT(sixMs, 600);
+    EXPECT_GE(sixteenMs, 325);
+    EXPECT_LT(sixteenMs, 700);
+    EXPECT_GT(sixteenMs, sixMs + 40);
+}
+
+TEST_F(SimulatedReader, APauseInsideAFrameEndsTheReadEarly) {
+    sim::Faults f;
+    f.pauseAfter = 5;
+    f.pauseMs = 30;
+    reader->setFaults(f);
+    reader->presentChip("0123456789ABCDEF");
+    long ms = 0;
+    EXPECT_EQ(ReadBytes(16, &ms), "A0123");
+    EXPECT_LT(ms, 200) << "the 20 ms interval ended the read, not the 328 ms total";
+    // The rest of the frame is what the next read sees.
+    EXPECT_EQ(ReadBytes(11), "456789ABCD\r");
+}
+
+TEST_F(SimulatedReader, BytesWaitingBeforeTheReadCountAsReceived) {
+    reader->sendRaw("AB");
+    ASSERT_TRUE(reader->waitIdle(1000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    long ms = 0;
+    EXPECT_EQ(ReadBytes(16, &ms), "AB");
+    EXPECT_LT(ms, 150) << "ended by the interval after the waiting bytes";
+}
+
+TEST_F(SimulatedReader, BadRepliesFailAndLeaveTheVersion) {
+    ReaderVersion = "OLD!";
+    struct Case {
+        const char* name;
+        sim::Faults faults;
+    };
+    sim::Faults badFirst, badLast, cut, late;
+    badFirst.badFirst = true;
+    badLast.badLast = true;
+    cut.shortBy = 1;
+    late.lateMs = 400;
+    for (const Case& c : {Case{"first byte", badFirst}, Case{"last byte", badLast},
+                          Case{"short", cut}, Case{"late", late}}) {
+        SCOPED_TRACE(c.name);
+        reader->setFaults(c.faults);
+        EXPECT_FALSE(QueryVersion());
+        EXPECT_EQ(ReaderVersion, "OLD!");
+        // Let a late reply arrive and drain it, so the next case starts clean.
+        reader->setFaults({});
+        ASSERT_TRUE(reader->waitIdle(2000));
+        std::array<std::uint8_t, 8> drain{};
+        std::size_t got = 0;
+        PortHandle->read(drain.data(), drain.size(), got);
+    }
+    EXPECT_TRUE(QueryVersion());
+    EXPECT_EQ(ReaderVersion, "1234");
+}
+
+TEST_F(SimulatedReader, AHungUpLineFailsAtOnceWithoutSpinning) {
+    reader->hangUp();
+    std::array<std::uint8_t, 16> buffer{};
+    std::size_t got = 0;
+    auto start = Clock::now();
+    EXPECT_NE(PortHandle->read(buffer.data(), buffer.size(), got), platform::Error::None);
+    EXPECT_LT(ElapsedMs(start), 200);
+    EXPECT_FALSE(QueryVersion());
+    start = Clock::now();
+    ClosePort();  // whatever the lines say, the port is released without hanging
+    EXPECT_EQ(PortHandle, nullptr);
+    EXPECT_LT(ElapsedMs(start), 200);
+}
+
+TEST(PosixPortNames, LinksFirstThenTheMachinesDevices) {
+    fakes::TempWorkDir dir;
+    platform::SerialPorts& ports = platform::SystemSerial();
+    EXPECT_EQ(ports.deviceName(0), "/dev/ttyS0");
+    EXPECT_EQ(ports.deviceName(9), "/dev/ttyS9");
+    EXPECT_EQ(ports.deviceName(10), "/dev/ttyUSB0");
+    EXPECT_EQ(ports.deviceName(19), "/dev/ttyUSB9");
+    EXPECT_EQ(ports.deviceName(20), "/dev/ttyACM0");
+    EXPECT_EQ(ports.deviceName(29), "/dev/ttyACM9");
+    EXPECT_EQ(ports.deviceName(30), "/dev/ttyS30");
+    std::filesystem::create_symlink("/dev/null", "COM10");
+    EXPECT_EQ(ports.deviceName(10), "COM10");
+    platform::LimitToLinkedPorts(true);
+    EXPECT_EQ(ports.deviceName(0), "COM0");
+    platform::LimitToLinkedPorts(false);
+}
+
+TEST(PosixPorts, AMissingPortFailsToOpen) {
+    fakes::TempWorkDir dir;
+    platform::LimitToLinkedPorts(true);
+    PortHandle.reset();
+    EXPECT_FALSE(OpenPort(7));
+    EXPECT_EQ(PortHandle, nullptr);
+    platform::LimitToLinkedPorts(false);
+}
+
+TEST(PosixPorts, ADeviceThatIsNotASerialLineIsReleased) {
+    fakes::TempWorkDir dir;
+    std::filesystem::create_symlink("/dev/null", "COM4");
+    EXPECT_FALSE(OpenPort(4)) << "no line settings on /dev/null";
+    EXPECT_EQ(PortHandle, nullptr);
+    // Released: it opens exclusively again at once.
+    platform::Error error;
+    EXPECT_NE(platform::SystemSerial().open(4, error), nullptr);
+}
+
+}  // namespace
