@@ -81,17 +81,20 @@ int main() {
             reader.presentChip("0123456789ABCDEF");
             std::size_t got = 0;
             total += ReadMs(16, got);
-            if (got < 16) ++early;
+            if (got < 16)
+                ++early;
             reader.waitIdle(1000);
             Drain();
         }
         std::printf("%9d %10d of %d %12.1f\n", pause, early, trials, total / trials);
-        if (early == trials && split < 0) split = pause;
+        if (early == trials && split < 0)
+            split = pause;
     }
     // The gap the reader sees is the pause plus one byte time at 9600 baud.
-    std::printf("\nSplit point: reads end early from a pause of %d ms (gap about %.1f ms; "
-                "interval time-out 20 ms)\n",
-                split, split + 1.04);
+    std::printf(
+        "\nSplit point: reads end early from a pause of %d ms (gap about %.1f ms; "
+        "interval time-out 20 ms)\n",
+        split, split + 1.04);
     ClosePort();
     std::filesystem::current_path("/");
     std::filesystem::remove_all(dir);
