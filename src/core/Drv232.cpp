@@ -1,12 +1,17 @@
 #include "Drv232.h"
 
+#include <algorithm>
 #include <array>
+
+#include "../platform/Clock.h"
+#include "../platform/Keyboard.h"
 
 using platform::ControlLine;
 using platform::Error;
 
 std::unique_ptr<platform::SerialPort> PortHandle;
 std::string ReaderVersion;
+std::array<std::uint8_t, 16> ChipChars{};
 
 namespace {
 constexpr std::uint8_t ReplyStart = 'A';
@@ -114,4 +119,93 @@ bool QueryVersion() {
         return false;
     ReaderVersion.assign(reinterpret_cast<const char*>(reply.data() + 1), 4);
     return true;
+}
+
+std::string BuildChipText() {
+    const std::size_t length = Settings.CrcDigits ? 14 : 12;
+    return std::string(reinterpret_cast<const char*>(ChipChars.data()), length);
+}
+
+bool PollChip() {
+    std::array<std::uint8_t, 16> frame{};
+    if (!Exchange({}, frame))
+        return false;
+    std::copy(frame.begin() + 1, frame.end() - 1, ChipChars.begin());
+    ChipCode = BuildChipText();
+    return true;
+}
+
+bool RepeatRead() {
+    // The reader answers with its last chip whatever the third byte is; we
+    // send a printable "0" so that a trace of the line reads plainly.
+    static constexpr std::array<std::uint8_t, 4> request{'*', 'D', RepeatReadByte, CR};
+    std::array<std::uint8_t, 18> reply{};
+    if (!Exchange(request, reply))
+        return false;
+    std::copy(reply.begin() + 1, reply.end() - 1, ChipChars.begin());
+    ChipCode = BuildChipText();
+    return true;
+}
+
+bool SendCommand(char code) {
+    const std::array<std::uint8_t, 3> request{'Q', std::uint8_t(code), CR};
+    std::array<std::uint8_t, 4> reply{};
+    return Exchange(request, reply);
+}
+
+std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t order,
+                                  std::string_view time, std::string_view code) {
+    std::vector<KeyEvent> keys;
+    auto tap = [&keys](std::uint8_t key) {
+        keys.push_back({key, false, KeyDelay});
+        keys.push_back({key, true, KeyDelay});
+    };
+    auto separator = [&tap] {
+        for (int i = 0; i < 5; ++i)
+            tap(KeySpace);
+    };
+    if (withOrder) {
+        for (char c : std::to_string(order))
+            tap(std::uint8_t(c));
+        separator();
+    }
+    if (withTime) {
+        for (char c : time)
+            tap(c == ':' ? KeyPadMinus : std::uint8_t(c));
+        separator();
+    }
+    for (char c : code) {
+        const bool digit = c >= '0' && c <= '9';
+        if (!digit && !(c >= 'A' && c <= 'Z'))
+            continue;
+        keys.push_back({KeyShift, digit, 0});
+        keys.push_back({std::uint8_t(c), false, KeyDelay});
+        keys.push_back({std::uint8_t(c), true, 0});
+    }
+    if (!keys.empty())
+        keys.back().pauseMs += KeyDelay;
+    keys.push_back({KeyShift, true, KeyDelay});
+    keys.push_back({KeyEnter, false, KeyDelay});
+    keys.push_back({KeyEnter, true, KeyDelay});
+    keys.push_back({KeyShift, true, 0});
+    return keys;
+}
+
+bool TypeReading(bool withOrder, bool withTime) {
+    const std::vector<KeyEvent> keys =
+        KeySequence(withOrder, withTime, RunningOrder, TimeText.view(), ChipCode.view());
+    platform::Keyboard& keyboard = platform::TheKeyboard();
+    if (keyboard.begin() != Error::None)
+        return false;
+    bool complete = true;
+    for (const KeyEvent& k : keys) {
+        if (keyboard.key(k.key, k.up) != Error::None) {
+            complete = false;
+            break;
+        }
+        if (k.pauseMs > 0)
+            platform::TheClock().sleepMs(k.pauseMs);
+    }
+    keyboard.end();
+    return complete;
 }

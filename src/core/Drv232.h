@@ -1,12 +1,16 @@
 // The serial link to the reader and the reader's request/reply protocol.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "Global.h"
 
 #include "../platform/SerialPort.h"
 
@@ -49,3 +53,57 @@ bool Exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> rep
 
 // Sends "Q", "I", CR; a reply of "A", four characters, CR sets ReaderVersion.
 bool QueryVersion();
+
+// The characters of the last chip frame as received: a poll fills the first
+// 14, a repeat read all 16; the rest keep what they had.
+extern std::array<std::uint8_t, 16> ChipChars;
+
+// The third byte of the repeat-read request "*", "D", byte, CR.
+inline constexpr std::uint8_t RepeatReadByte = '0';
+
+// The chip text of ChipChars: its first 14 characters with Settings.CrcDigits,
+// else its first 12, byte for byte.
+std::string BuildChipText();
+
+// Collects a chip frame the reader sent on its own: "A", 14 characters, CR.
+// On success ChipChars[0..13] and ChipCode are set; on failure nothing changes.
+bool PollChip();
+
+// Asks for the last chip again: "A", 16 characters, CR. On success
+// ChipChars[0..15] and ChipCode are set; on failure nothing changes.
+bool RepeatRead();
+
+// Reader commands, sent as "Q", the code, CR; the reply is "A", two bytes, CR.
+inline constexpr char CommandBlock = 'B';
+inline constexpr char CommandUnblock = 'O';
+inline constexpr char CommandLedOn = 'R';
+inline constexpr char CommandLedOff = 'Z';
+bool SendCommand(char code);
+
+// Keystroke output. Every event is a Windows virtual-key code, pressed or
+// released, and the pause after it.
+inline constexpr unsigned KeyDelay = 30;  // ms
+inline constexpr std::uint8_t KeyShift = 0x10;
+inline constexpr std::uint8_t KeySpace = 0x20;
+inline constexpr std::uint8_t KeyEnter = 0x0D;
+inline constexpr std::uint8_t KeyPadMinus = 0x6D;
+
+struct KeyEvent {
+    std::uint8_t key;
+    bool up;
+    unsigned pauseMs;
+    bool operator==(const KeyEvent&) const = default;
+};
+
+// The keys of one reading: optionally the order number and a separator of five
+// spaces, optionally the time (":" as keypad minus) and a separator, then the
+// chip code (Shift held for letters, released for digits) and Enter. Only the
+// characters 0-9 and A-Z of the code are keys; any other byte is left out, so
+// a chip code can never press Tab, Escape, Alt or the like.
+std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t order,
+                                  std::string_view time, std::string_view code);
+
+// Types the current reading (RunningOrder, TimeText, ChipCode) into whatever
+// window has the focus. False when keys cannot be typed here at all, or the
+// typing broke off; no key is left pressed either way.
+bool TypeReading(bool withOrder, bool withTime);

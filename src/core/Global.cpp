@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "../platform/Clock.h"
 #include "../platform/Files.h"
 
 TReaderSettings Settings{};
@@ -54,4 +55,106 @@ bool SaveSettings() {
         return false;
     }
     return true;
+}
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseOrderNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+
+    std::string_view rest = text.substr(i);
+    bool hex = false;
+    for (std::string_view prefix : {"0x", "0X", "$", "x", "X"}) {
+        if (rest.size() > prefix.size() && rest.starts_with(prefix)) {
+            rest.remove_prefix(prefix.size());
+            hex = true;
+            break;
+        }
+    }
+    if (rest.empty())
+        return std::nullopt;
+
+    std::uint64_t value = 0;
+    for (char c : rest) {
+        const int digit = hex ? HexValue(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (digit < 0)
+            return std::nullopt;
+        value = value * (hex ? 16 : 10) + std::uint64_t(digit);
+        if (value > 0xFFFFFFFFull)
+            return std::nullopt;
+    }
+    if (!hex && value > (negative ? 0x80000000ull : 0x7FFFFFFFull))
+        return std::nullopt;
+    const std::uint32_t pattern = std::uint32_t(value);
+    return negative ? std::uint32_t(0u - pattern) : pattern;
+}
+
+std::string PrintableText(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return out;
+}
+
+std::string TwoDigits(std::uint16_t n) {
+    const std::string digits = std::to_string(n);
+    if (digits.size() == 1)
+        return "0" + digits;
+    if (digits.size() > 2)
+        return digits.substr(2, 2);
+    return digits;
+}
+
+std::string FormatTime() {
+    const platform::LocalTime now = platform::TheClock().localTime();
+    return TwoDigits(std::uint16_t(now.hour)) + ":" + TwoDigits(std::uint16_t(now.minute)) + ":" +
+           TwoDigits(std::uint16_t(now.second));
+}
+
+std::string LogFileName() {
+    const platform::LocalTime now = platform::TheClock().localTime();
+    return std::string(1, char(std::filesystem::path::preferred_separator)) + "ZV" +
+           TwoDigits(std::uint16_t(now.day)) + "D" + TwoDigits(std::uint16_t(now.month)) + "M" +
+           ".txt";
+}
+
+bool AppendLog() {
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::current_path(ec);
+    if (ec || dir.empty())
+        return false;
+    const std::string path = dir.string() + LogFileName();
+    const std::string line = std::to_string(RunningOrder) + " " + std::string(TimeText.view()) +
+                             " " + PrintableText(ChipCode.view()) + "\r\n";
+
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file)
+        return false;
+    const long before = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    bool ok = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    ok = std::fflush(file) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok && before >= 0) {
+        // Take back whatever part of the line reached the file.
+        std::filesystem::resize_file(path, std::uintmax_t(before), ec);
+    }
+    return ok;
 }

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "FixedString.h"
 
@@ -77,3 +79,30 @@ bool SaveSettings();
 
 // Name of the temporary file SaveSettings writes before the rename.
 inline constexpr const char* SettingsTempFileName = "ZV4815.INI.new";
+
+// The order field's number: leading spaces, one optional "+" or "-", then
+// decimal digits within -2147483648..2147483647, or hexadecimal digits after
+// "$", "x", "X", "0x" or "0X" that fit in 32 bits. The result is the number's
+// 32-bit pattern ("-1" and "$FFFFFFFF" both give 4294967295); nothing when the
+// text is anything else (empty, trailing spaces, overflow ...).
+std::optional<std::uint32_t> ParseOrderNumber(std::string_view text);
+
+// Text with every control character (below 0x20, and 0x7F) shown as "?", so
+// that device data can never break a line of the list or the log.
+std::string PrintableText(std::string_view text);
+
+// The decimal text of n with a "0" in front of a single digit; of a longer
+// text only the third and fourth characters (2019 gives "19", 123 gives "3").
+std::string TwoDigits(std::uint16_t n);
+
+// HH:MM:SS of the current local time.
+std::string FormatTime();
+
+// The day's log file name with its leading directory separator:
+// separator + "ZV" + day + "D" + month + "M" + ".txt".
+std::string LogFileName();
+
+// Appends "<RunningOrder> <TimeText> <ChipCode>" and CR LF to the day's log in
+// the current directory, creating it when needed. On failure the file is cut
+// back to where it was, so no partial line stays, and the result is false.
+bool AppendLog();

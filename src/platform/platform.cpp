@@ -2,7 +2,9 @@
 #include "Clock.h"
 #include "Error.h"
 #include "Files.h"
+#include "Keyboard.h"
 #include "SerialPort.h"
+#include "Sound.h"
 
 namespace platform {
 
@@ -10,6 +12,8 @@ namespace {
 SerialPorts* serialInUse = nullptr;
 Clock* clockInUse = nullptr;
 Files* filesInUse = nullptr;
+Keyboard* keyboardInUse = nullptr;
+Sound* soundInUse = nullptr;
 }  // namespace
 
 SerialPorts& Serial() {
@@ -31,6 +35,20 @@ Files& TheFiles() {
 }
 void UseFiles(Files* files) {
     filesInUse = files;
+}
+
+Keyboard& TheKeyboard() {
+    return keyboardInUse ? *keyboardInUse : SystemKeyboard();
+}
+void UseKeyboard(Keyboard* keyboard) {
+    keyboardInUse = keyboard;
+}
+
+Sound& TheSound() {
+    return soundInUse ? *soundInUse : SystemSound();
+}
+void UseSound(Sound* sound) {
+    soundInUse = sound;
 }
 
 const char* ErrorText(Error error) {

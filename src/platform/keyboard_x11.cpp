@@ -1,0 +1,161 @@
+// Key injection on X11 through the XTest extension. Windows virtual-key codes
+// become keysyms; each keysym is typed with the keycode that carries it on the
+// first level of the current keyboard map, or with a spare keycode bound to it
+// for the moment when the map has none there.
+
+#include <algorithm>
+#include <vector>
+
+#include "Keyboard.h"
+
+// X11 last: its macro None would clash with Error::None above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#undef None
+
+namespace platform {
+
+namespace {
+
+KeySym ToKeySym(std::uint8_t vk) {
+    if (vk >= '0' && vk <= '9')
+        return XK_0 + (vk - '0');
+    if (vk >= 'A' && vk <= 'Z')
+        return XK_a + (vk - 'A');
+    switch (vk) {
+        case 0x10:
+            return XK_Shift_L;
+        case 0x20:
+            return XK_space;
+        case 0x0D:
+            return XK_Return;
+        case 0x6D:
+            return XK_KP_Subtract;
+        default:
+            return NoSymbol;
+    }
+}
+
+class X11Keyboard final : public Keyboard {
+  public:
+    ~X11Keyboard() override { end(); }
+
+    Error begin() override {
+        end();
+        display_ = XOpenDisplay(nullptr);
+        if (!display_)
+            return Error::NotSupported;
+        int event = 0, error = 0, major = 0, minor = 0;
+        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) {
+            XCloseDisplay(display_);
+            display_ = nullptr;
+            return Error::NotSupported;
+        }
+        XkbStateRec state{};
+        group_ = XkbGetState(display_, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+        return Error::None;
+    }
+
+    Error key(std::uint8_t virtualKey, bool up) override {
+        if (!display_)
+            return Error::Invalid;
+        const KeySym sym = ToKeySym(virtualKey);
+        if (sym == NoSymbol)
+            return Error::Invalid;
+        const KeyCode code = CodeFor(sym);
+        if (code == 0)
+            return Error::NotSupported;
+        if (up) {
+            auto it = std::find(pressed_.begin(), pressed_.end(), code);
+            if (it != pressed_.end())
+                pressed_.erase(it);
+        } else if (std::find(pressed_.begin(), pressed_.end(), code) == pressed_.end()) {
+            pressed_.push_back(code);
+        }
+        XTestFakeKeyEvent(display_, code, up ? False : True, CurrentTime);
+        XFlush(display_);
+        return Error::None;
+    }
+
+    void end() override {
+        if (!display_)
+            return;
+        for (KeyCode code : pressed_)
+            XTestFakeKeyEvent(display_, code, False, CurrentTime);
+        pressed_.clear();
+        // Let the keys land before their keycodes lose the borrowed symbols.
+        XSync(display_, False);
+        for (const Borrowed& b : borrowed_) {
+            std::vector<KeySym> none(std::size_t(b.width), NoSymbol);
+            XChangeKeyboardMapping(display_, b.code, b.width, none.data(), 1);
+        }
+        borrowed_.clear();
+        XSync(display_, False);
+        XCloseDisplay(display_);
+        display_ = nullptr;
+    }
+
+  private:
+    struct Borrowed {
+        KeyCode code;
+        KeySym sym;
+        int width;
+    };
+
+    KeyCode CodeFor(KeySym sym) {
+        for (const Borrowed& b : borrowed_)
+            if (b.sym == sym)
+                return b.code;
+        const KeyCode code = XKeysymToKeycode(display_, sym);
+        if (code != 0 && XkbKeycodeToKeysym(display_, code, group_, 0) == sym)
+            return code;
+        return Borrow(sym);
+    }
+
+    // Binds sym to a keycode that carries no symbols, until end().
+    KeyCode Borrow(KeySym sym) {
+        int low = 0, high = 0;
+        XDisplayKeycodes(display_, &low, &high);
+        int width = 0;
+        KeySym* map = XGetKeyboardMapping(display_, KeyCode(low), high - low + 1, &width);
+        if (!map)
+            return 0;
+        KeyCode spare = 0;
+        for (int code = high; code >= low && spare == 0; --code) {
+            const KeySym* syms = map + (code - low) * width;
+            if (std::all_of(syms, syms + width, [](KeySym s) { return s == NoSymbol; }))
+                spare = KeyCode(code);
+        }
+        XFree(map);
+        if (spare == 0 || width < 2)
+            return 0;
+        // The letter on both levels in the case the keyboard expects, so Shift
+        // gives the capital.
+        std::vector<KeySym> syms(std::size_t(width), NoSymbol);
+        KeySym lower = sym, upper = sym;
+        XConvertCase(sym, &lower, &upper);
+        syms[0] = lower;
+        syms[1] = upper;
+        XChangeKeyboardMapping(display_, spare, width, syms.data(), 1);
+        XSync(display_, False);
+        borrowed_.push_back({spare, sym, width});
+        return spare;
+    }
+
+    Display* display_ = nullptr;
+    int group_ = 0;
+    std::vector<KeyCode> pressed_;
+    std::vector<Borrowed> borrowed_;
+};
+
+}  // namespace
+
+Keyboard& SystemKeyboard() {
+    static X11Keyboard keyboard;
+    return keyboard;
+}
+
+}  // namespace platform

@@ -1,0 +1,138 @@
+// Chip frames and reader commands, against the simulated reader.
+#include <gtest/gtest.h>
+
+#include "Drv232.h"
+#include "ReaderSimulator.h"
+#include "fakes/TempDir.h"
+
+namespace {
+
+class ReaderCommands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::LimitToLinkedPorts(true);
+        sim::Options options;
+        options.folder = dir.path().string();
+        options.port = 5;
+        options.byteMicros = 0;
+        reader = std::make_unique<sim::ReaderSimulator>(options);
+        std::string error;
+        ASSERT_TRUE(reader->start(error)) << error;
+        ASSERT_TRUE(OpenPort(5));
+        Settings = TReaderSettings{};
+        ChipChars.fill('.');
+        ChipCode.clear();
+    }
+    void TearDown() override {
+        ClosePort();
+        reader.reset();
+        platform::LimitToLinkedPorts(false);
+        Settings = TReaderSettings{};
+    }
+    std::string Chars() const { return std::string(ChipChars.begin(), ChipChars.end()); }
+
+    fakes::TempWorkDir dir;
+    std::unique_ptr<sim::ReaderSimulator> reader;
+};
+
+TEST_F(ReaderCommands, APollTakesTwelveOrFourteenCharactersOfTheFrame) {
+    reader->presentChip("0123456789ABCDEF");
+    ASSERT_TRUE(PollChip());
+    EXPECT_EQ(ChipCode.view(), "0123456789AB");
+    EXPECT_EQ(Chars(), "0123456789ABCD..") << "a poll fills 14 characters only";
+    Settings.CrcDigits = true;
+    reader->presentChip("0123456789ABCDEF");
+    ASSERT_TRUE(PollChip());
+    EXPECT_EQ(ChipCode.view(), "0123456789ABCD");
+}
+
+TEST_F(ReaderCommands, NoChipMeansNoReading) {
+    ChipCode = "unchanged";
+    EXPECT_FALSE(PollChip());
+    EXPECT_EQ(ChipCode.view(), "unchanged");
+}
+
+TEST_F(ReaderCommands, AFrameThatDoesNotStartWithAIsRejectedWhole) {
+    reader->sendRaw("X0123456789ABCD\r");
+    ChipCode = "before";
+    EXPECT_FALSE(PollChip());
+    EXPECT_EQ(ChipCode.view(), "before");
+    EXPECT_EQ(Chars(), std::string(16, '.'));
+    // A frame read from its middle is rejected too; the stream then goes on
+    // from where it stands, and a whole frame is read again.
+    reader->sendRaw("56789ABCD\r");
+    ASSERT_TRUE(reader->waitIdle(1000));
+    EXPECT_FALSE(PollChip());
+    reader->presentChip("FEDCBA9876543210");
+    ASSERT_TRUE(PollChip());
+    EXPECT_EQ(ChipCode.view(), "FEDCBA987654");
+}
+
+TEST_F(ReaderCommands, AFrameWithoutItsEndingCrIsRejected) {
+    sim::Faults f;
+    f.badLast = true;
+    reader->setFaults(f);
+    reader->presentChip("0123456789ABCDEF");
+    EXPECT_FALSE(PollChip());
+    EXPECT_TRUE(ChipCode.empty());
+}
+
+TEST_F(ReaderCommands, ARepeatReadKeepsTheLastTwoCharactersAside) {
+    reader->presentChip("0123456789ABCDEF");
+    ASSERT_TRUE(PollChip());
+    ASSERT_TRUE(RepeatRead());
+    EXPECT_EQ(reader->requests().back(), std::string("*D0\r"));
+    EXPECT_EQ(ChipCode.view(), "0123456789AB");
+    EXPECT_EQ(Chars(), "0123456789ABCDEF");
+    Settings.CrcDigits = true;
+    ASSERT_TRUE(RepeatRead());
+    EXPECT_EQ(ChipCode.view(), "0123456789ABCD");
+    // A later poll overwrites only the first 14.
+    reader->presentChip("FFFFFFFFFFFFFF");
+    ASSERT_TRUE(PollChip());
+    EXPECT_EQ(Chars(), "FFFFFFFFFFFFFFEF");
+}
+
+TEST_F(ReaderCommands, EachCommandSendsItsThreeBytesAndChangesTheReader) {
+    ASSERT_TRUE(SendCommand(CommandBlock));
+    EXPECT_TRUE(reader->blocked());
+    ASSERT_TRUE(SendCommand(CommandUnblock));
+    EXPECT_FALSE(reader->blocked());
+    ASSERT_TRUE(SendCommand(CommandLedOn));
+    EXPECT_TRUE(reader->ledOn());
+    ASSERT_TRUE(SendCommand(CommandLedOff));
+    EXPECT_FALSE(reader->ledOn());
+    EXPECT_EQ(reader->requests(), (std::vector<std::string>{"QB\r", "QO\r", "QR\r", "QZ\r"}));
+}
+
+TEST_F(ReaderCommands, ABlockedReaderSendsNoFrames) {
+    ASSERT_TRUE(SendCommand(CommandBlock));
+    reader->presentChip("0123456789ABCDEF");
+    EXPECT_FALSE(PollChip());
+}
+
+TEST_F(ReaderCommands, BadRepliesFailEveryRequestAndChangeNothing) {
+    reader->presentChip("0123456789ABCDEF");
+    ASSERT_TRUE(PollChip());
+    const std::string chars = Chars();
+    sim::Faults bad;
+    for (int kind = 0; kind < 4; ++kind) {
+        SCOPED_TRACE(kind);
+        bad = {};
+        if (kind == 0)
+            bad.badFirst = true;
+        if (kind == 1)
+            bad.badLast = true;
+        if (kind == 2)
+            bad.shortBy = 1;
+        if (kind == 3)
+            bad.silent = true;
+        reader->setFaults(bad);
+        EXPECT_FALSE(SendCommand(CommandLedOn));
+        EXPECT_FALSE(RepeatRead());
+        EXPECT_EQ(Chars(), chars);
+        EXPECT_EQ(ChipCode.view(), "0123456789AB");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+// A clock that stands still until told otherwise, and records the pauses asked of it.
+#pragma once
+
+#include <vector>
+
+#include "Clock.h"
+
+namespace fakes {
+
+class FakeClock final : public platform::Clock {
+  public:
+    platform::LocalTime now{2026, 3, 7, 9, 41, 7, 0};
+    std::uint64_t monotonic = 1000;
+    std::vector<unsigned> sleeps;
+
+    platform::LocalTime localTime() override { return now; }
+    std::uint64_t monotonicMs() override { return monotonic; }
+    std::uint64_t highResolutionCounter() override { return monotonic * 1000000; }
+    void sleepMs(unsigned ms) override {
+        sleeps.push_back(ms);
+        monotonic += ms;
+    }
+};
+
+// Installs a fake for the life of the object.
+class ClockInUse {
+  public:
+    explicit ClockInUse(platform::Clock& clock) { platform::UseClock(&clock); }
+    ~ClockInUse() { platform::UseClock(nullptr); }
+};
+
+}  // namespace fakes

@@ -1,0 +1,223 @@
+// Time text, the daily log and the keystroke sequence of a reading.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <numeric>
+
+#include "Drv232.h"
+#include "Global.h"
+#include "Keyboard.h"
+#include "fakes/FakeClock.h"
+#include "fakes/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(TimeText, TwoDigitsOfEveryDateAndTimePart) {
+    EXPECT_EQ(TwoDigits(0), "00");
+    EXPECT_EQ(TwoDigits(5), "05");
+    EXPECT_EQ(TwoDigits(59), "59");
+    EXPECT_EQ(TwoDigits(2019), "19");
+    EXPECT_EQ(TwoDigits(123), "3");
+    EXPECT_EQ(TwoDigits(65535), "53");
+}
+
+TEST(TimeText, FormatsTheLocalTimeAndNamesTheDaysLog) {
+    fakes::FakeClock clock;
+    fakes::ClockInUse use(clock);
+    clock.now = {2026, 3, 7, 9, 5, 3, 999};
+    EXPECT_EQ(FormatTime(), "09:05:03");
+    EXPECT_EQ(LogFileName(), "/ZV07D03M.txt");
+    clock.now = {2026, 12, 31, 23, 59, 59, 999};
+    EXPECT_EQ(FormatTime(), "23:59:59");
+    EXPECT_EQ(LogFileName(), "/ZV31D12M.txt");
+    clock.now = {2027, 1, 1, 0, 0, 0, 0};
+    EXPECT_EQ(FormatTime(), "00:00:00");
+    EXPECT_EQ(LogFileName(), "/ZV01D01M.txt");
+}
+
+class DailyLog : public ::testing::Test {
+  protected:
+    DailyLog() : use(clock) {}
+    fakes::TempWorkDir dir;
+    fakes::FakeClock clock;
+    fakes::ClockInUse use;
+};
+
+TEST_F(DailyLog, TheFirstReadingCreatesTheFileAndLaterOnesAppend) {
+    RunningOrder = 42;
+    TimeText = "09:41:07";
+    ChipCode = "00000A1B2C3D";
+    ASSERT_TRUE(AppendLog());
+    RunningOrder = 43;
+    ChipCode = "FFFFFFFFFFFF";
+    ASSERT_TRUE(AppendLog());
+    EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"),
+              "42 09:41:07 00000A1B2C3D\r\n43 09:41:07 FFFFFFFFFFFF\r\n");
+}
+
+TEST_F(DailyLog, AReadingAfterMidnightGoesToTheNextDaysFile) {
+    RunningOrder = 1;
+    TimeText = "23:59:59";
+    ChipCode = "0123456789AB";
+    clock.now = {2026, 12, 31, 23, 59, 59, 0};
+    ASSERT_TRUE(AppendLog());
+    clock.now = {2027, 1, 1, 0, 0, 1, 0};
+    RunningOrder = 2;
+    TimeText = "00:00:01";
+    ASSERT_TRUE(AppendLog());
+    EXPECT_EQ(fakes::ReadFile("ZV31D12M.txt"), "1 23:59:59 0123456789AB\r\n");
+    EXPECT_EQ(fakes::ReadFile("ZV01D01M.txt"), "2 00:00:01 0123456789AB\r\n");
+}
+
+TEST_F(DailyLog, ControlCharactersInACodeCannotSplitTheLine) {
+    RunningOrder = 4294967295u;
+    TimeText = "12:00:00";
+    ChipCode = std::string("12\r\n34\x7F\x1B") + "5";
+    ASSERT_TRUE(AppendLog());
+    EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), "4294967295 12:00:00 12??34??5\r\n");
+}
+
+TEST_F(DailyLog, ALogThatCannotBeWrittenFails) {
+    fs::create_directory("ZV07D03M.txt");
+    RunningOrder = 5;
+    EXPECT_FALSE(AppendLog());
+    EXPECT_TRUE(fs::is_directory("ZV07D03M.txt"));
+}
+
+TEST(PrintableText, ReplacesControlCharactersOnly) {
+    EXPECT_EQ(PrintableText(std::string("a\0b\tc\x1F\x7F\x80 ~", 10)), "a?b?c??\x80 ~");
+}
+
+// The expected events of one reading, written out the long way.
+struct Expect {
+    std::vector<KeyEvent> events;
+    void tap(std::uint8_t k) {
+        events.push_back({k, false, 30});
+        events.push_back({k, true, 30});
+    }
+    void separator() {
+        for (int i = 0; i < 5; ++i)
+            tap(0x20);
+    }
+    void chip(char c, bool shiftUp) {
+        events.push_back({0x10, shiftUp, 0});
+        events.push_back({std::uint8_t(c), false, 30});
+        events.push_back({std::uint8_t(c), true, 0});
+    }
+    void ending() {
+        events.back().pauseMs += 30;
+        events.push_back({0x10, true, 30});
+        events.push_back({0x0D, false, 30});
+        events.push_back({0x0D, true, 30});
+        events.push_back({0x10, true, 0});
+    }
+};
+
+unsigned TotalMs(const std::vector<KeyEvent>& keys) {
+    return std::accumulate(keys.begin(), keys.end(), 0u,
+                           [](unsigned sum, const KeyEvent& k) { return sum + k.pauseMs; });
+}
+
+TEST(KeySequence, OrderTimeAndCode) {
+    Expect e;
+    e.tap('7');
+    e.separator();
+    for (int k : {int('0'), int('9'), 0x6D, int('4'), int('1'), 0x6D, int('0'), int('7')})
+        e.tap(std::uint8_t(k));
+    e.separator();
+    for (char c : std::string("00000A1B2C3D"))
+        e.chip(c, c >= '0' && c <= '9');
+    e.ending();
+    EXPECT_EQ(KeySequence(true, true, 7, "09:41:07", "00000A1B2C3D"), e.events);
+}
+
+TEST(KeySequence, CodeAloneTakes480MsAndWithOrderAndTime1800) {
+    Expect e;
+    for (char c : std::string("00000A1B2C3D"))
+        e.chip(c, c >= '0' && c <= '9');
+    e.ending();
+    const auto alone = KeySequence(false, false, 7, "09:41:07", "00000A1B2C3D");
+    EXPECT_EQ(alone, e.events);
+    EXPECT_EQ(TotalMs(alone), 480u);
+    EXPECT_EQ(TotalMs(KeySequence(true, true, 1234, "09:41:07", "00000A1B2C3D")), 1800u);
+    // The longest reading: a ten-digit order, the time and 14 characters.
+    EXPECT_EQ(TotalMs(KeySequence(true, true, 4294967295u, "23:59:59", "0123456789ABCD")), 2220u);
+}
+
+TEST(KeySequence, AnEightCharacterDemoCodeIsEightKeys) {
+    const auto keys = KeySequence(false, false, 0, "", "00C0FFEE");
+    const auto pressed = std::count_if(keys.begin(), keys.end(), [](const KeyEvent& k) {
+        return !k.up && k.key != 0x10 && k.key != 0x0D;
+    });
+    EXPECT_EQ(pressed, 8);
+}
+
+TEST(KeySequence, BytesThatAreNotDigitsOrCapitalsAreNeverPressed) {
+    // "[" is the left Windows key, 0x09 Tab, 0x1B Escape, 0x12 Alt, "." Delete,
+    // lower-case letters the keypad.
+    const auto keys = KeySequence(false, false, 0, "", std::string("1[\t\x1B\x12.az B", 11));
+    Expect e;
+    e.chip('1', true);
+    e.chip('B', false);
+    e.ending();
+    EXPECT_EQ(keys, e.events);
+}
+
+// Records what is typed, and can break off after a number of keys.
+class RecordingKeyboard final : public platform::Keyboard {
+  public:
+    std::vector<std::pair<std::uint8_t, bool>> keys;
+    bool available = true;
+    int failAfter = -1;
+    int ends = 0;
+    platform::Error begin() override {
+        return available ? platform::Error::None : platform::Error::NotSupported;
+    }
+    platform::Error key(std::uint8_t k, bool up) override {
+        if (failAfter >= 0 && int(keys.size()) >= failAfter)
+            return platform::Error::HungUp;
+        keys.emplace_back(k, up);
+        return platform::Error::None;
+    }
+    void end() override { ++ends; }
+};
+
+class Typing : public ::testing::Test {
+  protected:
+    Typing() : use(clock) { platform::UseKeyboard(&keyboard); }
+    ~Typing() override { platform::UseKeyboard(nullptr); }
+    fakes::FakeClock clock;
+    fakes::ClockInUse use;
+    RecordingKeyboard keyboard;
+};
+
+TEST_F(Typing, PlaysTheSequenceWithItsPauses) {
+    RunningOrder = 1234;
+    TimeText = "09:41:07";
+    ChipCode = "00000A1B2C3D";
+    ASSERT_TRUE(TypeReading(true, true));
+    const auto expected = KeySequence(true, true, 1234, "09:41:07", "00000A1B2C3D");
+    ASSERT_EQ(keyboard.keys.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(keyboard.keys[i].first, expected[i].key) << i;
+        EXPECT_EQ(keyboard.keys[i].second, expected[i].up) << i;
+    }
+    EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), 1800u);
+    EXPECT_EQ(keyboard.ends, 1);
+}
+
+TEST_F(Typing, ReportsWhenNothingCanBeTypedOrTypingBreaksOff) {
+    ChipCode = "0123456789AB";
+    keyboard.available = false;
+    EXPECT_FALSE(TypeReading(false, false));
+    EXPECT_TRUE(keyboard.keys.empty());
+    keyboard.available = true;
+    keyboard.failAfter = 5;
+    EXPECT_FALSE(TypeReading(false, false));
+    EXPECT_EQ(keyboard.keys.size(), 5u);
+    EXPECT_EQ(keyboard.ends, 1) << "keys still down are released";
+}
+
+}  // namespace
