@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "Clock.h"
 #include "Keyboard.h"
 
 // X11 last: its macro None would clash with Error::None above.
@@ -86,8 +87,11 @@ class X11Keyboard final : public Keyboard {
         for (KeyCode code : pressed_)
             XTestFakeKeyEvent(display_, code, False, CurrentTime);
         pressed_.clear();
-        // Let the keys land before their keycodes lose the borrowed symbols.
+        // Let the keys land, and give the receiving application a moment to
+        // read them, before their keycodes lose the borrowed symbols.
         XSync(display_, False);
+        if (!borrowed_.empty())
+            TheClock().sleepMs(100);
         for (const Borrowed& b : borrowed_) {
             std::vector<KeySym> none(std::size_t(b.width), NoSymbol);
             XChangeKeyboardMapping(display_, b.code, b.width, none.data(), 1);

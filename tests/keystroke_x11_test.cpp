@@ -1,0 +1,173 @@
+// Real keystrokes: a reading typed through XTest into a window of a private X
+// server, read back as the text that window receives.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "Drv232.h"
+#include "Global.h"
+#include "Keyboard.h"
+#include "fakes/FakeClock.h"
+#include "fakes/Xvfb.h"
+
+// X11 last: its macro None would clash with names above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#undef None
+
+namespace {
+
+class TypedInto : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        XInitThreads();
+        server = new fakes::PrivateXServer;
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(server->running()) << "Xvfb did not start";
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        SetLayout("us");
+        window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 100, 0, 0, 0);
+        XSelectInput(display, window, KeyPressMask | StructureNotifyMask);
+        XMapWindow(display, window);
+        for (XEvent e;;) {
+            XNextEvent(display, &e);
+            if (e.type == MapNotify)
+                break;
+        }
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        XSync(display, False);
+        platform::UseClock(&clock);  // the pauses do not change what arrives
+    }
+
+    void TearDown() override {
+        platform::UseClock(nullptr);
+        if (display)
+            XCloseDisplay(display);
+    }
+
+    void SetLayout(const char* layout) {
+        const std::string command =
+            std::string("setxkbmap -display ") + server->display() + " " + layout;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    // The text the window received, up to and including the first Enter.
+    std::string Received() {
+        std::string text;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < end) {
+            while (XPending(display)) {
+                XEvent e;
+                XNextEvent(display, &e);
+                if (e.type != KeyPress)
+                    continue;
+                char buffer[8];
+                KeySym sym;
+                int n = XLookupString(&e.xkey, buffer, sizeof buffer, &sym, nullptr);
+                if (sym == XK_Return)
+                    return text + "\n";
+                text.append(buffer, std::size_t(n));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return text + "<no Enter>";
+    }
+
+    bool AnyKeyDown() {
+        char keys[32];
+        XQueryKeymap(display, keys);
+        for (char k : keys)
+            if (k)
+                return true;
+        return false;
+    }
+
+    static fakes::PrivateXServer* server;
+    Display* display = nullptr;
+    Window window = 0;
+    fakes::FakeClock clock;
+};
+
+fakes::PrivateXServer* TypedInto::server = nullptr;
+
+void SetReading(std::uint32_t order, const char* time, const char* code) {
+    RunningOrder = order;
+    TimeText = time;
+    ChipCode = code;
+}
+
+TEST_F(TypedInto, AWindowReceivesTheOrderTheTimeTheCodeAndEnter) {
+    SetReading(7, "09:41:07", "00000A1B2C3D");
+    ASSERT_TRUE(TypeReading(true, true));
+    EXPECT_EQ(Received(), "7     09-41-07     00000A1B2C3D\n");
+    EXPECT_FALSE(AnyKeyDown());
+
+    SetReading(8, "09:41:09", "FEDCBA987654");
+    ASSERT_TRUE(TypeReading(false, false));
+    EXPECT_EQ(Received(), "FEDCBA987654\n");
+    EXPECT_FALSE(AnyKeyDown());
+}
+
+TEST_F(TypedInto, AGermanLayoutTypesTheSameText) {
+    SetLayout("de");
+    SetReading(1234, "23:59:59", "0123456789ABCDYZ");
+    ASSERT_TRUE(TypeReading(true, true));
+    EXPECT_EQ(Received(), "1234     23-59-59     0123456789ABCDYZ\n");
+    EXPECT_FALSE(AnyKeyDown());
+}
+
+TEST_F(TypedInto, AKeyMissingFromTheMapIsLentASpareKeycodeAndGivenBack) {
+    // Take "f" off the keyboard map.
+    const KeyCode f = XKeysymToKeycode(display, XK_f);
+    ASSERT_NE(f, 0);
+    int width = 0;
+    KeySym* old = XGetKeyboardMapping(display, f, 1, &width);
+    std::vector<KeySym> saved(old, old + width);
+    XFree(old);
+    std::vector<KeySym> blank(std::size_t(width), NoSymbol);
+    XChangeKeyboardMapping(display, f, width, blank.data(), 1);
+    XSync(display, False);
+    ASSERT_EQ(XKeysymToKeycode(display, XK_f), 0);
+
+    // Typed while the window reads, as a real application does: the text
+    // is decoded with the map in force when each key arrives.
+    platform::UseClock(nullptr);
+    SetReading(1, "00:00:00", "F00F");
+    bool typed = false;
+    std::thread typist([&typed] { typed = TypeReading(false, false); });
+    EXPECT_EQ(Received(), "F00F\n");
+    typist.join();
+    EXPECT_TRUE(typed);
+    EXPECT_FALSE(AnyKeyDown());
+    XSync(display, False);
+    EXPECT_EQ(XKeysymToKeycode(display, XK_f), 0) << "the borrowed keycode is given back";
+
+    XChangeKeyboardMapping(display, f, width, saved.data(), 1);
+    XSync(display, False);
+}
+
+TEST(NoDisplay, TypingReportsThatItCannotType) {
+    const char* saved = std::getenv("DISPLAY");
+    std::string keep = saved ? saved : "";
+    ::setenv("DISPLAY", ":999", 1);  // nobody there
+    SetReading(1, "00:00:00", "0123456789AB");
+    EXPECT_EQ(platform::SystemKeyboard().begin(), platform::Error::NotSupported);
+    EXPECT_FALSE(TypeReading(false, false));
+    if (saved)
+        ::setenv("DISPLAY", keep.c_str(), 1);
+    else
+        ::unsetenv("DISPLAY");
+}
+
+}  // namespace
