@@ -1,0 +1,40 @@
+// The program's fonts and pictures, all made in code: the button pictures
+// with their disabled versions, the two LED lamps and the window icon.
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+
+enum class Picture {
+    Blocking,
+    Unblocking,
+    LedOn,
+    LedOff,
+    RepeatRead,
+    ResetOrder,
+    Demo,
+    End,
+    Information,
+};
+
+inline constexpr int ButtonPictureSize = 16;
+inline constexpr int LampSize = 17;
+
+// "MS Sans Serif" where the system has it, otherwise its sans-serif font, at
+// a height of pixelSize pixels.
+QFont ProgramFont(int pixelSize);
+
+// The picture a button shows while it is enabled.
+QPixmap ButtonPicture(Picture picture);
+// The picture a button shows while it is disabled: the same shape, grey and
+// flat, with a light edge below and to the right.
+QPixmap DisabledPicture(const QPixmap& normal);
+// Both pictures, the second one for the disabled mode.
+QIcon ButtonIcon(Picture picture);
+
+// The LED lamp: a dark green lamp when off, a bright green one when lit.
+QPixmap LampPicture(bool lit);
+
+// The program's window icon.
+QIcon ProgramIcon();
