@@ -90,6 +90,12 @@ struct ReaderSimulator::State {
         wake();
     }
 
+    // A chip frame, sent on the reader's own account. Called with the mutex held.
+    void queueFrame(std::string bytes) {
+        queue.push_back({std::move(bytes), faults.repliesOnly ? Faults{} : faults, true});
+        wake();
+    }
+
     // A complete request (ending with CR) arrived. Called with the mutex held.
     void answer(const std::string& request) {
         requests.push_back(request);
@@ -324,9 +330,9 @@ void ReaderSimulator::presentChip(const std::string& code) {
     chip.resize(16, '0');
     std::lock_guard lock(state_->mutex);
     state_->lastChip = chip;
-    if (state_->blocked || state_->faults.silent)
+    if (state_->blocked || (state_->faults.silent && !state_->faults.repliesOnly))
         return;
-    state_->queueReply("A" + chip.substr(0, 14) + CR);
+    state_->queueFrame("A" + chip.substr(0, 14) + CR);
 }
 
 void ReaderSimulator::sendRaw(const std::string& bytes) {

@@ -14,13 +14,14 @@ namespace sim {
 // Misbehaviour on demand, for tests. Applies to every reply and chip frame
 // sent while it is set.
 struct Faults {
-    bool silent = false;      // answer nothing, send no chip frames
-    unsigned lateMs = 0;      // wait this long before each reply
-    unsigned shortBy = 0;     // leave out this many bytes at the end
-    bool badFirst = false;    // first byte not "A"
-    bool badLast = false;     // last byte not CR
-    unsigned pauseAfter = 0;  // with pauseMs: stop after this many bytes ...
-    unsigned pauseMs = 0;     // ... for this long, then send the rest
+    bool silent = false;       // answer nothing, send no chip frames
+    unsigned lateMs = 0;       // wait this long before each reply
+    unsigned shortBy = 0;      // leave out this many bytes at the end
+    bool badFirst = false;     // first byte not "A"
+    bool badLast = false;      // last byte not CR
+    unsigned pauseAfter = 0;   // with pauseMs: stop after this many bytes ...
+    unsigned pauseMs = 0;      // ... for this long, then send the rest
+    bool repliesOnly = false;  // the faults spare chip frames: only replies misbehave
 };
 
 struct Options {

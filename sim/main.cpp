@@ -32,6 +32,7 @@ const char* Usage =
     "  badfirst on|off   first byte of every reply and frame not \"A\"\n"
     "  badlast on|off    last byte of every reply and frame not CR\n"
     "  pause AFTER MS    pause MS milliseconds after AFTER bytes of every reply and frame\n"
+    "  repliesonly on|off  the faults above spare chip frames\n"
     "  normal            behave again\n"
     "  hangup            close the line\n"
     "  status            show the reader's state\n"
@@ -89,6 +90,8 @@ bool Execute(sim::ReaderSimulator& reader, const std::string& line) {
         f.badLast = OnOff(words);
     } else if (verb == "pause") {
         words >> f.pauseAfter >> f.pauseMs;
+    } else if (verb == "repliesonly") {
+        f.repliesOnly = OnOff(words);
     } else if (verb == "normal") {
         f = sim::Faults{};
     } else if (verb == "hangup") {

@@ -158,3 +158,11 @@ bool AppendLog() {
     }
     return ok;
 }
+
+std::string DemoChipText(std::uint32_t value) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i, value >>= 4)
+        text[std::size_t(i)] = digits[value & 0xF];
+    return text;
+}

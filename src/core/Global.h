@@ -106,3 +106,8 @@ std::string LogFileName();
 // the current directory, creating it when needed. On failure the file is cut
 // back to where it was, so no partial line stays, and the result is false.
 bool AppendLog();
+
+// Demo chip codes: a value below DemoCodeLimit written as exactly 8 upper-case
+// hexadecimal digits, leading zeros included.
+inline constexpr std::uint32_t DemoCodeLimit = 0xFFFFE380u;
+std::string DemoChipText(std::uint32_t value);

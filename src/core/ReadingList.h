@@ -64,4 +64,20 @@ bool WriteRow(Store& store, int row, typename Store::Text text) {
     return true;
 }
 
+// Writes a reading into row `displayRow` and returns the row for the next
+// one. Past the last row the list moves up one row: row i + 1 is copied into
+// row i for i = 0 to 29, in that order, and row 30 is emptied, so rows 0 to 29
+// hold the 30 latest readings, oldest at the top.
+template <class Store>
+int AddReading(Store& store, int displayRow, const typename Store::Text& text) {
+    WriteRow(store, displayRow, text);
+    if (++displayRow > LastRow) {
+        displayRow = LastRow;
+        for (int row = 0; row < LastRow; ++row)
+            WriteRow(store, row, ReadRow(store, row + 1));
+        WriteRow(store, LastRow, typename Store::Text());
+    }
+    return displayRow;
+}
+
 }  // namespace readinglist

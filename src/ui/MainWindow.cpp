@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,13 +21,16 @@
 #include <QToolButton>
 #include <QWindow>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Clock.h"
 #include "Drv232.h"
+#include "Form2.h"
 #include "Global.h"
 #include "Look.h"
 #include "ReadingList.h"
+#include "Sound.h"
 
 int DisplayRow = 0;
 bool DemoStopped = false;
@@ -356,8 +360,13 @@ void TForm1::changeEvent(QEvent* e) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == Edit1 && e->type() == QEvent::FocusOut)
-        Edit1Exit();
+    // The order field is left when the focus moves to another control of the
+    // window, not when another window or a menu takes the activation.
+    if (watched == Edit1 && e->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            Edit1Exit();
+    }
     if (watched == windowHandle() && e->type() == QEvent::Expose && !startupBegun_) {
         // After the window has painted itself.
         QMetaObject::invokeMethod(this, &TForm1::StartWhenActive, Qt::QueuedConnection);
@@ -504,19 +513,165 @@ void TForm1::CheckBox9Click() {
     Settings.CrcDigits = CheckBox9->isChecked();
 }
 
-// ---- Reader commands, order field, End, demo and the reading cycle ----
-// Connected to their controls here; what they do comes with the reader
-// commands, the reading cycle and the demo.
+// ---- Lamp and reader commands ----
 
-void TForm1::BitBtn1Click() {}
-void TForm1::BitBtn2Click() {}
-void TForm1::BitBtn3Click() {}
-void TForm1::BitBtn4Click() {}
-void TForm1::BitBtn5Click() {}
-void TForm1::BitBtn6Click() {}
-void TForm1::BitBtn7Click() {}
-void TForm1::BitBtn8Click() {}
-void TForm1::SpeedButton1Click() {}
-void TForm1::Edit1Exit() {}
-void TForm1::Timer1Timer() {}
-void TForm1::Timer2Timer() {}
+void TForm1::ShowLamp(bool ledOn, bool now) {
+    QLabel* shown = ledOn ? Image2 : Image1;
+    QLabel* hidden = ledOn ? Image1 : Image2;
+    hidden->hide();
+    shown->show();
+    if (now) {
+        // Paint the lamp's place at once: what follows blocks the event loop.
+        shown->parentWidget()->repaint(shown->geometry());
+    }
+}
+
+void TForm1::SendReaderCommand(char code, const char* done, const char* failed) {
+    const bool ok = SendCommand(code);
+    SetStatus(QString::fromLatin1(ok ? done : failed));
+    if (ok && code == CommandLedOn)
+        ShowLamp(true);
+    if (ok && code == CommandLedOff)
+        ShowLamp(false);
+}
+
+void TForm1::BitBtn1Click() {
+    SendReaderCommand(CommandBlock, "Reader blocked", "Error blocking the reader");
+}
+
+void TForm1::BitBtn2Click() {
+    SendReaderCommand(CommandUnblock, "Reader unblocked", "Error unblocking the reader");
+}
+
+void TForm1::BitBtn3Click() {
+    // The reader's own text ends in the byte 0xED, "í" in the Windows code page.
+    SendReaderCommand(CommandLedOn, "The LED is on\xED", "Error while turning on LEDs");
+}
+
+void TForm1::BitBtn4Click() {
+    SendReaderCommand(CommandLedOff, "LED off", "Error when LED goes off");
+}
+
+void TForm1::BitBtn5Click() {
+    // A repeat read is only shown: not counted, logged, typed or listed.
+    if (RepeatRead()) {
+        SetStatus(Latin1(ChipCode.str()));
+        SetStatusBarColor(RepeatReadBarColor);
+    } else {
+        SetStatus(QStringLiteral("Error while reading the chip"));
+    }
+}
+
+// ---- Order field, End and the manufacturer window ----
+
+void TForm1::Edit1Exit() {
+    const std::optional<std::uint32_t> number = ParseOrderNumber(Edit1->text().toStdString());
+    if (!number) {
+        ShowError(QStringLiteral("Bad number format"));
+        return;
+    }
+    Settings.OrderNumber = *number;
+    RunningOrder = *number;
+}
+
+void TForm1::BitBtn6Click() {
+    Settings.OrderNumber = 0;
+    RunningOrder = 0;
+    DisplayRow = 0;
+    Edit1->setText(QStringLiteral("0"));
+}
+
+void TForm1::BitBtn7Click() {
+    if (!ClosePort())
+        ShowError(QStringLiteral("Error closing port"));
+    Timer1->stop();
+    if (!SaveSettings())
+        ShowError(QStringLiteral("Error saving parameters"));
+    close();
+}
+
+void TForm1::SpeedButton1Click() {
+    TForm2 form(this);
+    form.exec();
+}
+
+// ---- The reading cycle ----
+
+void TForm1::Timer1Timer() {
+    Timer1->stop();
+    if (PollChip()) {
+        ShowLamp(true, true);
+        SetStatusBarColor(SavedBarColor);
+        RecordReading();
+        if (Settings.SoundSignal)
+            platform::TheSound().information();
+        if (Settings.AutoLedOff) {
+            if (SendCommand(CommandLedOff))
+                ShowLamp(false);
+            else
+                SetStatus(QStringLiteral("Error when LED goes off"));
+        }
+    }
+    // On every path: the next poll starts a full interval after this one ended.
+    Timer1->start();
+}
+
+void TForm1::RecordReading() {
+    TimeText = FormatTime();
+    const bool withOrder = Settings.OrderToKeyboard;
+    const bool withTime = Settings.TimeToKeyboard;
+    ++RunningOrder;  // wraps at 2^32
+    Settings.OrderNumber = RunningOrder;
+    Edit1->setText(QString::number(RunningOrder));
+
+    if (Settings.SaveOnDisk && !AppendLog())
+        SetStatus(QStringLiteral("Error saving data"));
+
+    if (Settings.ChipToKeyboard) {
+        if (!TypeReading(withOrder, withTime) && !typingFailureShown_) {
+            typingFailureShown_ = true;
+            SetStatus(QStringLiteral("Chip codes cannot be typed here: no display to type into"));
+        }
+        return;
+    }
+    const QString row = QString::number(RunningOrder) + QString(7, QLatin1Char(' ')) +
+                        Latin1(TimeText.str()) + QString(6, QLatin1Char(' ')) +
+                        Latin1(ChipCode.str());
+    MemoLines lines(*Memo1->document());
+    DisplayRow = readinglist::AddReading(lines, DisplayRow, row.toStdU16String());
+}
+
+// ---- Demo ----
+
+void TForm1::BitBtn8Click() {
+    Image1->show();
+    Label3->show();
+    Label1->show();
+    Label2->show();
+    Memo1->show();
+    Memo1->setFocus();
+    WriteRow(0, QString());
+    if (DemoStopped) {
+        BitBtn8->setText(QStringLiteral("Stop"));
+        DemoStopped = false;
+        Timer2->start();
+    } else {
+        BitBtn8->setText(QStringLiteral("Demo"));
+        DemoStopped = true;
+        Timer2->stop();
+    }
+}
+
+void TForm1::Timer2Timer() {
+    // The timer keeps running meanwhile.
+    DemoRandom.seed(std::mt19937::result_type(platform::TheClock().highResolutionCounter()));
+    std::uniform_int_distribution<std::uint32_t> draw(0, DemoCodeLimit - 1);
+    ChipCode = DemoChipText(draw(DemoRandom));
+    ShowLamp(true, true);
+    RecordReading();
+    if (Settings.SoundSignal)
+        platform::TheSound().information();
+    platform::TheClock().sleepMs(DemoLampMs);
+    if (Settings.AutoLedOff)
+        ShowLamp(false);
+}

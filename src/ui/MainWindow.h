@@ -34,6 +34,8 @@ inline constexpr int WindowFontPixels = 11;
 
 inline constexpr int Timer1Interval = 333;
 inline constexpr int Timer2Interval = 2000;
+// How long a demo reading keeps the LED-on lamp lit.
+inline constexpr unsigned DemoLampMs = 500;
 // Pause between opening a port and asking for the reader's identification.
 inline constexpr unsigned PortSettleMs = 300;
 
@@ -104,6 +106,9 @@ class TForm1 : public QMainWindow {
     QString ReadRow(int row) const;
     void WriteRow(int row, const QString& text);
 
+    // The common steps of a reading, real or demo; ChipCode holds the new code.
+    void RecordReading();
+
     // Whether the start-up sequence has run to its end.
     bool StartupDone() const { return startupDone_; }
 
@@ -145,6 +150,10 @@ class TForm1 : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
+    // Shows the LED-on or the LED-off lamp and hides the other; `now` paints
+    // the change at once, before the blocking steps that follow it.
+    void ShowLamp(bool ledOn, bool now = false);
+    void SendReaderCommand(char code, const char* done, const char* failed);
     void BuildControls();
     void SetTabOrder();
     void ConnectHandlers();
@@ -155,4 +164,5 @@ class TForm1 : public QMainWindow {
     bool watchingExposure_ = false;
     bool startupBegun_ = false;
     bool startupDone_ = false;
+    bool typingFailureShown_ = false;
 };
