@@ -26,15 +26,16 @@ TEST(TimeText, TwoDigitsOfEveryDateAndTimePart) {
 TEST(TimeText, FormatsTheLocalTimeAndNamesTheDaysLog) {
     fakes::FakeClock clock;
     fakes::ClockInUse use(clock);
+    const std::string sep(1, char(fs::path::preferred_separator));
     clock.now = {2026, 3, 7, 9, 5, 3, 999};
     EXPECT_EQ(FormatTime(), "09:05:03");
-    EXPECT_EQ(LogFileName(), "/ZV07D03M.txt");
+    EXPECT_EQ(LogFileName(), sep + "ZV07D03M.txt");
     clock.now = {2026, 12, 31, 23, 59, 59, 999};
     EXPECT_EQ(FormatTime(), "23:59:59");
-    EXPECT_EQ(LogFileName(), "/ZV31D12M.txt");
+    EXPECT_EQ(LogFileName(), sep + "ZV31D12M.txt");
     clock.now = {2027, 1, 1, 0, 0, 0, 0};
     EXPECT_EQ(FormatTime(), "00:00:00");
-    EXPECT_EQ(LogFileName(), "/ZV01D01M.txt");
+    EXPECT_EQ(LogFileName(), sep + "ZV01D01M.txt");
 }
 
 class DailyLog : public ::testing::Test {

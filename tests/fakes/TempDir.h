@@ -2,11 +2,10 @@
 // the object, and is removed afterwards.
 #pragma once
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <stdexcept>
 #include <string>
 
 namespace fakes {
@@ -14,9 +13,7 @@ namespace fakes {
 class TempWorkDir {
   public:
     explicit TempWorkDir(const std::string& subPath = {}) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "chipreader-XXXXXX").string();
-        root_ = ::mkdtemp(pattern.data());
+        root_ = MakeUniqueDirectory();
         path_ = subPath.empty() ? root_ : root_ / subPath;
         std::filesystem::create_directories(path_);
         previous_ = std::filesystem::current_path();
@@ -33,6 +30,20 @@ class TempWorkDir {
     const std::filesystem::path& path() const { return path_; }
 
   private:
+    // create_directory fails on a name that exists, so a folder it made is ours alone.
+    static std::filesystem::path MakeUniqueDirectory() {
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path candidate =
+                base / ("chipreader-" + std::to_string(random() % 1000000000u));
+            if (std::filesystem::create_directory(candidate))
+                return candidate;
+        }
+        throw std::runtime_error("no temporary folder could be made in " + base.string());
+    }
+
     std::filesystem::path root_;
     std::filesystem::path path_;
     std::filesystem::path previous_;

@@ -1,0 +1,44 @@
+// Local time, the tick count, the performance counter and pauses on Windows.
+#include <windows.h>
+
+#include "Clock.h"
+
+namespace platform {
+
+namespace {
+
+class Win32Clock final : public Clock {
+  public:
+    LocalTime localTime() override {
+        SYSTEMTIME st{};
+        GetLocalTime(&st);
+        LocalTime t;
+        t.year = st.wYear;
+        t.month = st.wMonth;
+        t.day = st.wDay;
+        t.hour = st.wHour;
+        t.minute = st.wMinute;
+        t.second = st.wSecond;
+        t.millisecond = st.wMilliseconds;
+        return t;
+    }
+
+    std::uint64_t monotonicMs() override { return GetTickCount64(); }
+
+    std::uint64_t highResolutionCounter() override {
+        LARGE_INTEGER counter{};
+        QueryPerformanceCounter(&counter);  // cannot fail since Windows XP
+        return std::uint64_t(counter.QuadPart);
+    }
+
+    void sleepMs(unsigned ms) override { Sleep(ms); }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+    static Win32Clock clock;
+    return clock;
+}
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+// The durable write and the atomic replace on Windows: the file is flushed to
+// the disk before it is closed, and moved over the old one in a single call
+// that returns only once the move is on the disk.
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "Files.h"
+#include "errors_win32.h"
+
+namespace platform {
+
+namespace {
+
+class Win32Files final : public Files {
+  public:
+    Error writeDurably(const std::string& path, const void* data, std::size_t n) override {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return LastWin32Error();
+        const char* bytes = static_cast<const char*>(data);
+        std::size_t done = 0;
+        Error failure = Error::None;
+        while (done < n && failure == Error::None) {
+            const DWORD chunk =
+                DWORD(std::min<std::size_t>(n - done, std::numeric_limits<DWORD>::max()));
+            DWORD written = 0;
+            if (!WriteFile(file, bytes + done, chunk, &written, nullptr))
+                failure = LastWin32Error();
+            else if (written == 0)
+                failure = Error::Other;  // a disk file never takes nothing without saying why
+            done += written;
+        }
+        if (failure == Error::None && !FlushFileBuffers(file))
+            failure = LastWin32Error();
+        if (!CloseHandle(file) && failure == Error::None)
+            failure = LastWin32Error();
+        return failure;
+    }
+
+    Error replace(const std::string& from, const std::string& to) override {
+        if (!MoveFileExA(from.c_str(), to.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return LastWin32Error();
+        return Error::None;
+    }
+
+    Error remove(const std::string& path) override {
+        return DeleteFileA(path.c_str()) ? Error::None : LastWin32Error();
+    }
+};
+
+}  // namespace
+
+Files& SystemFiles() {
+    static Win32Files files;
+    return files;
+}
+
+}  // namespace platform

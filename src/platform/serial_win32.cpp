@@ -1,0 +1,191 @@
+// Serial ports on Windows: the communications functions of the Win32 API on
+// the port's device name, synchronous reads and writes, the driver's own
+// time-out handling.
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+#include "Drv232.h"
+#include "SerialPort.h"
+#include "errors_win32.h"
+
+namespace platform {
+
+namespace {
+
+// One call never moves more than a DWORD can count; callers ask for a few bytes.
+DWORD CountFor(std::size_t n) {
+    return DWORD(std::min<std::size_t>(n, std::numeric_limits<DWORD>::max()));
+}
+
+class Win32SerialPort final : public SerialPort {
+  public:
+    explicit Win32SerialPort(HANDLE handle) : handle_(handle) {}
+    ~Win32SerialPort() override { close(); }
+
+    Error getLineSettings(LineSettings& s) override {
+        if (!isOpen())
+            return Error::Invalid;
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (!GetCommState(handle_, &dcb))
+            return LastWin32Error();
+        read_ = dcb;
+        s.baudRate = dcb.BaudRate;
+        s.byteSize = dcb.ByteSize;
+        s.parity = dcb.Parity;
+        s.stopBits = dcb.StopBits;
+        return Error::None;
+    }
+
+    // Applies the four values to the block as last read from the driver, so
+    // that handshake, XON/XOFF and every other setting stay as it reported them.
+    Error setLineSettings(const LineSettings& s) override {
+        if (!isOpen())
+            return Error::Invalid;
+        if (!read_) {
+            LineSettings ignored;
+            if (Error e = getLineSettings(ignored); e != Error::None)
+                return e;
+        }
+        DCB dcb = *read_;
+        dcb.BaudRate = s.baudRate;
+        dcb.ByteSize = s.byteSize;
+        dcb.Parity = s.parity;
+        dcb.StopBits = s.stopBits;
+        if (!SetCommState(handle_, &dcb))
+            return LastWin32Error();
+        return Error::None;
+    }
+
+    Error getTimeouts(Timeouts& t) override {
+        if (!isOpen())
+            return Error::Invalid;
+        COMMTIMEOUTS c{};
+        if (!GetCommTimeouts(handle_, &c))
+            return LastWin32Error();
+        t.readInterval = c.ReadIntervalTimeout;
+        t.readTotalMultiplier = c.ReadTotalTimeoutMultiplier;
+        t.readTotalConstant = c.ReadTotalTimeoutConstant;
+        t.writeTotalMultiplier = c.WriteTotalTimeoutMultiplier;
+        t.writeTotalConstant = c.WriteTotalTimeoutConstant;
+        return Error::None;
+    }
+
+    Error setTimeouts(const Timeouts& t) override {
+        if (!isOpen())
+            return Error::Invalid;
+        COMMTIMEOUTS c{};
+        c.ReadIntervalTimeout = t.readInterval;
+        c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
+        c.ReadTotalTimeoutConstant = t.readTotalConstant;
+        c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
+        c.WriteTotalTimeoutConstant = t.writeTotalConstant;
+        if (!SetCommTimeouts(handle_, &c))
+            return LastWin32Error();
+        return Error::None;
+    }
+
+    Error escape(ControlLine line) override {
+        if (!isOpen())
+            return Error::Invalid;
+        DWORD function = 0;
+        switch (line) {
+            case ControlLine::SetRts:
+                function = SETRTS;
+                break;
+            case ControlLine::SetDtr:
+                function = SETDTR;
+                break;
+            case ControlLine::ClearDtr:
+                function = CLRDTR;
+                break;
+            case ControlLine::ClearRts:
+                function = CLRRTS;
+                break;
+        }
+        if (!EscapeCommFunction(handle_, function))
+            return LastWin32Error();
+        return Error::None;
+    }
+
+    Error setEventMask(std::uint32_t mask) override {
+        if (!isOpen())
+            return Error::Invalid;
+        if (!SetCommMask(handle_, mask))
+            return LastWin32Error();
+        return Error::None;
+    }
+
+    Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
+        written = 0;
+        if (!isOpen())
+            return Error::Invalid;
+        DWORD done = 0;
+        const BOOL ok = WriteFile(handle_, data, CountFor(n), &done, nullptr);
+        written = done;
+        return ok ? Error::None : LastWin32Error();
+    }
+
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
+        received = 0;
+        if (!isOpen())
+            return Error::Invalid;
+        DWORD done = 0;
+        const BOOL ok = ReadFile(handle_, data, CountFor(n), &done, nullptr);
+        received = done;
+        return ok ? Error::None : LastWin32Error();
+    }
+
+    Error close() override {
+        if (!isOpen())
+            return Error::Invalid;
+        HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(handle) ? Error::None : LastWin32Error();
+    }
+
+  private:
+    // INVALID_HANDLE_VALUE also stands for the current process in some calls:
+    // a closed port must never reach the system.
+    bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+    HANDLE handle_;
+    std::optional<DCB> read_;
+};
+
+class Win32SerialPorts final : public SerialPorts {
+  public:
+    std::string deviceName(int n) override { return WindowsPortName(n); }
+
+    std::unique_ptr<SerialPort> open(int n, Error& error) override {
+        const std::string name = deviceName(n);
+        // Reading and writing, no sharing, no security attributes, an existing
+        // device only, normal attributes, no template.
+        HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            error = LastWin32Error();
+            return nullptr;
+        }
+        error = Error::None;
+        return std::make_unique<Win32SerialPort>(handle);
+    }
+};
+
+}  // namespace
+
+SerialPorts& SystemSerial() {
+    static Win32SerialPorts ports;
+    return ports;
+}
+
+void LimitToLinkedPorts(bool) {
+    // Nothing to do: on Windows a test points a port name at its simulator
+    // through the system (a DOS device link under Wine), and the program's
+    // open goes through the same name as it does for a real port.
+}
+
+}  // namespace platform

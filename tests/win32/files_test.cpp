@@ -1,0 +1,90 @@
+// The durable write, the replace and the remove through the Win32 file calls.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "Files.h"
+#include "fakes/TempDir.h"
+
+namespace fs = std::filesystem;
+using fakes::ReadFile;
+using fakes::WriteFile;
+using platform::Error;
+
+namespace {
+
+class Win32Files : public ::testing::Test {
+  protected:
+    platform::Files& files = platform::SystemFiles();
+    fakes::TempWorkDir dir;
+
+    std::string Path(const char* name) const { return (dir.path() / name).string(); }
+};
+
+TEST_F(Win32Files, WritesTheBytesExactlyWithNoTextTranslation) {
+    const std::string bytes("line\r\nnext\nend\x1A\x00\xFF", 17);
+    ASSERT_EQ(files.writeDurably(Path("a.bin"), bytes.data(), bytes.size()), Error::None);
+    EXPECT_EQ(ReadFile(Path("a.bin")), bytes);
+}
+
+TEST_F(Win32Files, AWriteReplacesALongerFileWhole) {
+    WriteFile(Path("a.bin"), std::string(100, 'x'));
+    ASSERT_EQ(files.writeDurably(Path("a.bin"), "abc", 3), Error::None);
+    EXPECT_EQ(ReadFile(Path("a.bin")), "abc");
+    ASSERT_EQ(files.writeDurably(Path("a.bin"), "", 0), Error::None);
+    EXPECT_TRUE(fs::exists(Path("a.bin")));
+    EXPECT_EQ(fs::file_size(Path("a.bin")), 0u);
+}
+
+TEST_F(Win32Files, AWriteIntoAMissingFolderOrOntoAFolderFails) {
+    EXPECT_EQ(files.writeDurably(Path("missing\\a.bin"), "abc", 3), Error::NotFound);
+    fs::create_directory(Path("folder"));
+    EXPECT_EQ(files.writeDurably(Path("folder"), "abc", 3), Error::AccessDenied);
+    EXPECT_TRUE(fs::is_directory(Path("folder")));
+}
+
+TEST_F(Win32Files, AFileHeldWithoutSharingCannotBeWritten) {
+    WriteFile(Path("held.bin"), "old");
+    HANDLE held = CreateFileA(Path("held.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(files.writeDurably(Path("held.bin"), "new", 3), Error::Busy);
+    CloseHandle(held);
+    EXPECT_EQ(ReadFile(Path("held.bin")), "old");
+}
+
+TEST_F(Win32Files, ReplaceMovesOverAnExistingFile) {
+    WriteFile(Path("new.tmp"), "new contents");
+    WriteFile(Path("target.ini"), "old contents, longer than the new");
+    ASSERT_EQ(files.replace(Path("new.tmp"), Path("target.ini")), Error::None);
+    EXPECT_EQ(ReadFile(Path("target.ini")), "new contents");
+    EXPECT_FALSE(fs::exists(Path("new.tmp")));
+    // And onto a name that is free.
+    WriteFile(Path("second.tmp"), "second");
+    ASSERT_EQ(files.replace(Path("second.tmp"), Path("fresh.ini")), Error::None);
+    EXPECT_EQ(ReadFile(Path("fresh.ini")), "second");
+}
+
+TEST_F(Win32Files, ReplaceFailsOnAMissingSourceOrAFolderInTheWay) {
+    WriteFile(Path("target.ini"), "old");
+    EXPECT_EQ(files.replace(Path("nothing.tmp"), Path("target.ini")), Error::NotFound);
+    EXPECT_EQ(ReadFile(Path("target.ini")), "old");
+
+    WriteFile(Path("new.tmp"), "new");
+    fs::create_directory(Path("folder.ini"));
+    EXPECT_NE(files.replace(Path("new.tmp"), Path("folder.ini")), Error::None);
+    EXPECT_TRUE(fs::is_directory(Path("folder.ini")));
+    EXPECT_EQ(ReadFile(Path("new.tmp")), "new");
+}
+
+TEST_F(Win32Files, RemoveDeletesAFileAndReportsAMissingOne) {
+    WriteFile(Path("gone.tmp"), "x");
+    EXPECT_EQ(files.remove(Path("gone.tmp")), Error::None);
+    EXPECT_FALSE(fs::exists(Path("gone.tmp")));
+    EXPECT_EQ(files.remove(Path("gone.tmp")), Error::NotFound);
+}
+
+}  // namespace
