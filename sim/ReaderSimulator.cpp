@@ -53,6 +53,7 @@ struct ReaderSimulator::State {
     bool stopping = false;
     bool hungUp = false;
     bool sending = false;
+    std::chrono::steady_clock::time_point lastSent{};
     Faults faults;
     bool blocked = false;
     bool led = false;
@@ -189,12 +190,20 @@ struct ReaderSimulator::State {
                 if (t.framed && t.faults.pauseMs > 0 && t.faults.pauseAfter > i)
                     end = std::min<std::size_t>(end, t.faults.pauseAfter);
                 writeAll(bytes.data() + i, end - i);
+                {
+                    std::lock_guard lock(mutex);
+                    lastSent = std::chrono::steady_clock::now();
+                }
                 i = end - 1;
                 next = std::chrono::steady_clock::now();
                 continue;
             }
             writeAll(bytes.data() + i, 1);
             next += pace;
+            if (i + 1 == bytes.size()) {
+                std::lock_guard lock(mutex);
+                lastSent = std::chrono::steady_clock::now();
+            }
         }
     }
 
@@ -399,6 +408,11 @@ bool ReaderSimulator::waitIdle(unsigned timeoutMs) const {
     return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         return !state_->sending && (state_->queue.empty() || state_->hungUp);
     });
+}
+
+std::chrono::steady_clock::time_point ReaderSimulator::lastByteSentAt() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->lastSent;
 }
 
 std::string MakeUpChipCode() {

@@ -3,6 +3,7 @@
 // serial port n, and answers on the line as the reader does.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -64,6 +65,8 @@ class ReaderSimulator {
     std::vector<std::string> requests() const;
     // Waits until at least count requests have arrived; false on time-out.
     bool waitForRequests(std::size_t count, unsigned timeoutMs) const;
+    // When the last byte went out on the line (steady clock); for latency figures.
+    std::chrono::steady_clock::time_point lastByteSentAt() const;
     // Waits until everything queued has been sent; false on time-out.
     bool waitIdle(unsigned timeoutMs) const;
 
