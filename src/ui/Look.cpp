@@ -210,7 +210,7 @@ QPixmap LampPicture(bool lit) {
 
 QIcon ProgramIcon() {
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64}) {
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
         QPixmap pixmap = Blank(size);
         QPainter p(&pixmap);
         p.setRenderHint(QPainter::Antialiasing);
