@@ -157,6 +157,40 @@ TEST_F(TypedInto, AKeyMissingFromTheMapIsLentASpareKeycodeAndGivenBack) {
     XSync(display, False);
 }
 
+// The real keyboard, breaking off after a number of keys.
+class BreakingKeyboard final : public platform::Keyboard {
+  public:
+    explicit BreakingKeyboard(int keys) : left_(keys) {}
+    platform::Error begin() override { return platform::SystemKeyboard().begin(); }
+    platform::Error key(std::uint8_t k, bool up) override {
+        if (left_-- <= 0)
+            return platform::Error::HungUp;
+        return platform::SystemKeyboard().key(k, up);
+    }
+    void end() override { platform::SystemKeyboard().end(); }
+
+  private:
+    int left_;
+};
+
+TEST_F(TypedInto, TypingThatBreaksOffAnywhereLeavesNoKeyPressed) {
+    SetReading(7, "09:41:07", "0A1B");
+    const int keys = int(KeySequence(true, true, 7, "09:41:07", "0A1B").size());
+    for (int after = 1; after < keys; after += 3) {
+        SCOPED_TRACE(after);
+        BreakingKeyboard keyboard(after);
+        platform::UseKeyboard(&keyboard);
+        EXPECT_FALSE(TypeReading(true, true));
+        platform::UseKeyboard(nullptr);
+        XSync(display, False);
+        EXPECT_FALSE(AnyKeyDown());
+    }
+    while (XPending(display)) {
+        XEvent e;
+        XNextEvent(display, &e);
+    }
+}
+
 TEST(NoDisplay, TypingReportsThatItCannotType) {
     const char* saved = std::getenv("DISPLAY");
     std::string keep = saved ? saved : "";

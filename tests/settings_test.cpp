@@ -145,6 +145,21 @@ TEST_F(SettingsFile, AFailureAtAnyStepLeavesTheOldFileExactlyAsItWas) {
     }
 }
 
+TEST_F(SettingsFile, AStaleTemporaryFileFromAnInterruptedSaveIsHarmless) {
+    // A save that died after writing part of its temporary file.
+    const std::string old("\x03\x00\x00\x01\x01\x00\x00\x01\x2A\x00\x00\x00\x00\x00\x00\x00", 16);
+    WriteFile(SettingsFileName, old);
+    WriteFile(SettingsTempFileName, "\x09\x09\x09");
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(RecordBytes(), old);
+    Settings.Port = 4;
+    ASSERT_TRUE(SaveSettings());
+    std::string expected = old;
+    expected[0] = '\x04';
+    EXPECT_EQ(ReadFile(SettingsFileName), expected);
+    EXPECT_FALSE(fs::exists(SettingsTempFileName));
+}
+
 TEST(SettingsPath, ALongCurrentDirectoryIsUsedWhole) {
     // Far beyond 101 characters: a cut path would name some other file.
     const std::string deep = std::string(120, 'a') + "/" + std::string(120, 'b');

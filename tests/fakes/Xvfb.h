@@ -3,6 +3,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,8 @@ class PrivateXServer {
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
+            // The server goes with the test, even when the test crashes.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::close(pipeFds[0]);
             const std::string fd = std::to_string(pipeFds[1]);
             ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
