@@ -1,9 +1,6 @@
 // Time text, the daily log and the keystroke sequence of a reading.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
 #include <numeric>
 
@@ -88,38 +85,6 @@ TEST_F(DailyLog, ALogThatCannotBeWrittenFails) {
     RunningOrder = 5;
     EXPECT_FALSE(AppendLog());
     EXPECT_TRUE(fs::is_directory("ZV07D03M.txt"));
-}
-
-TEST_F(DailyLog, AFullDiskFailsTheAppendAndLeavesNoPartialLine) {
-    RunningOrder = 1;
-    TimeText = "09:41:07";
-    ChipCode = "00000A1B2C3D";
-    ASSERT_TRUE(AppendLog());
-    const std::string first = fakes::ReadFile("ZV07D03M.txt");
-
-    // The file may grow by 10 bytes only: the next line gets cut off there.
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit small = saved;
-    small.rlim_cur = first.size() + 10;
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    RunningOrder = 2;
-    const bool appended = AppendLog();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-
-    EXPECT_FALSE(appended);
-    EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), first) << "the cut-off line is taken back";
-    RunningOrder = 3;
-    ASSERT_TRUE(AppendLog());
-    EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), first + "3 09:41:07 00000A1B2C3D\r\n");
-}
-
-TEST_F(DailyLog, ALogOnAFullDeviceFails) {
-    fs::create_symlink("/dev/full", "ZV07D03M.txt");
-    RunningOrder = 1;
-    EXPECT_FALSE(AppendLog());
 }
 
 TEST(PrintableText, ReplacesControlCharactersOnly) {

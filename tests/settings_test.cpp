@@ -177,6 +177,16 @@ TEST(SettingsPath, ALongCurrentDirectoryIsUsedWhole) {
     EXPECT_EQ(PathInCurrentDirectory(SettingsFileName), (dir.path() / SettingsFileName).string());
 }
 
+TEST(SettingsPath, AFolderNamedInAnyLanguageWorks) {
+    fakes::TempWorkDir dir("J\xC3\xBCrgen \xE6\x97\xA5\xE6\x9C\xAC");  // "Jürgen 日本", UTF-8
+    Settings = TReaderSettings{};
+    Settings.Port = 21;
+    ASSERT_TRUE(SaveSettings());
+    Settings = TReaderSettings{};
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.Port, 21);
+}
+
 TEST(FixedText, KeepsTheFirstNCharacters) {
     FixedString<8> time;
     time = "12:34:56789";
