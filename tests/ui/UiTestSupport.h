@@ -1,22 +1,42 @@
 // What the window tests share: the system's serial ports and clock with every
 // open attempt and pause written down, settings files, the status line's
-// texts, and the program-wide state put back between tests.
+// texts, the program-wide state put back between tests, a sound and a
+// keyboard that only write down what they are asked, an operator who answers
+// modal windows, and a window started in a folder of its own.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Clock.h"
 #include "Global.h"
+#include "Keyboard.h"
 #include "SerialPort.h"
+#include "Sound.h"
+#include "fakes/FakeClock.h"
 
+class QWidget;
 class TForm1;
+
+namespace fakes {
+class TempWorkDir;
+}
+namespace sim {
+class ReaderSimulator;
+}
 
 // Test messages show texts as texts.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -84,6 +104,108 @@ class StatusWatch {
   private:
     struct Filter;
     std::unique_ptr<Filter> filter_;
+};
+
+// The information sound, counted instead of heard.
+class CountingSound final : public platform::Sound {
+  public:
+    int beeps = 0;
+    void information() override { ++beeps; }
+};
+
+// A keyboard that writes down the keys instead of pressing them; with
+// `available` clear it is one that cannot type at all.
+class RecordingKeyboard final : public platform::Keyboard {
+  public:
+    bool available = true;
+    int begins = 0;
+    int ends = 0;
+    std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
+
+    platform::Error begin() override;
+    platform::Error key(std::uint8_t virtualKey, bool up) override;
+    void end() override;
+
+    // What the keys pressed would put into a text field: digits and capitals
+    // as themselves, space, the keypad minus as "-", Enter as a line break;
+    // Shift adds nothing, any other key shows as "?".
+    std::string typedText() const;
+    // The keys pressed and not released again.
+    std::vector<std::uint8_t> keysStillDown() const;
+};
+
+// An operator who answers the modal windows that open while it lives: it
+// writes each one down and closes it (an error box with its "OK" button) as
+// soon as `closeWhen` holds. `closeWhen` is asked every few milliseconds
+// while the window is open, so it can also act meanwhile; without it every
+// window is closed at once. After `giveUpMs` a window is closed anyway.
+class ModalAnswerer {
+  public:
+    using Condition = std::function<bool(QWidget* modal)>;
+    explicit ModalAnswerer(Condition closeWhen = {}, int giveUpMs = 15000);
+    ~ModalAnswerer();
+    ModalAnswerer(const ModalAnswerer&) = delete;
+    ModalAnswerer& operator=(const ModalAnswerer&) = delete;
+
+    // A message box's text, another window's caption, one for every window.
+    QStringList texts;
+    std::vector<QPointer<QWidget>> windows;
+    bool gaveUp = false;
+
+  private:
+    void look();
+    Condition closeWhen_;
+    int giveUpMs_;
+    QTimer timer_;
+    QPointer<QWidget> current_;
+    QElapsedTimer openFor_;
+};
+
+// Runs the application's event loop, as the program does, with `action` as
+// the first thing it does. True when the loop ended by itself (the program
+// ended) within `timeoutMs`; false when it had to be stopped.
+bool EndsTheProgram(const std::function<void()>& action, int timeoutMs = 15000);
+
+// The main window in a fresh working folder, with a clock that stands at
+// 7 March 2026, 09:41:07 and whose pauses take no time, a counting sound, a
+// recording keyboard, and a simulated reader when one is asked for.
+class WindowTest : public ::testing::Test {
+  protected:
+    WindowTest();
+    ~WindowTest() override;
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes the settings file, puts a simulated reader on the port it names
+    // and starts the window, which finds the reader there. Timer1 is slowed
+    // down so that only the test runs the reading cycle, by ReadChip.
+    void StartWithReader(TReaderSettings settings = DefaultSettings());
+    // Writes the settings file and starts the window with no reader anywhere.
+    void StartWithoutReader(TReaderSettings settings = DefaultSettings());
+
+    // The reader sends the chip's frame; once it is on the line, one run of
+    // the reading cycle takes it.
+    void ReadChip(const std::string& code);
+
+    bool Shown(const QWidget* w) const;
+    bool LampOn() const;   // the LED-on picture shown, the LED-off one hidden
+    bool LampOff() const;  // the other way round
+    // The texts of rows 0 to 30 of the list.
+    QStringList Rows() const;
+
+    // A list row as a reading writes it.
+    static QString Row(std::uint32_t order, const char* time, const std::string& code);
+
+    fakes::FakeClock clock;
+    CountingSound sound;
+    RecordingKeyboard keyboard;
+    std::unique_ptr<fakes::TempWorkDir> folder;
+    std::unique_ptr<sim::ReaderSimulator> reader;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<StatusWatch> watch;
+
+  private:
+    void Start(const TReaderSettings& settings);
 };
 
 }  // namespace uitest
