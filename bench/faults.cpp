@@ -1,0 +1,149 @@
+// Figures of the fault cases: every case of tests/faults run once against the
+// real window offscreen, with its outcome, the longest time the window went
+// without processing events and the CPU use while the line was dead or
+// silent; then the CPU use of the real program, a process of its own, over
+// BENCH_SECONDS (default 30) after the reader hung up.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "Drv232.h"
+#include "FaultScenarios.h"
+#include "Global.h"
+#include "ReaderSimulator.h"
+
+#ifndef CHIPREADER_EXE
+#define CHIPREADER_EXE "build/src/chipreader"
+#endif
+
+namespace {
+
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(line.substr(close + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i)
+        fields >> skip;  // state .. cmajflt
+    unsigned long user = 0, system = 0;
+    fields >> user >> system;
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+std::size_t Count(const std::vector<std::string>& requests, const std::string& request) {
+    return std::size_t(std::count(requests.begin(), requests.end(), request));
+}
+
+// The real program against the simulated reader: two chips read, then the
+// reader hangs up, and the program's CPU time is taken over `seconds`.
+void HungUpProgram(const std::string& program, int seconds) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "chipfaults-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        std::printf("no temporary folder\n");
+        return;
+    }
+    const std::filesystem::path folder = pattern;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+
+    sim::Options options;
+    options.folder = folder.string();
+    options.port = 3;
+    sim::ReaderSimulator reader(options);
+    std::string error;
+    if (!reader.start(error)) {
+        std::printf("no simulated reader: %s\n", error.c_str());
+        return;
+    }
+    Settings = TReaderSettings{};
+    Settings.Port = 3;
+    Settings.AutoLedOff = true;
+    Settings.SoundSignal = false;
+    SaveSettings();
+    Settings = TReaderSettings{};
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const bool connected = reader.waitForRequests(1, 10000);
+    // Each reading ends with the automatic LED-off command.
+    int readings = 0;
+    for (int i = 0; connected && i < 2; ++i) {
+        reader.presentChip(sim::MakeUpChipCode());
+        const std::size_t want = std::size_t(readings + 1);
+        for (int waited = 0; waited < 3000 && Count(reader.requests(), "QZ\r") < want; waited += 10)
+            ::usleep(10000);
+        if (Count(reader.requests(), "QZ\r") >= want)
+            ++readings;
+    }
+    reader.hangUp();
+    ::usleep(1000000);
+    const double before = CpuSeconds(pid);
+    ::usleep(useconds_t(seconds) * 1000000u);
+    const double used = CpuSeconds(pid) - before;
+    const bool alive = ::waitpid(pid, nullptr, WNOHANG) == 0;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    std::printf(
+        "\nCPU of the program over %d s with the reader hung up: %.2f s = %.2f %%\n"
+        "  (%s; %d chips read before the hang-up; %s at the end)\n",
+        seconds, used, 100.0 * used / seconds, connected ? "connected" : "NOT connected", readings,
+        alive ? "still running" : "NOT running");
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* env = std::getenv("BENCH_SECONDS");
+    const int seconds = env ? std::max(1, std::atoi(env)) : 30;
+    const std::string program =
+        std::filesystem::absolute(argc > 1 ? argv[1] : CHIPREADER_EXE).string();
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+
+    std::printf("Fault cases against the window (offscreen, real serial code, simulated reader)\n");
+    std::printf("  %-28s %-9s %9s %9s %9s  %s\n", "case", "outcome", "gap ms", "CPU %", "readings",
+                "fault");
+    int ok = 0;
+    int failed = 0;
+    double longestGap = 0;
+    const faults::RunOptions options;
+    for (const faults::Scenario& scenario : faults::Scenarios()) {
+        const faults::Outcome outcome = scenario.run(options);
+        longestGap = std::max(longestGap, outcome.longestGapMs);
+        (outcome.ok() ? ok : failed)++;
+        std::printf("  %-28s %-9s %9.0f %9.2f %9u  %s%s\n", scenario.name,
+                    outcome.ok() ? "ok" : "FAILED", outcome.longestGapMs, outcome.quietCpuPercent,
+                    outcome.readings, scenario.fault, outcome.lineDead ? " (line dead)" : "");
+        for (const std::string& problem : outcome.problems)
+            std::printf("      %s\n", problem.c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\n%d fault cases run: %d ok, %d failed\n", ok + failed, ok, failed);
+    std::printf("Longest time without event processing in the fault runs: %.0f ms (bound %.0f)\n",
+                longestGap, faults::MaxGapMs);
+    std::printf("CPU %% measured over %d ms per case while the line was dead or silent\n",
+                options.quietMs);
+
+    HungUpProgram(program, seconds);
+    return failed == 0 ? 0 : 1;
+}
