@@ -14,6 +14,7 @@
 #include "fakes/Xvfb.h"
 
 // X11 last: its macro None would clash with names above.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -84,13 +85,15 @@ class TypedInto : public ::testing::Test {
         return text + "<no Enter>";
     }
 
+    // A key still down, or a modifier (Shift) still in force in the XKB state.
     bool AnyKeyDown() {
         char keys[32];
         XQueryKeymap(display, keys);
         for (char k : keys)
             if (k)
                 return true;
-        return false;
+        XkbStateRec state{};
+        return XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.mods != 0;
     }
 
     static fakes::PrivateXServer* server;
