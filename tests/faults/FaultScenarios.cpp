@@ -51,9 +51,8 @@ constexpr int StepMs = 5000;
 // A chip code of 16 characters, different for every n, with no "A" in it: a
 // frame read from its middle then never starts with the frame's first byte.
 std::string Code(int n) {
-    char text[17];
-    std::snprintf(text, sizeof text, "%02d0000B1C2D3E4F5", n % 100);
-    return text;
+    const unsigned two = unsigned(n) % 100;
+    return std::string{char('0' + two / 10), char('0' + two % 10)} + "0000B1C2D3E4F5";
 }
 
 std::string Listed(const std::string& code) {
