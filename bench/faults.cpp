@@ -19,6 +19,7 @@
 #include "Drv232.h"
 #include "FaultScenarios.h"
 #include "Global.h"
+#include "ProcessStats.h"
 #include "ReaderSimulator.h"
 
 #ifndef CHIPREADER_EXE
@@ -26,22 +27,6 @@
 #endif
 
 namespace {
-
-double CpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const std::size_t close = line.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(line.substr(close + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i)
-        fields >> skip;  // state .. cmajflt
-    unsigned long user = 0, system = 0;
-    fields >> user >> system;
-    return double(user + system) / double(sysconf(_SC_CLK_TCK));
-}
 
 std::size_t Count(const std::vector<std::string>& requests, const std::string& request) {
     return std::size_t(std::count(requests.begin(), requests.end(), request));

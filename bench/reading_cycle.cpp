@@ -23,6 +23,7 @@
 #include "Global.h"
 #include "Keyboard.h"
 #include "MainWindow.h"
+#include "ProcessStats.h"
 #include "ReaderSimulator.h"
 
 namespace {
@@ -126,19 +127,6 @@ void Typing() {
         std::printf("  %-38s %8.0f ms %7.1f ms %8.3f\n", c.name, c.formula, ms, ms / c.formula);
     }
     platform::UseKeyboard(nullptr);
-}
-
-double CpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i)
-        fields >> skip;  // state .. cmajflt
-    unsigned long user = 0, system = 0;
-    fields >> user >> system;
-    return double(user + system) / double(sysconf(_SC_CLK_TCK));
 }
 
 void IdleCpu(const std::string& program, int seconds) {

@@ -30,6 +30,7 @@
 #include "SerialPort.h"
 #include "Sound.h"
 #include "fakes/TempDir.h"
+#include "ui/ProgramState.h"
 
 namespace faults {
 
@@ -107,21 +108,6 @@ class SilentSound final : public platform::Sound {
     void information() override {}
 };
 
-// The program-wide state as a process has it when it starts.
-void ResetProgramState() {
-    ClosePort();
-    PortHandle.reset();
-    Settings = TReaderSettings{};
-    RunningOrder = 0;
-    ReaderVersion.clear();
-    DisplayRow = 0;
-    DemoStopped = false;
-    SavedBarColor = QColor();
-    ChipChars.fill(0);
-    ChipCode.clear();
-    TimeText.clear();
-}
-
 // One case: the main window in a fresh folder against a fresh simulated
 // reader, with the instruments that watch it.
 class Rig final : public QObject {
@@ -154,7 +140,7 @@ class Rig final : public QObject {
     // The reader on its port, a settings file that names that port, and the
     // window started: it must find the reader and begin polling.
     bool Start() {
-        ResetProgramState();
+        uitest::ResetProgramState();
         platform::LimitToLinkedPorts(true);
         platform::UseSound(&sound_);
 

@@ -71,20 +71,6 @@ TReaderSettings DefaultSettings() {
     return s;
 }
 
-void ResetProgramState() {
-    ClosePort();
-    PortHandle.reset();
-    Settings = TReaderSettings{};
-    RunningOrder = 0;
-    ReaderVersion.clear();
-    DisplayRow = 0;
-    DemoStopped = false;
-    SavedBarColor = QColor();
-    ChipChars.fill(0);
-    ChipCode.clear();
-    TimeText.clear();
-}
-
 bool ShowAndStart(TForm1& form, int timeoutMs) {
     form.show();
     form.activateWindow();

@@ -24,6 +24,7 @@
 #include "Clock.h"
 #include "Global.h"
 #include "Keyboard.h"
+#include "ProgramState.h"
 #include "SerialPort.h"
 #include "Sound.h"
 #include "fakes/FakeClock.h"
@@ -86,9 +87,6 @@ void WriteSettingsFile(const TReaderSettings& settings);
 
 // A settings record as the program writes it by default.
 TReaderSettings DefaultSettings();
-
-// The program-wide state as a process has it when it starts.
-void ResetProgramState();
 
 // Shows the window and waits until its start-up sequence has run.
 bool ShowAndStart(TForm1& form, int timeoutMs = 10000);
