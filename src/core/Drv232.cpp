@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 
-#include "../platform/Clock.h"
-#include "../platform/Keyboard.h"
+#include "Clock.h"
+#include "Keyboard.h"
 
 using platform::ControlLine;
 using platform::Error;
@@ -17,11 +17,6 @@ namespace {
 constexpr std::uint8_t ReplyStart = 'A';
 constexpr std::uint8_t CR = 0x0D;
 }  // namespace
-
-std::string WindowsPortName(int n) {
-    std::string name = "COM" + std::to_string(n);
-    return n > 9 ? "\\\\.\\" + name : name;
-}
 
 std::vector<int> PortSearchOrder(std::uint8_t storedPort) {
     int port = storedPort == 255 ? 29 : storedPort;

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "Global.h"
-
-#include "../platform/SerialPort.h"
+#include "SerialPort.h"
 
 // Raise RTS and DTR after configuring the port, lower them before closing it.
 inline constexpr bool RaiseControlLines = true;
@@ -26,14 +25,14 @@ inline constexpr std::uint32_t ReadTotalConstant = 200;
 inline constexpr std::uint32_t WriteTotalMultiplier = 8;
 inline constexpr std::uint32_t WriteTotalConstant = 200;
 
+// The link's state. The tests put it back in ResetProgramState
+// (tests/fakes/ProgramState.h).
 // The open port, or null when none is open.
 extern std::unique_ptr<platform::SerialPort> PortHandle;
 // The reader's four identification characters; empty until it identified.
 extern std::string ReaderVersion;
 
-// "COM9" for port 9; from port 10 on the name takes the device-namespace
-// prefix: "\\.\COM10".
-std::string WindowsPortName(int n);
+using platform::WindowsPortName;
 
 // The ports the start-up search tries, in order, for the stored port number.
 std::vector<int> PortSearchOrder(std::uint8_t storedPort);

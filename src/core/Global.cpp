@@ -5,9 +5,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "../platform/Clock.h"
-#include "../platform/Files.h"
+#include "Clock.h"
+#include "Files.h"
 
+// Reset for the tests in ResetProgramState (tests/fakes/ProgramState.h).
 TReaderSettings Settings{};
 std::uint32_t RunningOrder = 0;
 FixedString<8> TimeText;
@@ -131,9 +132,9 @@ std::string FormatTime() {
 
 std::string LogFileName() {
     const platform::LocalTime now = platform::TheClock().localTime();
-    return std::string(1, char(std::filesystem::path::preferred_separator)) + "ZV" +
-           TwoDigits(std::uint16_t(now.day)) + "D" + TwoDigits(std::uint16_t(now.month)) + "M" +
-           ".txt";
+    return std::string(1, char(std::filesystem::path::preferred_separator)) + texts::LogPrefix +
+           TwoDigits(std::uint16_t(now.day)) + texts::LogDay + TwoDigits(std::uint16_t(now.month)) +
+           texts::LogMonth + texts::LogExtension;
 }
 
 bool AppendLog() {

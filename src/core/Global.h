@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "FixedString.h"
+#include "Texts.h"
 
 // A flag byte of the settings file: false when 0, true otherwise. The raw byte
 // is kept as loaded, so a record that was loaded saves back unchanged.
@@ -57,8 +58,10 @@ static_assert(sizeof(TReaderSettings) == 16, "the settings file is exactly 16 by
 static_assert(offsetof(TReaderSettings, OrderNumber) == 8);
 static_assert(offsetof(TReaderSettings, CrcDigits) == 12);
 
-inline constexpr const char* SettingsFileName = "ZV4815.INI";
+inline constexpr const char* SettingsFileName = texts::SettingsFile;
 
+// The shared reading state. The tests put it back in ResetProgramState
+// (tests/fakes/ProgramState.h).
 extern TReaderSettings Settings;
 extern std::uint32_t RunningOrder;
 extern FixedString<8> TimeText;
@@ -78,7 +81,7 @@ bool LoadSettings();
 bool SaveSettings();
 
 // Name of the temporary file SaveSettings writes before the rename.
-inline constexpr const char* SettingsTempFileName = "ZV4815.INI.new";
+inline constexpr const char* SettingsTempFileName = texts::SettingsTempFile;
 
 // The order field's number: leading spaces, one optional "+" or "-", then
 // decimal digits within -2147483648..2147483647, or hexadecimal digits after

@@ -20,4 +20,8 @@ enum class Error {
 
 const char* ErrorText(Error error);
 
+// The facility that a test replaced with its own (UseSerial, UseClock, ...)
+// and did not put back, or null.
+const char* OverrideInUse();
+
 }  // namespace platform

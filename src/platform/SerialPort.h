@@ -61,13 +61,18 @@ class SerialPorts {
     virtual std::unique_ptr<SerialPort> open(int n, Error& error) = 0;
 };
 
+// "COM9" for port 9; from port 10 on the name takes the device-namespace
+// prefix: "\\.\COM10".
+std::string WindowsPortName(int n);
+
 // The serial ports in use: the operating system's unless a test installed others.
 SerialPorts& Serial();
 void UseSerial(SerialPorts* ports);  // nullptr: back to the operating system's
 SerialPorts& SystemSerial();
 
 // When set, port n is opened only through an entry "COM<n>" of the current
-// directory, never through the machine's own serial devices. For tests.
+// directory, never through the machine's own serial devices. For tests, which
+// put it back in ResetProgramState (tests/fakes/ProgramState.h).
 void LimitToLinkedPorts(bool limit);
 
 }  // namespace platform

@@ -8,6 +8,8 @@
 
 namespace platform {
 
+// The implementations in use; null means the operating system's. Tests install
+// their own and ResetProgramState (tests/fakes/ProgramState.h) puts them back.
 namespace {
 SerialPorts* serialInUse = nullptr;
 Clock* clockInUse = nullptr;
@@ -49,6 +51,25 @@ Sound& TheSound() {
 }
 void UseSound(Sound* sound) {
     soundInUse = sound;
+}
+
+std::string WindowsPortName(int n) {
+    std::string name = "COM" + std::to_string(n);
+    return n > 9 ? "\\\\.\\" + name : name;
+}
+
+const char* OverrideInUse() {
+    if (serialInUse)
+        return "serial ports";
+    if (clockInUse)
+        return "clock";
+    if (filesInUse)
+        return "files";
+    if (keyboardInUse)
+        return "keyboard";
+    if (soundInUse)
+        return "sound";
+    return nullptr;
 }
 
 const char* ErrorText(Error error) {

@@ -7,7 +7,6 @@
 #include <limits>
 #include <optional>
 
-#include "Drv232.h"
 #include "SerialPort.h"
 #include "errors_win32.h"
 

@@ -1,6 +1,7 @@
 // A clock that stands still until told otherwise, and records the pauses asked of it.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "Clock.h"
@@ -12,12 +13,15 @@ class FakeClock final : public platform::Clock {
     platform::LocalTime now{2026, 3, 7, 9, 41, 7, 0};
     std::uint64_t monotonic = 1000;
     std::vector<unsigned> sleeps;
+    std::vector<std::string>* journal = nullptr;  // also gets "sleep <ms>" when set
 
     platform::LocalTime localTime() override { return now; }
     std::uint64_t monotonicMs() override { return monotonic; }
     std::uint64_t highResolutionCounter() override { return monotonic * 1000000; }
     void sleepMs(unsigned ms) override {
         sleeps.push_back(ms);
+        if (journal)
+            journal->push_back("sleep " + std::to_string(ms));
         monotonic += ms;
     }
 };

@@ -6,20 +6,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-enum class Picture {
-    Blocking,
-    Unblocking,
-    LedOn,
-    LedOff,
-    RepeatRead,
-    ResetOrder,
-    Demo,
-    End,
-    Information,
-};
-
-inline constexpr int ButtonPictureSize = 16;
-inline constexpr int LampSize = 17;
+#include "Layout.h"
 
 // "MS Sans Serif" where the system has it, otherwise its sans-serif font, at
 // a height of pixelSize pixels.

@@ -113,6 +113,10 @@ void Draw(QPainter& p, Picture picture) {
             p.drawRect(QRectF(7, 6.5, 2, 6));
             break;
         }
+        case Picture::None:
+        case Picture::LampOn:  // LampPicture draws the lamps
+        case Picture::LampOff:
+            break;
     }
 }
 

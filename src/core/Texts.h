@@ -1,0 +1,53 @@
+// The program's texts. Those marked "Fixed" are what operators, their
+// instructions and other programs know the program by: they never change, not
+// by a space (several end in one) nor by a byte (0xED is "í" in the Windows
+// code page the program was made for). The control captions are fixed in the
+// same way and live in the layout table (Layout.cpp). Texts are single-byte
+// characters; the window turns them into its own encoding.
+#pragma once
+
+namespace texts {
+
+// ---- Fixed: files ----
+inline constexpr const char* SettingsFile = "ZV4815.INI";
+// The daily log: "ZV" + day + "D" + month + "M" + ".txt".
+inline constexpr const char* LogPrefix = "ZV";
+inline constexpr const char* LogDay = "D";
+inline constexpr const char* LogMonth = "M";
+inline constexpr const char* LogExtension = ".txt";
+
+// ---- Fixed: windows ----
+inline constexpr const char* MainCaption = "Chip Reader ZEVO";
+inline constexpr const char* ErrorCaption = "Error";
+inline constexpr const char* ErrorButton = "OK";
+inline constexpr const char* ManufacturerCaption = "Manufacturer information";
+inline constexpr const char* DemoCaption = "Demo";
+inline constexpr const char* StopCaption = "Stop";
+
+// ---- Fixed: the status line ----
+inline constexpr const char* StatusDesign = "Info";
+inline constexpr const char* TestingPort = "I test the port COM";  // + port
+inline constexpr const char* Connected = "Connected device ZEVO";  // + id + OnPort + port
+inline constexpr const char* OnPort = " on port COM";
+inline constexpr const char* NoDevice = "No device was identified on any serial port.";
+inline constexpr const char* ClosingFailed = "Error closing port";  // also an error box
+inline constexpr const char* Blocked = "Reader blocked";
+inline constexpr const char* BlockingFailed = "Error blocking the reader";
+inline constexpr const char* Unblocked = "Reader unblocked";
+inline constexpr const char* UnblockingFailed = "Error unblocking the reader";
+inline constexpr const char* LedIsOn = "The LED is on\xED";
+inline constexpr const char* LedOnFailed = "Error while turning on LEDs";
+inline constexpr const char* LedIsOff = "LED off";
+inline constexpr const char* LedOffFailed = "Error when LED goes off";
+inline constexpr const char* RepeatReadFailed = "Error while reading the chip";
+inline constexpr const char* LogFailed = "Error saving data";
+
+// ---- Fixed: the error box ----
+inline constexpr const char* SavingFailed = "Error saving parameters";
+inline constexpr const char* BadNumber = "Bad number format";
+
+// ---- Ours: texts the program adds, free to change ----
+inline constexpr const char* SettingsTempFile = "ZV4815.INI.new";
+inline constexpr const char* CannotType = "Chip codes cannot be typed here: no display to type into";
+
+}  // namespace texts

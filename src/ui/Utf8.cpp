@@ -1,0 +1,101 @@
+#include "Utf8.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr char32_t Replacement = 0xFFFD;
+
+void Append(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+void Append(std::u16string& out, char32_t c) {
+    if (c < 0x10000) {
+        out += char16_t(c);
+    } else {
+        c -= 0x10000;
+        out += char16_t(0xD800 + (c >> 10));
+        out += char16_t(0xDC00 + (c & 0x3FF));
+    }
+}
+
+}  // namespace
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char b : bytes)
+        Append(out, char32_t(static_cast<unsigned char>(b)));
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        char32_t c = lead;
+        if (lead >= 0xC2 && lead < 0xE0) {
+            extra = 1;
+            c = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            extra = 2;
+            c = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead < 0xF5) {
+            extra = 3;
+            c = lead & 0x07;
+        } else if (lead >= 0x80) {
+            out += char16_t(Replacement);
+            ++i;
+            continue;
+        }
+        bool good = i + extra < text.size();
+        for (std::size_t k = 1; good && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            good = (next & 0xC0) == 0x80;
+            c = c << 6 | (next & 0x3F);
+        }
+        const bool overlong = (extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000);
+        if (!good || overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += char16_t(Replacement);
+            ++i;
+            continue;
+        }
+        Append(out, c);
+        i += extra + 1;
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(text[++i]) - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = Replacement;
+        }
+        Append(out, c);
+    }
+    return out;
+}

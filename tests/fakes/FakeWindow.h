@@ -1,0 +1,143 @@
+// A window system for the form's tests: an event loop of timers in real time,
+// and a main window that records what the form shows and lets a test act as
+// the operator (click, type, leave a field, answer a modal box).
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Window.h"
+
+class TForm1;
+
+namespace fakes {
+
+// Timers and watchers, run in turns as a window system's loop runs them.
+class EventLoop {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    int addTimer(unsigned intervalMs, std::function<void()> tick);
+    // Starting a timer restarts its full interval.
+    void start(int timer);
+    void stop(int timer);
+    bool active(int timer) const { return timers_.at(std::size_t(timer)).active; }
+    unsigned interval(int timer) const { return timers_.at(std::size_t(timer)).intervalMs; }
+    void setInterval(int timer, unsigned ms) { timers_.at(std::size_t(timer)).intervalMs = ms; }
+
+    // Runs at every turn of the loop until removed: an operator who looks at
+    // the screen, a probe that measures.
+    int watch(std::function<void()> look);
+    void unwatch(int watcher);
+
+    // One turn: the watchers, then every timer that is due (once each).
+    void turn();
+    // Turns until `done` holds (true) or `timeoutMs` passed (false).
+    bool runUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+    void runFor(int ms);
+
+  private:
+    struct Entry {
+        unsigned intervalMs = 0;
+        bool active = false;
+        Clock::time_point due{};
+        std::function<void()> tick;
+    };
+    std::vector<Entry> timers_;
+    std::vector<std::pair<int, std::function<void()>>> watchers_;
+    int nextWatcher_ = 0;
+};
+
+class FakeWindow final : public Window {
+  public:
+    explicit FakeWindow(EventLoop& loop);
+
+    // The form that receives the window's events.
+    void attach(TForm1& form) { form_ = &form; }
+
+    struct ControlState {
+        std::string text;
+        bool shown = false;
+        bool enabled = true;
+        bool checked = false;
+    };
+    std::array<ControlState, ControlCount> controls;
+    const ControlState& operator[](Control c) const { return controls[std::size_t(c)]; }
+
+    std::vector<std::string> lines;  // the reading list's lines
+    std::string windowCaption;
+    std::vector<std::string> statuses;  // every text of the status line, in order
+    std::vector<Control> paintedNow;    // every paintNow
+    Colour colour;                      // the status bar's
+    Control focus;
+    bool minimized = false;
+    bool closed = false;
+    std::vector<std::string> errors;  // the error boxes, in order
+    int manufacturerWindows = 0;
+    bool gaveUp = false;  // a modal box the operator never answered was closed anyway
+
+    // The operator at a modal box: asked at every turn of the box's own loop
+    // while it is open (so it can act meanwhile); true closes it. Unset, every
+    // box is closed at once; after `giveUpMs` a box is closed anyway.
+    std::function<bool(std::string_view text)> answer;
+    int giveUpMs = 15000;
+
+    std::string status() const { return statuses.empty() ? "Info" : statuses.back(); }
+    int timer(Timer t) const { return timers_[std::size_t(t)]; }
+    bool timerActive(Timer t) const { return loop_.active(timer(t)); }
+    unsigned timerInterval(Timer t) const { return loop_.interval(timer(t)); }
+    void setTimerInterval(Timer t, unsigned ms) { loop_.setInterval(timer(t), ms); }
+
+    // ---- The operator ----
+    // Shows the window: it becomes active, and the form hears of it unless
+    // the window is minimised.
+    void activate();
+    void restore();
+    // A click on a button or a check box (whose mark then changes), as the
+    // window system would deliver it: nothing happens on a hidden or disabled one.
+    void click(Control c);
+    // The caret into a control, and out again to another control.
+    void moveFocus(Control to);
+    void type(Control edit, std::string_view text) { controls[std::size_t(edit)].text = text; }
+
+    // ---- Window ----
+    std::string text(Control c) const override { return (*this)[c].text; }
+    void setText(Control c, std::string_view text) override { controls[std::size_t(c)].text = text; }
+    bool shown(Control c) const override { return (*this)[c].shown; }
+    void setShown(Control c, bool shown) override { controls[std::size_t(c)].shown = shown; }
+    void setEnabled(Control c, bool enabled) override { controls[std::size_t(c)].enabled = enabled; }
+    bool checked(Control c) const override { return (*this)[c].checked; }
+    void setChecked(Control c, bool checked) override { controls[std::size_t(c)].checked = checked; }
+    void setFocus(Control c) override { focus = c; }
+    void paintNow(Control c) override { paintedNow.push_back(c); }
+    void setStatus(std::string_view text) override { statuses.emplace_back(text); }
+    Colour statusColour() const override { return colour; }
+    void setStatusColour(Colour c) override { colour = c; }
+    int lineCount() const override { return int(lines.size()); }
+    std::string lineText(int line) const override { return lines.at(std::size_t(line)); }
+    void setLineText(int line, std::string_view text) override { lines.at(std::size_t(line)) = text; }
+    std::string caption() const override { return windowCaption; }
+    void setCaption(std::string_view caption) override { windowCaption = caption; }
+    void minimize() override { minimized = true; }
+    void close() override { closed = true; }
+    void startTimer(Timer t) override { loop_.start(timer(t)); }
+    void stopTimer(Timer t) override { loop_.stop(timer(t)); }
+    void showError(std::string_view text) override;
+    void showManufacturer() override;
+
+  private:
+    void RunModal(std::string_view text);
+
+    EventLoop& loop_;
+    TForm1* form_ = nullptr;
+    std::array<int, TimerCount> timers_{};
+};
+
+// The button face of the designed window, the status bar's colour at first.
+inline constexpr Colour ButtonFace = Rgb(240, 240, 240);
+
+}  // namespace fakes

@@ -1,0 +1,133 @@
+// What the form's tests share: the main window's behaviour on the fake window
+// system, in a working folder of its own, with the real serial code against a
+// simulated reader; a clock that stands at 7 March 2026, 09:41:07 and whose
+// pauses take no time; a counting sound; a keyboard that writes its keys down;
+// and the system's serial ports with every open attempt written down.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Clock.h"
+#include "Global.h"
+#include "Keyboard.h"
+#include "MainWindow.h"
+#include "SerialPort.h"
+#include "Sound.h"
+#include "fakes/FakeClock.h"
+#include "fakes/FakeWindow.h"
+
+namespace fakes {
+class TempWorkDir;
+}
+namespace sim {
+class ReaderSimulator;
+struct Faults;
+}  // namespace sim
+
+namespace formtest {
+
+using Strings = std::vector<std::string>;
+
+// The operating system's serial ports, writing every open attempt down:
+// "open 7 ok", "open 6 failed"; the clock's pauses go there too ("sleep 300").
+class RecordingSerial final : public platform::SerialPorts {
+  public:
+    std::string deviceName(int n) override;
+    std::unique_ptr<platform::SerialPort> open(int n, platform::Error& error) override;
+
+    std::vector<std::string>* events = nullptr;
+    std::vector<int> attempts;  // the port of every open attempt
+    // Ports that are made here instead of being opened on the system.
+    std::map<int, std::function<std::unique_ptr<platform::SerialPort>()>> madeHere;
+};
+
+// The information sound, counted instead of heard.
+class CountingSound final : public platform::Sound {
+  public:
+    int beeps = 0;
+    void information() override { ++beeps; }
+};
+
+// A keyboard that writes down the keys instead of pressing them; with
+// `available` clear it is one that cannot type at all.
+class RecordingKeyboard final : public platform::Keyboard {
+  public:
+    bool available = true;
+    int begins = 0;
+    int ends = 0;
+    std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
+
+    platform::Error begin() override;
+    platform::Error key(std::uint8_t virtualKey, bool up) override;
+    void end() override;
+
+    // What the keys pressed would put into a text field: digits and capitals
+    // as themselves, space, the keypad minus as "-", Enter as a line break;
+    // Shift adds nothing, any other key shows as "?".
+    std::string typedText() const;
+    // The keys pressed and not released again.
+    std::vector<std::uint8_t> keysStillDown() const;
+};
+
+// The bytes of a settings record; the file; the record as written by default.
+std::string SettingsBytes(const TReaderSettings& settings);
+void WriteSettingsFile(const TReaderSettings& settings);
+TReaderSettings DefaultSettings();
+
+// A list row as a reading writes it.
+std::string Row(std::uint32_t order, const char* time, const std::string& code);
+
+class FormTest : public ::testing::Test {
+  protected:
+    FormTest();
+    ~FormTest() override;
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes the settings file and shows the window, which runs the start-up.
+    void Start(const TReaderSettings& settings);
+    // A simulated reader on the port the settings name, found by the start-up.
+    void StartWithReader(TReaderSettings settings = DefaultSettings());
+    // No reader anywhere.
+    void StartWithoutReader(TReaderSettings settings = DefaultSettings());
+    // Another simulated reader, published as COM<port> in the folder.
+    sim::ReaderSimulator& AddReader(int port, const std::string& id = "1234");
+
+    // The reader sends the chip's frame; once it is on the line, one run of
+    // the reading cycle takes it.
+    void ReadChip(const std::string& code);
+    // The operator clicks a control.
+    void Click(Control c) { window.click(c); }
+    // The operator puts the caret into the order field, types `text` over
+    // what it shows (or leaves it) and moves on to the next control.
+    void LeaveOrderField(const std::string* text);
+
+    bool Shown(Control c) const { return window.shown(c); }
+    bool LampOn() const { return Shown(Control::Image2) && !Shown(Control::Image1); }
+    bool LampOff() const { return Shown(Control::Image1) && !Shown(Control::Image2); }
+    std::string Status() const { return window.status(); }
+    std::string FieldText() const { return window.text(Control::Edit1); }
+    Strings Rows() const;  // rows 0 to 30 of the list
+
+    fakes::FakeClock clock;
+    CountingSound sound;
+    RecordingKeyboard keyboard;
+    RecordingSerial serial;
+    std::vector<std::string> events;  // opens and pauses, in order
+    std::unique_ptr<fakes::TempWorkDir> folder;
+    std::vector<std::unique_ptr<sim::ReaderSimulator>> readers;
+    sim::ReaderSimulator* reader = nullptr;  // the one StartWithReader made
+    fakes::EventLoop loop;
+    fakes::FakeWindow window{loop};
+    TForm1 form{window};
+};
+
+}  // namespace formtest

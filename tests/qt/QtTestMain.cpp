@@ -1,0 +1,15 @@
+// The Qt tests run inside one application object, made only when tests run:
+// listing them needs no display.
+#include <QApplication>
+#include <memory>
+
+#include "fakes/ProgramState.h"
+
+namespace {
+std::unique_ptr<QApplication> app;
+}
+
+int main(int argc, char** argv) {
+    return fakes::RunAllTests(argc, argv,
+                              [](int& c, char** v) { app = std::make_unique<QApplication>(c, v); });
+}
