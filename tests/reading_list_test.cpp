@@ -109,6 +109,27 @@ TEST(ReadingListText, EveryC0AndC1ControlAndDeleteIsReplacedAndNothingElse) {
     }
 }
 
+TEST(ReadingListScrolling, RowsZeroToTwentyNineHoldTheThirtyLatestReadings) {
+    Lines list = DesignedList();
+    int row = 0;
+    for (int reading = 1; reading <= 30; ++reading) {
+        row = readinglist::AddReading(list, row, std::to_string(reading));
+        EXPECT_EQ(row, reading);
+    }
+    EXPECT_EQ(list.lines[29], "30");
+    EXPECT_EQ(list.lines[30], "");
+
+    // The 31st goes into row 30, then everything moves up one row.
+    for (int reading = 31; reading <= 32; ++reading) {
+        row = readinglist::AddReading(list, row, std::to_string(reading));
+        EXPECT_EQ(row, 30);
+        for (int i = 0; i < 30; ++i)
+            EXPECT_EQ(list.lines[std::size_t(i)], std::to_string(reading - 29 + i)) << "row " << i;
+        EXPECT_EQ(list.lines[30], "");
+    }
+    EXPECT_EQ(list.lineCount(), 31);
+}
+
 TEST(ReadingListText, WideTextLosesTheUnicodeLineAndParagraphSeparatorsToo) {
     const std::u16string text = u"a\u2028b\u2029c\nd\u0085e\uFDD0f\uFDD1g\u00e9\u4e2d";
     EXPECT_EQ(CleanRowText(text), u"a?b?c?d?e?f?g\u00e9\u4e2d");

@@ -48,6 +48,7 @@ inline constexpr const char* BadNumber = "Bad number format";
 
 // ---- Ours: texts the program adds, free to change ----
 inline constexpr const char* SettingsTempFile = "ZV4815.INI.new";
-inline constexpr const char* CannotType = "Chip codes cannot be typed here: no display to type into";
+inline constexpr const char* CannotType =
+    "Chip codes cannot be typed here: no display to type into";
 
 }  // namespace texts

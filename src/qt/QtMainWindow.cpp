@@ -298,7 +298,8 @@ int QtMainWindow::lineCount() const {
 }
 
 std::string QtMainWindow::lineText(int line) const {
-    const QTextDocument* document = static_cast<QPlainTextEdit*>(widget(Control::Memo1))->document();
+    const QTextDocument* document =
+        static_cast<QPlainTextEdit*>(widget(Control::Memo1))->document();
     return Utf8(document->findBlockByNumber(line).text());
 }
 
@@ -342,7 +343,8 @@ void QtMainWindow::showError(std::string_view text) {
     box.setWindowTitle(QString::fromLatin1(texts::ErrorCaption));
     box.setIcon(QMessageBox::Critical);
     box.setText(Q(text));
-    QPushButton* ok = box.addButton(QString::fromLatin1(texts::ErrorButton), QMessageBox::AcceptRole);
+    QPushButton* ok =
+        box.addButton(QString::fromLatin1(texts::ErrorButton), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();

@@ -31,9 +31,7 @@ class ListLines {
 
     int lineCount() const { return window_.lineCount(); }
     Text lineText(int line) const { return Utf8ToUtf16(window_.lineText(line)); }
-    void setLineText(int line, const Text& text) {
-        window_.setLineText(line, Utf16ToUtf8(text));
-    }
+    void setLineText(int line, const Text& text) { window_.setLineText(line, Utf16ToUtf8(text)); }
 
   private:
     Window& window_;
@@ -280,8 +278,7 @@ void TForm1::BitBtn5Click() {
 // ---- Order field, End and the manufacturer window ----
 
 void TForm1::Edit1Exit() {
-    const std::optional<std::uint32_t> number =
-        ParseOrderNumber(window_.text(Control::Edit1));
+    const std::optional<std::uint32_t> number = ParseOrderNumber(window_.text(Control::Edit1));
     if (!number) {
         ShowError(texts::BadNumber);
         return;

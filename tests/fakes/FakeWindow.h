@@ -106,12 +106,18 @@ class FakeWindow final : public Window {
 
     // ---- Window ----
     std::string text(Control c) const override { return (*this)[c].text; }
-    void setText(Control c, std::string_view text) override { controls[std::size_t(c)].text = text; }
+    void setText(Control c, std::string_view text) override {
+        controls[std::size_t(c)].text = text;
+    }
     bool shown(Control c) const override { return (*this)[c].shown; }
     void setShown(Control c, bool shown) override { controls[std::size_t(c)].shown = shown; }
-    void setEnabled(Control c, bool enabled) override { controls[std::size_t(c)].enabled = enabled; }
+    void setEnabled(Control c, bool enabled) override {
+        controls[std::size_t(c)].enabled = enabled;
+    }
     bool checked(Control c) const override { return (*this)[c].checked; }
-    void setChecked(Control c, bool checked) override { controls[std::size_t(c)].checked = checked; }
+    void setChecked(Control c, bool checked) override {
+        controls[std::size_t(c)].checked = checked;
+    }
     void setFocus(Control c) override { focus = c; }
     void paintNow(Control c) override { paintedNow.push_back(c); }
     void setStatus(std::string_view text) override { statuses.emplace_back(text); }
@@ -119,7 +125,9 @@ class FakeWindow final : public Window {
     void setStatusColour(Colour c) override { colour = c; }
     int lineCount() const override { return int(lines.size()); }
     std::string lineText(int line) const override { return lines.at(std::size_t(line)); }
-    void setLineText(int line, std::string_view text) override { lines.at(std::size_t(line)) = text; }
+    void setLineText(int line, std::string_view text) override {
+        lines.at(std::size_t(line)) = text;
+    }
     std::string caption() const override { return windowCaption; }
     void setCaption(std::string_view caption) override { windowCaption = caption; }
     void minimize() override { minimized = true; }

@@ -1,50 +1,26 @@
 // The operator's controls on the connected window, against the simulated
 // reader: the four reader commands, the repeat read, the order field and its
 // reset button, End and the manufacturer window.
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 #include <filesystem>
-#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Drv232.h"
-#include "Form2.h"
-#include "MainWindow.h"
+#include "FormTest.h"
+#include "Layout.h"
 #include "ReaderSimulator.h"
-#include "UiTestSupport.h"
 #include "fakes/TempDir.h"
 
 namespace {
 
+using formtest::DefaultSettings;
+using formtest::Row;
+using formtest::Strings;
 using Requests = std::vector<std::string>;
 
-const QString Connected = QStringLiteral("Connected device ZEVO1234 on port COM29");
-
-class Controls : public uitest::WindowTest {
+class Controls : public formtest::FormTest {
   protected:
-    QPushButton* Button(const char* name) {
-        return form->findChild<QPushButton*>(QString::fromLatin1(name));
-    }
-
-    // The operator puts the caret into the order field, types `text` over
-    // what it shows (or leaves it as it is) and moves on with Tab.
-    void LeaveOrderField(std::optional<QString> text) {
-        form->Edit1->setFocus();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Edit1->hasFocus(); }, 5000));
-        if (text)
-            form->Edit1->setText(*text);
-        QTest::keyClick(form->Edit1, Qt::Key_Tab);
-        EXPECT_FALSE(form->Edit1->hasFocus());
-    }
-
     // Waits until the reader has taken `count` requests, and returns them all.
     Requests RequestsWhenThere(std::size_t count) {
         EXPECT_TRUE(reader->waitForRequests(count, 5000));
@@ -52,9 +28,11 @@ class Controls : public uitest::WindowTest {
     }
 
     void LightTheLamp() {
-        form->Image1->hide();
-        form->Image2->show();
+        window.setShown(Control::Image1, false);
+        window.setShown(Control::Image2, true);
     }
+
+    void LeaveOrderFieldWith(const std::string& text) { LeaveOrderField(&text); }
 };
 
 // ---- The reader commands ----
@@ -62,30 +40,26 @@ class Controls : public uitest::WindowTest {
 enum class Lamp { Unchanged, On, Off };
 
 struct CommandCase {
-    const char* button;
+    Control button;
     const char* request;
-    QString done;
-    QString failed;
+    const char* done;
+    const char* failed;
     Lamp lamp;  // the picture after success
 };
 
 void PrintTo(const CommandCase& c, std::ostream* os) {
-    *os << c.button;
+    *os << Spec(c.button).name;
 }
 
 const CommandCase Commands[] = {
-    {"BitBtn1", "QB\r", QStringLiteral("Reader blocked"),
-     QStringLiteral("Error blocking the reader"), Lamp::Unchanged},
-    {"BitBtn2", "QO\r", QStringLiteral("Reader unblocked"),
-     QStringLiteral("Error unblocking the reader"), Lamp::Unchanged},
-    {"BitBtn3", "QR\r", QStringLiteral("The LED is on") + QChar(0xED),
-     QStringLiteral("Error while turning on LEDs"), Lamp::On},
-    {"BitBtn4", "QZ\r", QStringLiteral("LED off"), QStringLiteral("Error when LED goes off"),
-     Lamp::Off},
+    {Control::BitBtn1, "QB\r", "Reader blocked", "Error blocking the reader", Lamp::Unchanged},
+    {Control::BitBtn2, "QO\r", "Reader unblocked", "Error unblocking the reader", Lamp::Unchanged},
+    {Control::BitBtn3, "QR\r", "The LED is on\xC3\xAD", "Error while turning on LEDs", Lamp::On},
+    {Control::BitBtn4, "QZ\r", "LED off", "Error when LED goes off", Lamp::Off},
 };
 
 std::string CaseName(const CommandCase& c) {
-    return c.button;
+    return Spec(c.button).name;
 }
 
 class ReaderCommand : public Controls, public ::testing::WithParamInterface<CommandCase> {};
@@ -98,12 +72,10 @@ TEST_P(ReaderCommand, SendsItsThreeBytesAndShowsItsTextAndLamp) {
         LightTheLamp();
     const bool litBefore = LampOn();
 
-    Button(c.button)->click();
+    Click(c.button);
 
     EXPECT_EQ(RequestsWhenThere(2), (Requests{"QI\r", c.request}));
-    EXPECT_EQ(form->StatusText(), c.done);
-    EXPECT_EQ(watch->set.last(), c.done);
-    EXPECT_TRUE(watch->painted.contains(c.done)) << "the status bar was not repainted";
+    EXPECT_EQ(Status(), c.done);
     switch (c.lamp) {
         case Lamp::On:
             EXPECT_TRUE(LampOn());
@@ -129,34 +101,23 @@ struct FaultCase {
     sim::Faults faults;
 };
 
-sim::Faults Silent() {
-    sim::Faults f;
-    f.silent = true;
-    return f;
-}
-
-sim::Faults RepliesStartBadly() {
-    sim::Faults f;
-    f.badFirst = true;
-    f.repliesOnly = true;
-    return f;
-}
-
-sim::Faults RepliesEndBadly() {
-    sim::Faults f;
-    f.badLast = true;
-    f.repliesOnly = true;
-    return f;
-}
-
 void PrintTo(const FaultCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+sim::Faults Fault(bool silent, bool badFirst, bool badLast) {
+    sim::Faults f;
+    f.silent = silent;
+    f.badFirst = badFirst;
+    f.badLast = badLast;
+    f.repliesOnly = badFirst || badLast;
+    return f;
+}
+
 const FaultCase Faults[] = {
-    {"Silent", Silent()},
-    {"BadFirstByte", RepliesStartBadly()},
-    {"BadLastByte", RepliesEndBadly()},
+    {"Silent", Fault(true, false, false)},
+    {"BadFirstByte", Fault(false, true, false)},
+    {"BadLastByte", Fault(false, false, true)},
 };
 
 class FailedReaderCommand
@@ -171,10 +132,10 @@ TEST_P(FailedReaderCommand, ShowsItsFailureTextAndLeavesTheLamp) {
     if (c.lamp == Lamp::Off || c.lamp == Lamp::Unchanged)
         LightTheLamp();
 
-    Button(c.button)->click();
+    Click(c.button);
 
     EXPECT_EQ(RequestsWhenThere(2), (Requests{"QI\r", c.request}));
-    EXPECT_EQ(form->StatusText(), c.failed);
+    EXPECT_EQ(Status(), c.failed);
     if (c.lamp == Lamp::On) {
         EXPECT_TRUE(LampOff());
     } else {
@@ -190,18 +151,18 @@ INSTANTIATE_TEST_SUITE_P(Controls, FailedReaderCommand,
                                     std::get<1>(info.param).name;
                          });
 
-TEST_F(Controls, LightingAndTurningOffTheLedReachTheReader) {
+TEST_F(Controls, LightingAndTurningOffTheLedAndBlockingReachTheReader) {
     ASSERT_NO_FATAL_FAILURE(StartWithReader());
-    form->BitBtn3->click();
+    Click(Control::BitBtn3);
     EXPECT_TRUE(LampOn());
     EXPECT_TRUE(reader->ledOn());
-    form->BitBtn4->click();
+    Click(Control::BitBtn4);
     EXPECT_TRUE(LampOff());
     EXPECT_FALSE(reader->ledOn());
     // A blocked reader sends no frames; unblocked it reads again.
-    form->BitBtn1->click();
+    Click(Control::BitBtn1);
     EXPECT_TRUE(reader->blocked());
-    form->BitBtn2->click();
+    Click(Control::BitBtn2);
     EXPECT_FALSE(reader->blocked());
     EXPECT_EQ(reader->requests(), (Requests{"QI\r", "QR\r", "QZ\r", "QB\r", "QO\r"}));
 }
@@ -212,35 +173,35 @@ class RepeatRead : public Controls, public ::testing::WithParamInterface<bool> {
 
 TEST_P(RepeatRead, ShowsTheCodeOnAYellowBarUntilTheNextReading) {
     const bool crc = GetParam();
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.CrcDigits = crc;
     settings.SaveOnDisk = true;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
-    const QColor designed = form->StatusBarColor();
+    const Colour designed = window.statusColour();
     ASSERT_EQ(SavedBarColor, designed);
 
     ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     ASSERT_EQ(RunningOrder, 1u);
-    const QStringList rows = Rows();
+    const Strings rows = Rows();
     const std::string log = fakes::ReadFile("ZV07D03M.txt");
     const int beeps = sound.beeps;
     const std::size_t before = reader->requests().size();
 
-    form->BitBtn5->click();
+    Click(Control::BitBtn5);
 
     const Requests requests = RequestsWhenThere(before + 1);
     ASSERT_EQ(requests.size(), before + 1);
     EXPECT_EQ(requests.back(), std::string("*D0\r"));
-    const QString code = crc ? QStringLiteral("0123456789ABCD") : QStringLiteral("0123456789AB");
-    EXPECT_EQ(form->StatusText(), code);
-    EXPECT_EQ(ChipCode.str(), code.toStdString());
-    EXPECT_EQ(form->StatusBarColor(), QColor(255, 255, 0));
+    const std::string code = crc ? "0123456789ABCD" : "0123456789AB";
+    EXPECT_EQ(Status(), code);
+    EXPECT_EQ(ChipCode.str(), code);
+    EXPECT_EQ(window.statusColour(), Rgb(255, 255, 0));
     // The last two of the 16 characters are kept aside.
     EXPECT_EQ(ChipChars[14], 'E');
     EXPECT_EQ(ChipChars[15], 'F');
     // Only shown: not counted, listed, logged, announced.
     EXPECT_EQ(RunningOrder, 1u);
-    EXPECT_EQ(form->Edit1->text(), QStringLiteral("1"));
+    EXPECT_EQ(FieldText(), "1");
     EXPECT_EQ(Rows(), rows);
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), log);
     EXPECT_EQ(sound.beeps, beeps);
@@ -248,8 +209,8 @@ TEST_P(RepeatRead, ShowsTheCodeOnAYellowBarUntilTheNextReading) {
     // The next reading gives the bar its colour back and leaves the text.
     ASSERT_NO_FATAL_FAILURE(ReadChip("FEDCBA9876543210"));
     EXPECT_EQ(RunningOrder, 2u);
-    EXPECT_EQ(form->StatusBarColor(), designed);
-    EXPECT_EQ(form->StatusText(), code);
+    EXPECT_EQ(window.statusColour(), designed);
+    EXPECT_EQ(Status(), code);
 }
 
 INSTANTIATE_TEST_SUITE_P(Controls, RepeatRead, ::testing::Bool(), [](const auto& info) {
@@ -263,16 +224,16 @@ TEST_P(FailedRepeatRead, ShowsItsTextAndChangesNothingElse) {
     ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     // Blocked, the reader takes another chip without sending its frame: a
     // repeat read would now bring a code of its own.
-    form->BitBtn1->click();
+    Click(Control::BitBtn1);
     reader->presentChip("FEDCBA9876543210");
-    const QColor colour = form->StatusBarColor();
+    const Colour colour = window.statusColour();
     reader->setFaults(GetParam().faults);
 
-    form->BitBtn5->click();
+    Click(Control::BitBtn5);
 
     EXPECT_EQ(RequestsWhenThere(4), (Requests{"QI\r", "QZ\r", "QB\r", "*D0\r"}));
-    EXPECT_EQ(form->StatusText(), QStringLiteral("Error while reading the chip"));
-    EXPECT_EQ(form->StatusBarColor(), colour);
+    EXPECT_EQ(Status(), "Error while reading the chip");
+    EXPECT_EQ(window.statusColour(), colour);
     EXPECT_EQ(ChipCode.str(), "0123456789AB");
     EXPECT_EQ(ChipChars[12], 'C');
     EXPECT_EQ(RunningOrder, 1u);
@@ -296,23 +257,22 @@ class AcceptedOrder : public Controls, public ::testing::WithParamInterface<Numb
 
 TEST_P(AcceptedOrder, IsStoredAndTheNextReadingFollowsIt) {
     const NumberCase& c = GetParam();
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.OrderNumber = 41;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
-    uitest::ModalAnswerer answerer;
 
-    ASSERT_NO_FATAL_FAILURE(LeaveOrderField(QString::fromLatin1(c.text)));
+    LeaveOrderFieldWith(c.text);
 
-    EXPECT_TRUE(answerer.texts.isEmpty()) << answerer.texts.join(u'|').toStdString();
+    EXPECT_TRUE(window.errors.empty());
     EXPECT_EQ(std::uint32_t(Settings.OrderNumber), c.stored);
     EXPECT_EQ(RunningOrder, c.stored);
-    EXPECT_EQ(form->Edit1->text(), QString::fromLatin1(c.text)) << "the field keeps its text";
+    EXPECT_EQ(FieldText(), c.text) << "the field keeps its text";
 
     ASSERT_NO_FATAL_FAILURE(ReadChip("00000A1B2C3D"));
     const std::uint32_t next = c.stored + 1;  // wraps at 2^32
     EXPECT_EQ(RunningOrder, next);
-    EXPECT_EQ(form->ReadRow(0), Row(next, "09:41:07", "00000A1B2C3D"));
-    EXPECT_EQ(form->Edit1->text(), QString::number(next));
+    EXPECT_EQ(form.ReadRow(0), Row(next, "09:41:07", "00000A1B2C3D"));
+    EXPECT_EQ(FieldText(), std::to_string(next));
 }
 
 INSTANTIATE_TEST_SUITE_P(Controls, AcceptedOrder,
@@ -325,19 +285,17 @@ INSTANTIATE_TEST_SUITE_P(Controls, AcceptedOrder,
 class RejectedOrder : public Controls, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(RejectedOrder, ShowsTheErrorBoxAndChangesNothing) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.OrderNumber = 41;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
-    uitest::ModalAnswerer answerer;
 
-    ASSERT_NO_FATAL_FAILURE(LeaveOrderField(QString::fromLatin1(GetParam())));
+    LeaveOrderFieldWith(GetParam());
 
-    EXPECT_EQ(answerer.texts, QStringList{QStringLiteral("Bad number format")});
-    EXPECT_FALSE(answerer.gaveUp);
+    EXPECT_EQ(window.errors, Strings{"Bad number format"});
     EXPECT_EQ(std::uint32_t(Settings.OrderNumber), 41u);
     EXPECT_EQ(RunningOrder, 41u);
     ASSERT_NO_FATAL_FAILURE(ReadChip("00000A1B2C3D"));
-    EXPECT_EQ(form->ReadRow(0), Row(42, "09:41:07", "00000A1B2C3D"));
+    EXPECT_EQ(form.ReadRow(0), Row(42, "09:41:07", "00000A1B2C3D"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Controls, RejectedOrder,
@@ -345,128 +303,106 @@ INSTANTIATE_TEST_SUITE_P(Controls, RejectedOrder,
                                            "$100000000"));
 
 TEST_F(Controls, LeavingTheOrderFieldUnchangedAfterAReadingKeepsTheNumbering) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.OrderNumber = 40;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
-    uitest::ModalAnswerer answerer;
     ASSERT_NO_FATAL_FAILURE(ReadChip("00000A1B2C3D"));
-    ASSERT_EQ(form->Edit1->text(), QStringLiteral("41"));
+    ASSERT_EQ(FieldText(), "41");
 
-    ASSERT_NO_FATAL_FAILURE(LeaveOrderField(std::nullopt));
-    EXPECT_TRUE(answerer.texts.isEmpty());
+    LeaveOrderField(nullptr);
+    EXPECT_TRUE(window.errors.empty());
     EXPECT_EQ(RunningOrder, 41u);
 
     ASSERT_NO_FATAL_FAILURE(ReadChip("00000A1B2C3E"));
-    EXPECT_EQ(form->ReadRow(1), Row(42, "09:41:07", "00000A1B2C3E"));
+    EXPECT_EQ(form.ReadRow(1), Row(42, "09:41:07", "00000A1B2C3E"));
 }
 
 TEST_F(Controls, ResetTheOrderStartsTheNumberingAndTheListAgainButKeepsTheRows) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.OrderNumber = 5;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
     for (const char* code : {"000000000001", "000000000002", "000000000003"})
         ASSERT_NO_FATAL_FAILURE(ReadChip(code));
     ASSERT_EQ(DisplayRow, 3);
-    const QStringList rows = Rows();
+    const Strings rows = Rows();
 
-    form->BitBtn6->click();
+    Click(Control::BitBtn6);
 
     EXPECT_EQ(std::uint32_t(Settings.OrderNumber), 0u);
     EXPECT_EQ(RunningOrder, 0u);
     EXPECT_EQ(DisplayRow, 0);
-    EXPECT_EQ(form->Edit1->text(), QStringLiteral("0"));
+    EXPECT_EQ(FieldText(), "0");
     EXPECT_EQ(Rows(), rows);
 
     ASSERT_NO_FATAL_FAILURE(ReadChip("000000000004"));
-    EXPECT_EQ(form->ReadRow(0), Row(1, "09:41:07", "000000000004"));
-    EXPECT_EQ(form->ReadRow(1), Row(7, "09:41:07", "000000000002"));
+    EXPECT_EQ(form.ReadRow(0), Row(1, "09:41:07", "000000000004"));
+    EXPECT_EQ(form.ReadRow(1), Row(7, "09:41:07", "000000000002"));
     EXPECT_EQ(DisplayRow, 1);
 }
 
 // ---- End ----
 
 TEST_F(Controls, EndClosesThePortSavesTheOrderAndClosesTheWindow) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.OrderNumber = 0x12345676;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
     ASSERT_NO_FATAL_FAILURE(ReadChip("00000A1B2C3D"));
     ASSERT_NO_FATAL_FAILURE(ReadChip("00000A1B2C3E"));
-    uitest::ModalAnswerer answerer;
 
-    EXPECT_TRUE(uitest::EndsTheProgram([&] { form->BitBtn7->click(); }));
+    Click(Control::BitBtn7);
 
-    EXPECT_TRUE(answerer.texts.isEmpty()) << answerer.texts.join(u'|').toStdString();
+    EXPECT_TRUE(window.errors.empty());
     EXPECT_EQ(PortHandle, nullptr);
-    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_FALSE(window.timerActive(Timer::Timer1));
     // The order number at offsets 8 to 11, least significant byte first.
     EXPECT_EQ(fakes::ReadFile(SettingsFileName),
               std::string("\x1d\0\0\0\x01\0\0\x01\x78\x56\x34\x12\0\0\0\0", 16));
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(window.closed);
 }
 
 TEST_F(Controls, EndWithNoReaderShowsTheCloseErrorThenSavesAndCloses) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.OrderNumber = 5;
     ASSERT_NO_FATAL_FAILURE(StartWithoutReader(settings));
-    form->BitBtn6->click();  // order 0, not yet in the file
+    Click(Control::BitBtn6);  // order 0, not yet in the file
     const std::string old = fakes::ReadFile(SettingsFileName);
     std::string fileWhileOpen;
-    uitest::ModalAnswerer answerer([&](QWidget*) {
+    bool closedWhileOpen = true;
+    window.answer = [&](std::string_view) {
         fileWhileOpen = fakes::ReadFile(SettingsFileName);
+        closedWhileOpen = window.closed;
         return true;
-    });
+    };
 
-    EXPECT_TRUE(uitest::EndsTheProgram([&] { form->BitBtn7->click(); }));
+    Click(Control::BitBtn7);
 
-    EXPECT_EQ(answerer.texts, QStringList{QStringLiteral("Error closing port")});
+    EXPECT_EQ(window.errors, Strings{"Error closing port"});
     EXPECT_EQ(fileWhileOpen, old) << "saved before the box was answered";
+    EXPECT_FALSE(closedWhileOpen);
     EXPECT_EQ(fakes::ReadFile(SettingsFileName),
               std::string("\x1d\0\0\0\x01\0\0\x01\0\0\0\0\0\0\0\0", 16));
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(window.closed);
 }
 
 TEST_F(Controls, EndThatCannotSaveSaysSoAndStillCloses) {
     ASSERT_NO_FATAL_FAILURE(StartWithoutReader());
     const std::string old = fakes::ReadFile(SettingsFileName);
     std::filesystem::create_directory(SettingsTempFileName);
-    form->BitBtn6->click();
-    uitest::ModalAnswerer answerer;
+    Click(Control::BitBtn6);
 
-    EXPECT_TRUE(uitest::EndsTheProgram([&] { form->BitBtn7->click(); }));
+    Click(Control::BitBtn7);
 
-    EXPECT_EQ(answerer.texts, (QStringList{QStringLiteral("Error closing port"),
-                                           QStringLiteral("Error saving parameters")}));
+    EXPECT_EQ(window.errors, (Strings{"Error closing port", "Error saving parameters"}));
     EXPECT_EQ(fakes::ReadFile(SettingsFileName), old);
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(window.closed);
 }
 
-// ---- The manufacturer window ----
-
-TEST_F(Controls, TheInformationButtonShowsANewManufacturerWindowModallyAndDestroysIt) {
+TEST_F(Controls, TheInformationButtonShowsTheManufacturerWindowEveryTime) {
     ASSERT_NO_FATAL_FAILURE(StartWithReader());
-    int checked = 0;
-    uitest::ModalAnswerer answerer([&](QWidget* modal) {
-        auto* info = qobject_cast<TForm2*>(modal);
-        EXPECT_NE(info, nullptr);
-        if (info) {
-            EXPECT_TRUE(info->isVisible());
-            EXPECT_TRUE(info->isModal());
-            EXPECT_EQ(info->parentWidget(), form.get());
-            ++checked;
-        }
-        return true;
-    });
-
-    for (int press = 1; press <= 2; ++press) {
-        form->SpeedButton1->click();
-        ASSERT_EQ(answerer.windows.size(), std::size_t(press));
-        EXPECT_TRUE(answerer.windows.back().isNull()) << "the window outlived its closing";
-    }
-    EXPECT_EQ(checked, 2);
-    EXPECT_EQ(answerer.texts, (QStringList{QStringLiteral("Manufacturer information"),
-                                           QStringLiteral("Manufacturer information")}));
-    EXPECT_FALSE(answerer.gaveUp);
-    EXPECT_EQ(form->findChildren<TForm2*>().size(), 0);
+    Click(Control::SpeedButton1);
+    Click(Control::SpeedButton1);
+    EXPECT_EQ(window.manufacturerWindows, 2);
+    EXPECT_EQ(window.focus, Control::Memo1) << "the button takes no focus";
 }
 
 }  // namespace

@@ -1,32 +1,26 @@
 // The demonstration with no reader: the Demo/Stop button and the random
 // readings that Timer2 passes through the ordinary reading steps.
-#include <gtest/gtest.h>
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QTest>
-#include <QTimer>
 #include <cstdint>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "MainWindow.h"
-#include "UiTestSupport.h"
+#include "FormTest.h"
 #include "fakes/TempDir.h"
 
 namespace {
 
+using formtest::DefaultSettings;
+using formtest::Row;
+using formtest::Strings;
+
 const char* const TodaysLog = "ZV07D03M.txt";
 
 bool IsDemoCode(const std::string& code) {
-    static const QRegularExpression eightHex(QStringLiteral("^[0-9A-F]{8}$"));
-    return eightHex.match(QString::fromStdString(code)).hasMatch() &&
-           std::stoul(code, nullptr, 16) < 0xFFFFE380ul;
+    static const std::regex eightHex("^[0-9A-F]{8}$");
+    return std::regex_match(code, eightHex) && std::stoul(code, nullptr, 16) < 0xFFFFE380ul;
 }
 
 struct LogLine {
@@ -54,88 +48,88 @@ std::string LittleEndianBytes(std::uint32_t n) {
     return {char(n & 0xFF), char((n >> 8) & 0xFF), char((n >> 16) & 0xFF), char(n >> 24)};
 }
 
-class Demo : public uitest::WindowTest {
+class Demo : public formtest::FormTest {
   protected:
     // Starts with no reader and a demo that ticks every few milliseconds.
-    void StartQuickly(TReaderSettings settings = uitest::DefaultSettings()) {
+    void StartQuickly(TReaderSettings settings = DefaultSettings()) {
         ASSERT_NO_FATAL_FAILURE(StartWithoutReader(settings));
-        ASSERT_EQ(form->Timer2->interval(), 2000);
-        form->Timer2->setInterval(10);
+        ASSERT_EQ(window.timerInterval(Timer::Timer2), 2000u);
+        window.setTimerInterval(Timer::Timer2, 10);
     }
 
     bool WaitForReading(std::uint32_t order) {
-        return QTest::qWaitFor([&] { return RunningOrder >= order; }, 10000);
+        return loop.runUntil([&] { return RunningOrder >= order; });
     }
 };
 
 TEST_F(Demo, TheFirstPressStartsReadingsAndTheSecondStopsThem) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.SaveOnDisk = true;
     ASSERT_NO_FATAL_FAILURE(StartQuickly(settings));
-    ASSERT_EQ(form->BitBtn8->text(), QStringLiteral("Demo"));
-    form->WriteRow(0, QStringLiteral("left over"));
-    form->WriteRow(1, QStringLiteral("kept"));
+    ASSERT_EQ(window.text(Control::BitBtn8), "Demo");
+    form.WriteRow(0, "left over");
+    form.WriteRow(1, "kept");
 
-    form->BitBtn8->click();
-    EXPECT_EQ(form->BitBtn8->text(), QStringLiteral("Stop"));
+    Click(Control::BitBtn8);
+    EXPECT_EQ(window.text(Control::BitBtn8), "Stop");
     EXPECT_FALSE(DemoStopped);
-    EXPECT_TRUE(form->Timer2->isActive());
-    EXPECT_EQ(form->ReadRow(0), QString());
-    EXPECT_EQ(form->ReadRow(1), QStringLiteral("kept"));
-    for (QWidget* w : std::initializer_list<QWidget*>{form->Memo1, form->Label1, form->Label2,
-                                                      form->Label3, form->Image1})
-        EXPECT_TRUE(Shown(w)) << w->objectName().toStdString();
-    EXPECT_EQ(form->focusWidget(), form->Memo1);
+    EXPECT_TRUE(window.timerActive(Timer::Timer2));
+    EXPECT_EQ(form.ReadRow(0), "");
+    EXPECT_EQ(form.ReadRow(1), "kept");
+    for (Control c :
+         {Control::Memo1, Control::Label1, Control::Label2, Control::Label3, Control::Image1})
+        EXPECT_TRUE(Shown(c)) << Spec(c).name;
+    EXPECT_EQ(window.focus, Control::Memo1);
 
     ASSERT_TRUE(WaitForReading(3));
-    form->BitBtn8->click();
+    Click(Control::BitBtn8);
     const std::uint32_t n = RunningOrder;
     ASSERT_LE(n, 30u) << "the list would have scrolled";
-    EXPECT_EQ(form->BitBtn8->text(), QStringLiteral("Demo"));
+    EXPECT_EQ(window.text(Control::BitBtn8), "Demo");
     EXPECT_TRUE(DemoStopped);
-    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_FALSE(window.timerActive(Timer::Timer2));
     // Row 0 emptied, the rest as the readings left them.
     EXPECT_EQ(DisplayRow, int(n));
     const std::vector<LogLine> log = ReadLog();
     ASSERT_EQ(log.size(), n);
-    EXPECT_EQ(form->ReadRow(0), QString());
+    EXPECT_EQ(form.ReadRow(0), "");
     for (std::uint32_t i = 0; i < n; ++i) {
         EXPECT_EQ(log[i].order, i + 1);
         EXPECT_EQ(log[i].time, "09:41:07");
         EXPECT_TRUE(IsDemoCode(log[i].code)) << log[i].code;
         if (i > 0) {
-            EXPECT_EQ(form->ReadRow(int(i)), Row(i + 1, "09:41:07", log[i].code));
+            EXPECT_EQ(form.ReadRow(int(i)), Row(i + 1, "09:41:07", log[i].code));
         }
     }
-    EXPECT_EQ(form->Edit1->text(), QString::number(n));
+    EXPECT_EQ(FieldText(), std::to_string(n));
     EXPECT_EQ(sound.beeps, int(n));
     EXPECT_EQ(clock.sleeps, std::vector<unsigned>(n, 500u)) << "the lamp's pause";
     EXPECT_TRUE(LampOff());
 
     // Stopped, no more readings come.
-    QTest::qWait(200);
+    loop.runFor(200);
     EXPECT_EQ(RunningOrder, n);
     EXPECT_EQ(ReadLog().size(), n);
 
     // Started again, the next reading goes below the last one written.
-    form->WriteRow(0, QStringLiteral("typed into the list"));
-    form->BitBtn8->click();
-    EXPECT_EQ(form->ReadRow(0), QString());
+    form.WriteRow(0, "typed into the list");
+    Click(Control::BitBtn8);
+    EXPECT_EQ(form.ReadRow(0), "");
     EXPECT_EQ(DisplayRow, int(n));
     ASSERT_TRUE(WaitForReading(n + 1));
-    form->BitBtn8->click();
-    EXPECT_EQ(form->ReadRow(int(n)), Row(n + 1, "09:41:07", ReadLog().at(n).code));
+    Click(Control::BitBtn8);
+    EXPECT_EQ(form.ReadRow(int(n)), Row(n + 1, "09:41:07", ReadLog().at(n).code));
 }
 
 TEST_F(Demo, WithChipCodeToKeyboardEachReadingTypesEightCharactersAndEnter) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.ChipToKeyboard = true;
     settings.SaveOnDisk = true;
     ASSERT_NO_FATAL_FAILURE(StartQuickly(settings));
 
-    form->BitBtn8->click();
+    Click(Control::BitBtn8);
     ASSERT_TRUE(WaitForReading(3));
-    form->BitBtn8->click();
+    Click(Control::BitBtn8);
 
     std::string expected;
     for (const LogLine& line : ReadLog()) {
@@ -146,18 +140,18 @@ TEST_F(Demo, WithChipCodeToKeyboardEachReadingTypesEightCharactersAndEnter) {
     EXPECT_EQ(keyboard.typedText(), expected);
     EXPECT_TRUE(keyboard.keysStillDown().empty());
     EXPECT_EQ(keyboard.ends, int(RunningOrder));
-    EXPECT_EQ(Rows(), QStringList(31, QString())) << "typed readings are not listed";
+    EXPECT_EQ(Rows(), Strings(31)) << "typed readings are not listed";
     EXPECT_EQ(DisplayRow, 0);
 }
 
-TEST_F(Demo, CodesAreAlwaysEightUpperCaseHexDigitsBelowTheLimit) {
-    TReaderSettings settings = uitest::DefaultSettings();
+TEST_F(Demo, CodesAreEightUpperCaseHexDigitsBelowTheLimitSeededFromTheCounter) {
+    TReaderSettings settings = DefaultSettings();
     settings.ChipToKeyboard = true;  // nothing to list: quicker
     ASSERT_NO_FATAL_FAILURE(StartWithoutReader(settings));
     std::set<std::string> seen;
     bool letters = false;
     for (int tick = 0; tick < 2000; ++tick) {
-        form->Timer2Timer();
+        form.Timer2Timer();
         const std::string code = ChipCode.str();
         ASSERT_TRUE(IsDemoCode(code)) << "tick " << tick << ": " << code;
         letters = letters || code.find_first_of("ABCDEF") != std::string::npos;
@@ -166,20 +160,17 @@ TEST_F(Demo, CodesAreAlwaysEightUpperCaseHexDigitsBelowTheLimit) {
     EXPECT_TRUE(letters);
     EXPECT_GT(seen.size(), 1990u) << "the codes hardly change";
     EXPECT_EQ(RunningOrder, 2000u);
-}
 
-TEST_F(Demo, EachTickSeedsItsDrawFromTheHighResolutionCounter) {
-    ASSERT_NO_FATAL_FAILURE(StartWithoutReader());
+    // Each tick seeds its draw from the high-resolution counter.
     auto tickAt = [&](std::uint64_t ms) {
         clock.monotonic = ms;  // the fake's counter follows its clock
-        form->Timer2Timer();
+        form.Timer2Timer();
         return ChipCode.str();
     };
     const std::string first = tickAt(5000);
     EXPECT_EQ(tickAt(5000), first);
     EXPECT_NE(tickAt(5001), first);
     EXPECT_EQ(tickAt(5000), first);
-    EXPECT_EQ(RunningOrder, 4u);
 }
 
 struct TextCase {
@@ -206,11 +197,11 @@ INSTANTIATE_TEST_SUITE_P(Demo, DemoChipCode,
 class DemoSound : public Demo, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DemoSound, BeepsForEveryReadingOnlyWhenChecked) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.SoundSignal = GetParam();
     ASSERT_NO_FATAL_FAILURE(StartWithoutReader(settings));
-    form->Timer2Timer();
-    form->Timer2Timer();
+    form.Timer2Timer();
+    form.Timer2Timer();
     EXPECT_EQ(RunningOrder, 2u);
     EXPECT_EQ(sound.beeps, GetParam() ? 2 : 0);
 }
@@ -219,69 +210,63 @@ INSTANTIATE_TEST_SUITE_P(Demo, DemoSound, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "On" : "Off"); });
 
 TEST_F(Demo, WithoutAutoLedOffTheLampStaysLitUntilStopShowsTheDarkOneOverIt) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.AutoLedOff = false;
     ASSERT_NO_FATAL_FAILURE(StartWithoutReader(settings));
-    QWidget* client = form->centralWidget();
-    const QPoint lamp = form->Image1->geometry().center();
 
-    form->BitBtn8->click();
+    Click(Control::BitBtn8);
     ASSERT_TRUE(LampOff());
-    form->Timer2Timer();
+    form.Timer2Timer();
     EXPECT_TRUE(LampOn());
-    EXPECT_EQ(client->childAt(lamp), form->Image2);
+    EXPECT_EQ(window.paintedNow, std::vector<Control>{Control::Image2});
     EXPECT_EQ(clock.sleeps, std::vector<unsigned>{500});
 
-    form->BitBtn8->click();  // Stop
-    EXPECT_TRUE(Shown(form->Image1));
-    EXPECT_EQ(client->childAt(lamp), form->Image1);
+    Click(Control::BitBtn8);  // Stop: both shown, the dark one lies above
+    EXPECT_TRUE(Shown(Control::Image1));
+    EXPECT_TRUE(Shown(Control::Image2));
 
-    form->BitBtn8->click();  // Demo again
-    form->Timer2Timer();
+    Click(Control::BitBtn8);  // Demo again
+    form.Timer2Timer();
     EXPECT_TRUE(LampOn());
-    EXPECT_EQ(client->childAt(lamp), form->Image2);
 }
 
 TEST_F(Demo, WithAutoLedOffTheLampGoesDarkAfterEachReading) {
     ASSERT_NO_FATAL_FAILURE(StartWithoutReader());
-    form->BitBtn8->click();
-    form->Timer2Timer();
+    Click(Control::BitBtn8);
+    form.Timer2Timer();
     EXPECT_TRUE(LampOff());
     EXPECT_EQ(clock.sleeps, std::vector<unsigned>{500});
     EXPECT_EQ(RunningOrder, 1u);
 }
 
 TEST_F(Demo, EndWhileTheDemoRunsShowsTheCloseErrorWhileReadingsGoOnThenSavesAndCloses) {
-    TReaderSettings settings = uitest::DefaultSettings();
+    TReaderSettings settings = DefaultSettings();
     settings.OrderNumber = 5;
     ASSERT_NO_FATAL_FAILURE(StartQuickly(settings));
     const std::string stored = fakes::ReadFile(SettingsFileName);
-    form->BitBtn8->click();
+    Click(Control::BitBtn8);
     ASSERT_TRUE(WaitForReading(6));
 
     std::uint32_t atOpen = 0;
     std::string fileWhileOpen;
-    uitest::ModalAnswerer answerer([&](QWidget*) {
+    window.answer = [&](std::string_view) {
         if (atOpen == 0) {
             atOpen = RunningOrder;
             fileWhileOpen = fakes::ReadFile(SettingsFileName);
         }
         return RunningOrder >= atOpen + 3;
-    });
+    };
 
-    std::uint32_t n = 0;
-    EXPECT_TRUE(uitest::EndsTheProgram([&] {
-        form->BitBtn7->click();
-        n = RunningOrder;
-    }));
+    Click(Control::BitBtn7);
+    const std::uint32_t n = RunningOrder;
 
-    EXPECT_EQ(answerer.texts, QStringList{QStringLiteral("Error closing port")});
-    EXPECT_FALSE(answerer.gaveUp) << "no demo readings while the box was open";
+    EXPECT_EQ(window.errors, Strings{"Error closing port"});
+    EXPECT_FALSE(window.gaveUp) << "no demo readings while the box was open";
     EXPECT_GE(n, atOpen + 3);
     EXPECT_EQ(fileWhileOpen, stored);
     EXPECT_EQ(fakes::ReadFile(SettingsFileName), std::string("\x1d\0\0\0\x01\0\0\x01", 8) +
                                                      LittleEndianBytes(n) + std::string(4, '\0'));
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(window.closed);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "Clock.h"
 #include "Global.h"
 #include "Keyboard.h"
+#include "Layout.h"
 #include "MainWindow.h"
 #include "SerialPort.h"
 #include "Sound.h"

@@ -1,28 +1,72 @@
 // The option check boxes: each one's handler copies its mark into the
 // settings, runs when the operator clicks and when the program changes the
 // mark, and runs only when the mark really changes.
-#include <gtest/gtest.h>
-
-#include <QCheckBox>
-#include <memory>
 #include <string>
 
-#include "MainWindow.h"
-#include "UiTestSupport.h"
+#include "FormTest.h"
+#include "Layout.h"
 
 namespace {
 
-class Options : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        uitest::ResetProgramState();
-        form = std::make_unique<TForm1>();
-    }
-    std::unique_ptr<TForm1> form;
+using formtest::SettingsBytes;
+
+class Options : public formtest::FormTest {};
+
+struct BoxCase {
+    Control box;
+    SettingsFlag TReaderSettings::*field;
+    const char* fieldName;
 };
 
-TEST_F(Options, BuildingTheWindowRunsNoHandler) {
-    form.reset();
+void PrintTo(const BoxCase& c, std::ostream* os) {
+    *os << Spec(c.box).name << " -> " << c.fieldName;
+}
+
+class OptionBox : public Options, public ::testing::WithParamInterface<BoxCase> {
+  protected:
+    Control Box() const { return GetParam().box; }
+    bool Field() const { return Settings.*(GetParam().field); }
+    void SetField(bool value) { Settings.*(GetParam().field) = value; }
+};
+
+TEST_P(OptionBox, AClickCopiesTheMarkIntoTheSettingsAndAnUnchangedMarkRunsNothing) {
+    window.setShown(Box(), true);
+    const bool designed = window.checked(Box());
+    SetField(designed);
+    Click(Box());
+    EXPECT_EQ(window.checked(Box()), !designed);
+    EXPECT_EQ(Field(), !designed);
+    Click(Box());
+    EXPECT_EQ(Field(), designed);
+
+    // Set by the program to the mark it already has: the handler would have
+    // copied it back into the field.
+    form.SetMark(Box(), true);
+    SetField(false);
+    form.SetMark(Box(), true);
+    EXPECT_FALSE(Field());
+    form.SetMark(Box(), false);
+    EXPECT_FALSE(Field());
+    SetField(true);
+    form.SetMark(Box(), false);
+    EXPECT_TRUE(Field());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, OptionBox,
+    ::testing::Values(
+        BoxCase{Control::CheckBox2, &TReaderSettings::AutoLedOff, "AutoLedOff"},
+        BoxCase{Control::CheckBox3, &TReaderSettings::OrderToKeyboard, "OrderToKeyboard"},
+        BoxCase{Control::CheckBox4, &TReaderSettings::TimeToKeyboard, "TimeToKeyboard"},
+        BoxCase{Control::CheckBox5, &TReaderSettings::MinimizeAtStart, "MinimizeAtStart"},
+        BoxCase{Control::CheckBox6, &TReaderSettings::SaveOnDisk, "SaveOnDisk"},
+        BoxCase{Control::CheckBox7, &TReaderSettings::SoundSignal, "SoundSignal"},
+        BoxCase{Control::CheckBox9, &TReaderSettings::CrcDigits, "CrcDigits"}),
+    [](const ::testing::TestParamInfo<BoxCase>& info) {
+        return std::string(Spec(info.param.box).name) + "_" + info.param.fieldName;
+    });
+
+TEST_F(Options, BuildingTheWindowRunsNoHandlerAndTheFamilyBoxChangesNothing) {
     TReaderSettings pattern{};
     pattern.Port = 17;
     pattern.OrderToKeyboard.raw = 2;
@@ -35,104 +79,45 @@ TEST_F(Options, BuildingTheWindowRunsNoHandler) {
     pattern.OrderNumber = 123456;
     pattern.CrcDigits.raw = 9;
     Settings = pattern;
-    form = std::make_unique<TForm1>();
-    EXPECT_EQ(uitest::SettingsBytes(Settings), uitest::SettingsBytes(pattern));
-}
+    fakes::FakeWindow another(loop);
+    TForm1 built(another);
+    another.attach(built);
+    EXPECT_EQ(SettingsBytes(Settings), SettingsBytes(pattern));
 
-struct BoxCase {
-    const char* box;
-    SettingsFlag TReaderSettings::*field;
-    const char* fieldName;
-};
-
-void PrintTo(const BoxCase& c, std::ostream* os) {
-    *os << c.box << " -> " << c.fieldName;
-}
-
-class OptionBox : public Options, public ::testing::WithParamInterface<BoxCase> {
-  protected:
-    QCheckBox* Box() { return form->findChild<QCheckBox*>(QString::fromLatin1(GetParam().box)); }
-    bool Field() { return Settings.*(GetParam().field); }
-    void SetField(bool value) { Settings.*(GetParam().field) = value; }
-};
-
-TEST_P(OptionBox, AClickCopiesTheMarkIntoTheSettings) {
-    QCheckBox* box = Box();
-    ASSERT_NE(box, nullptr);
-    box->setVisible(true);
-    const bool designed = box->isChecked();
-    SetField(designed);
-    box->click();
-    EXPECT_EQ(box->isChecked(), !designed);
-    EXPECT_EQ(Field(), !designed);
-    box->click();
-    EXPECT_EQ(Field(), designed);
-}
-
-TEST_P(OptionBox, SettingTheMarkItAlreadyHasRunsNothing) {
-    QCheckBox* box = Box();
-    box->setChecked(true);
-    SetField(false);  // the handler would set it back to true
-    box->setChecked(true);
-    EXPECT_FALSE(Field());
-    box->setChecked(false);
-    SetField(true);
-    box->setChecked(false);
-    EXPECT_TRUE(Field());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Each, OptionBox,
-    ::testing::Values(BoxCase{"CheckBox2", &TReaderSettings::AutoLedOff, "AutoLedOff"},
-                      BoxCase{"CheckBox3", &TReaderSettings::OrderToKeyboard, "OrderToKeyboard"},
-                      BoxCase{"CheckBox4", &TReaderSettings::TimeToKeyboard, "TimeToKeyboard"},
-                      BoxCase{"CheckBox5", &TReaderSettings::MinimizeAtStart, "MinimizeAtStart"},
-                      BoxCase{"CheckBox6", &TReaderSettings::SaveOnDisk, "SaveOnDisk"},
-                      BoxCase{"CheckBox7", &TReaderSettings::SoundSignal, "SoundSignal"},
-                      BoxCase{"CheckBox9", &TReaderSettings::CrcDigits, "CrcDigits"}),
-    [](const ::testing::TestParamInfo<BoxCase>& info) {
-        return std::string(info.param.box) + "_" + info.param.fieldName;
-    });
-
-TEST_F(Options, TheFamilyBoxChangesNothing) {
-    Settings = uitest::DefaultSettings();
-    const std::string before = uitest::SettingsBytes(Settings);
-    form->CheckBox8->setChecked(true);
-    form->CheckBox8->setChecked(false);
-    EXPECT_EQ(uitest::SettingsBytes(Settings), before);
+    another.setShown(Control::CheckBox8, true);
+    another.click(Control::CheckBox8);
+    another.click(Control::CheckBox8);
+    EXPECT_EQ(SettingsBytes(Settings), SettingsBytes(pattern));
 }
 
 TEST_F(Options, UncheckingChipCodeToKeyboardClearsTheThreeFlagsAndHidesTheTwoBoxes) {
     Settings.ChipToKeyboard = true;
     Settings.OrderToKeyboard = true;
     Settings.TimeToKeyboard = true;
-    form->CheckBox3->show();
-    form->CheckBox4->show();
-    form->CheckBox3->setChecked(true);
-    form->CheckBox4->setChecked(true);
+    window.setShown(Control::CheckBox3, true);
+    window.setShown(Control::CheckBox4, true);
+    form.SetMark(Control::CheckBox3, true);
+    form.SetMark(Control::CheckBox4, true);
 
-    form->CheckBox1->click();
-    EXPECT_FALSE(form->CheckBox1->isChecked());
+    Click(Control::CheckBox1);
+    EXPECT_FALSE(window.checked(Control::CheckBox1));
     EXPECT_FALSE(Settings.ChipToKeyboard);
     EXPECT_FALSE(Settings.OrderToKeyboard);
     EXPECT_FALSE(Settings.TimeToKeyboard);
-    EXPECT_FALSE(form->CheckBox3->isVisibleTo(form.get()));
-    EXPECT_FALSE(form->CheckBox4->isVisibleTo(form.get()));
+    EXPECT_FALSE(Shown(Control::CheckBox3));
+    EXPECT_FALSE(Shown(Control::CheckBox4));
     // Their marks stay as they were.
-    EXPECT_TRUE(form->CheckBox3->isChecked());
-    EXPECT_TRUE(form->CheckBox4->isChecked());
-}
+    EXPECT_TRUE(window.checked(Control::CheckBox3));
+    EXPECT_TRUE(window.checked(Control::CheckBox4));
 
-TEST_F(Options, CheckingChipCodeToKeyboardShowsTheTwoBoxesWithTheStoredMarks) {
-    form->CheckBox1->setChecked(false);
+    // Checked again: the two boxes come back with the stored marks.
     Settings.OrderToKeyboard = true;
-    Settings.TimeToKeyboard = false;
-    form->CheckBox1->click();
+    Click(Control::CheckBox1);
     EXPECT_TRUE(Settings.ChipToKeyboard);
-    EXPECT_TRUE(form->CheckBox3->isVisibleTo(form.get()));
-    EXPECT_TRUE(form->CheckBox4->isVisibleTo(form.get()));
-    EXPECT_TRUE(form->CheckBox3->isChecked());
-    EXPECT_FALSE(form->CheckBox4->isChecked());
+    EXPECT_TRUE(Shown(Control::CheckBox3));
+    EXPECT_TRUE(Shown(Control::CheckBox4));
+    EXPECT_TRUE(window.checked(Control::CheckBox3));
+    EXPECT_FALSE(window.checked(Control::CheckBox4));
     EXPECT_TRUE(Settings.OrderToKeyboard);
     EXPECT_FALSE(Settings.TimeToKeyboard);
 }
