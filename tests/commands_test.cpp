@@ -4,12 +4,14 @@
 #include "Drv232.h"
 #include "ReaderSimulator.h"
 #include "fakes/TempDir.h"
+#include "fakes/ProgramState.h"
 
 namespace {
 
 class ReaderCommands : public ::testing::Test {
   protected:
     void SetUp() override {
+        fakes::ResetProgramState();
         platform::LimitToLinkedPorts(true);
         sim::Options options;
         options.folder = dir.path().string();

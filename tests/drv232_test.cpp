@@ -5,6 +5,7 @@
 
 #include "Drv232.h"
 #include "fakes/FakeSerial.h"
+#include "fakes/ProgramState.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ using Calls = std::vector<std::string>;
 class ReaderLink : public ::testing::Test {
   protected:
     void SetUp() override {
+        fakes::ResetProgramState();
         platform::UseSerial(&ports);
         PortHandle.reset();
         ReaderVersion.clear();

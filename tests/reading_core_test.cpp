@@ -9,6 +9,7 @@
 #include "Keyboard.h"
 #include "fakes/FakeClock.h"
 #include "fakes/TempDir.h"
+#include "fakes/ProgramState.h"
 
 namespace fs = std::filesystem;
 
@@ -40,7 +41,10 @@ TEST(TimeText, FormatsTheLocalTimeAndNamesTheDaysLog) {
 
 class DailyLog : public ::testing::Test {
   protected:
-    DailyLog() : use(clock) {}
+    DailyLog() : use(clock) {
+        fakes::ResetProgramState();
+        platform::UseClock(&clock);
+    }
     fakes::TempWorkDir dir;
     fakes::FakeClock clock;
     fakes::ClockInUse use;
@@ -187,7 +191,11 @@ class RecordingKeyboard final : public platform::Keyboard {
 
 class Typing : public ::testing::Test {
   protected:
-    Typing() : use(clock) { platform::UseKeyboard(&keyboard); }
+    Typing() : use(clock) {
+        fakes::ResetProgramState();
+        platform::UseClock(&clock);
+        platform::UseKeyboard(&keyboard);
+    }
     ~Typing() override { platform::UseKeyboard(nullptr); }
     fakes::FakeClock clock;
     fakes::ClockInUse use;

@@ -8,6 +8,7 @@
 #include "Drv232.h"
 #include "ReaderSimulator.h"
 #include "fakes/TempDir.h"
+#include "fakes/ProgramState.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ long ElapsedMs(Clock::time_point since) {
 class SimulatedReader : public ::testing::Test {
   protected:
     void SetUp() override {
+        fakes::ResetProgramState();
         platform::LimitToLinkedPorts(true);
         sim::Options options;
         options.folder = dir.path().string();

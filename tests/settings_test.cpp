@@ -7,6 +7,7 @@
 #include "Files.h"
 #include "Global.h"
 #include "fakes/TempDir.h"
+#include "fakes/ProgramState.h"
 
 namespace fs = std::filesystem;
 using fakes::ReadFile;
@@ -20,7 +21,7 @@ std::string RecordBytes() {
 
 class SettingsFile : public ::testing::Test {
   protected:
-    void SetUp() override { Settings = TReaderSettings{}; }
+    void SetUp() override { fakes::ResetProgramState(); }
     void TearDown() override { platform::UseFiles(nullptr); }
     fakes::TempWorkDir dir;
 };

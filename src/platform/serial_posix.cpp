@@ -21,6 +21,8 @@ namespace platform {
 
 namespace {
 
+// Set by tests (LimitToLinkedPorts); put back in ResetProgramState
+// (tests/fakes/ProgramState.h).
 bool linkedPortsOnly = false;
 
 std::int64_t NowMs() {

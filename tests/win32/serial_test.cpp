@@ -22,6 +22,7 @@
 #include "Drv232.h"
 #include "Global.h"
 #include "SerialPort.h"
+#include "fakes/ProgramState.h"
 
 namespace {
 
@@ -140,6 +141,7 @@ class Win32Serial : public ::testing::Test {
         ASSERT_TRUE(sim.present())
             << "no reader simulator: run these tests through scripts/test-windows";
         ASSERT_TRUE(sim.command("normal"));
+        fakes::ResetProgramState();
         PortHandle.reset();
         ReaderVersion.clear();
         Settings = TReaderSettings{};
