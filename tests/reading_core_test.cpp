@@ -8,8 +8,8 @@
 #include "Global.h"
 #include "Keyboard.h"
 #include "fakes/FakeClock.h"
-#include "fakes/TempDir.h"
 #include "fakes/ProgramState.h"
+#include "fakes/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -91,8 +91,17 @@ TEST_F(DailyLog, ALogThatCannotBeWrittenFails) {
     EXPECT_TRUE(fs::is_directory("ZV07D03M.txt"));
 }
 
-TEST(PrintableText, ReplacesControlCharactersOnly) {
+TEST(PrintableText, ReplacesControlsAndTheBytesWindows1252LeavesUndefined) {
     EXPECT_EQ(PrintableText(std::string("a\0b\tc\x1F\x7F\x80 ~", 10)), "a?b?c??\x80 ~");
+    std::string all;
+    for (int c = 0; c < 256; ++c)
+        all += char(c);
+    const std::string shown = PrintableText(all);
+    for (int c = 0; c < 256; ++c) {
+        const bool unprintable =
+            c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+        EXPECT_EQ(shown[std::size_t(c)], unprintable ? '?' : char(c)) << "byte " << c;
+    }
 }
 
 // The expected events of one reading, written out the long way.

@@ -107,10 +107,24 @@ std::optional<std::uint32_t> ParseOrderNumber(std::string_view text) {
     return negative ? std::uint32_t(0u - pattern) : pattern;
 }
 
+bool IsPrintableByte(unsigned char byte) {
+    switch (byte) {
+        case 0x7F:
+        case 0x81:
+        case 0x8D:
+        case 0x8F:
+        case 0x90:
+        case 0x9D:
+            return false;
+        default:
+            return byte >= 0x20;
+    }
+}
+
 std::string PrintableText(std::string_view text) {
     std::string out(text);
     for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+        if (!IsPrintableByte(static_cast<unsigned char>(c)))
             c = '?';
     return out;
 }

@@ -90,8 +90,13 @@ inline constexpr const char* SettingsTempFileName = texts::SettingsTempFile;
 // text is anything else (empty, trailing spaces, overflow ...).
 std::optional<std::uint32_t> ParseOrderNumber(std::string_view text);
 
-// Text with every control character (below 0x20, and 0x7F) shown as "?", so
-// that device data can never break a line of the list or the log.
+// The one rule for bytes from the reader wherever they are shown or written
+// (list, log, status line, caption): the reader is a device of the Windows
+// code page, so a byte is a character of Windows-1252; the control
+// characters (below 0x20, and 0x7F) and the five bytes that code page leaves
+// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become "?". So device data can
+// never break a line, and the list and the log of one reading agree.
+bool IsPrintableByte(unsigned char byte);
 std::string PrintableText(std::string_view text);
 
 // The decimal text of n with a "0" in front of a single digit; of a longer

@@ -67,11 +67,11 @@ void TForm1::Tick(Timer t) {
 // ---- Status line, error box, reading list, marks ----
 
 void TForm1::SetStatus(std::string_view text) {
-    window_.setStatus(Latin1ToUtf8(text));
+    window_.setStatus(WindowsToUtf8(text));
 }
 
 void TForm1::ShowError(std::string_view text) {
-    window_.showError(Latin1ToUtf8(text));
+    window_.showError(WindowsToUtf8(text));
 }
 
 std::string TForm1::ReadRow(int row) const {
@@ -126,10 +126,11 @@ void TForm1::FormActivate() {
             continue;
         platform::TheClock().sleepMs(PortSettleMs);
         if (QueryVersion()) {
-            SetStatus(texts::Connected + ReaderVersion + texts::OnPort + std::to_string(port));
+            SetStatus(texts::Connected + PrintableText(ReaderVersion) + texts::OnPort +
+                      std::to_string(port));
             found = true;
             Settings.Port = std::uint8_t(port);
-            window_.setCaption(window_.caption() + Latin1ToUtf8(ReaderVersion));
+            window_.setCaption(window_.caption() + WindowsToUtf8(PrintableText(ReaderVersion)));
             break;
         }
         if (!ClosePort())
@@ -268,7 +269,7 @@ void TForm1::BitBtn4Click() {
 void TForm1::BitBtn5Click() {
     // A repeat read is only shown: not counted, logged, typed or listed.
     if (RepeatRead()) {
-        SetStatus(ChipCode.view());
+        SetStatus(PrintableText(ChipCode.view()));
         window_.setStatusColour(RepeatReadBarColor);
     } else {
         SetStatus(texts::RepeatReadFailed);
@@ -347,9 +348,9 @@ void TForm1::RecordReading() {
         return;
     }
     const std::string row = Number(RunningOrder) + std::string(7, ' ') + TimeText.str() +
-                            std::string(6, ' ') + ChipCode.str();
+                            std::string(6, ' ') + PrintableText(ChipCode.view());
     ListLines lines(window_);
-    DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(Latin1ToUtf8(row)));
+    DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
 }
 
 // ---- Demo ----

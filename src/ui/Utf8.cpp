@@ -36,11 +36,21 @@ void Append(std::u16string& out, char32_t c) {
 
 }  // namespace
 
-std::string Latin1ToUtf8(std::string_view bytes) {
+std::string WindowsToUtf8(std::string_view bytes) {
+    // 0x80 to 0x9F; 0 where the code page has no character.
+    static constexpr char16_t High[32] = {
+        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
     std::string out;
     out.reserve(bytes.size());
-    for (char b : bytes)
-        Append(out, char32_t(static_cast<unsigned char>(b)));
+    for (char b : bytes) {
+        const auto byte = static_cast<unsigned char>(b);
+        char32_t c = byte;
+        if (byte >= 0x80 && byte <= 0x9F)
+            c = High[byte - 0x80] ? High[byte - 0x80] : U'?';
+        Append(out, c);
+    }
     return out;
 }
 

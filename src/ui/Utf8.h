@@ -5,8 +5,9 @@
 #include <string>
 #include <string_view>
 
-// Each byte as the character of the same number (ISO 8859-1).
-std::string Latin1ToUtf8(std::string_view bytes);
+// The program's single-byte text, a byte a character of Windows-1252; the
+// five bytes that code page leaves undefined become "?".
+std::string WindowsToUtf8(std::string_view bytes);
 
 // Malformed sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);

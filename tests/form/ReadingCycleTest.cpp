@@ -214,6 +214,30 @@ TEST_F(ReadingCycle, ASoundSignalForEveryReadingOnlyWhenChecked) {
     EXPECT_EQ(sound.beeps, 2);
 }
 
+TEST_F(ReadingCycle, BytesFromTheReaderFollowOneRuleInTheListTheLogTheStatusAndTheCaption) {
+    TReaderSettings settings = DefaultSettings();
+    settings.SaveOnDisk = true;
+    reader = &AddReader(29, "\x80<\x01>");
+    ASSERT_NO_FATAL_FAILURE(Start(settings));
+    // Windows-1252 characters as such, controls and undefined bytes as "?".
+    EXPECT_EQ(window.caption(), "Chip Reader ZEVO\xE2\x82\xAC<?>");
+    EXPECT_EQ(Status(), "Connected device ZEVO\xE2\x82\xAC<?> on port COM29");
+
+    ASSERT_NO_FATAL_FAILURE(
+        ReadChip("<b>\x80\x81\x9F\n\xED"
+                 "01234567"));
+    const std::string shown =
+        "<b>\xE2\x82\xAC?\xC5\xB8?\xC3\xAD"
+        "0123";
+    EXPECT_EQ(form.ReadRow(0), Row(1, "09:41:07", shown));
+    EXPECT_EQ(fakes::ReadFile(TodaysLog),
+              "1 09:41:07 <b>\x80?\x9F?\xED"
+              "0123\r\n");
+    Click(Control::BitBtn5);  // the repeat read shows the same code the same way
+    EXPECT_EQ(Status(), shown);
+    EXPECT_EQ(window.lineCount(), 31);
+}
+
 // ---- Chip code to keyboard ----
 
 struct TypingCase {
