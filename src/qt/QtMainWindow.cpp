@@ -61,6 +61,7 @@ QWidget* MakeControl(QWidget* parent, const ControlSpec& spec) {
     switch (spec.kind) {
         case Kind::Label: {
             auto* label = new QLabel(caption, parent);
+            label->setTextFormat(Qt::PlainText);
             // The label paints the window colour behind its text, so a label
             // that sits on a frame's edge hides the edge there.
             label->setAutoFillBackground(true);
@@ -92,6 +93,9 @@ QWidget* MakeControl(QWidget* parent, const ControlSpec& spec) {
             memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             memo->setTabChangesFocus(true);
             memo->setPlainText(QString(readinglist::DesignedEmptyLines, QLatin1Char('\n')));
+            // Every row the program writes would stay in the edit history for
+            // good: memory that grows with every reading of a long shift.
+            memo->setUndoRedoEnabled(false);
             w = memo;
             break;
         }
@@ -180,6 +184,8 @@ void QtMainWindow::BuildControls() {
     statusBar_->setFixedHeight(bar.height);
     statusBar_->setAutoFillBackground(true);
     statusPanel_ = new QLabel(QString::fromLatin1(bar.caption), statusBar_);
+    // Device text is text, never markup.
+    statusPanel_->setTextFormat(Qt::PlainText);
     statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
     statusBar_->addWidget(statusPanel_, 1);
     setStatusBar(statusBar_);
@@ -342,6 +348,7 @@ void QtMainWindow::showError(std::string_view text) {
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowTitle(QString::fromLatin1(texts::ErrorCaption));
     box.setIcon(QMessageBox::Critical);
+    box.setTextFormat(Qt::PlainText);
     box.setText(Q(text));
     QPushButton* ok =
         box.addButton(QString::fromLatin1(texts::ErrorButton), QMessageBox::AcceptRole);
