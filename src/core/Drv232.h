@@ -87,6 +87,8 @@ inline constexpr std::uint8_t KeyShift = 0x10;
 inline constexpr std::uint8_t KeySpace = 0x20;
 inline constexpr std::uint8_t KeyEnter = 0x0D;
 inline constexpr std::uint8_t KeyPadMinus = 0x6D;
+// No key at all (0 is no virtual-key code): only the pause after it.
+inline constexpr std::uint8_t KeyPause = 0;
 
 struct KeyEvent {
     std::uint8_t key;
@@ -98,8 +100,8 @@ struct KeyEvent {
 // The keys of one reading: optionally the order number and a separator of five
 // spaces, optionally the time (":" as keypad minus) and a separator, then the
 // chip code (Shift held for letters, released for digits) and Enter. Only the
-// characters 0-9 and A-Z of the code are keys; any other byte is left out, so
-// a chip code can never press Tab, Escape, Alt or the like.
+// characters 0-9, A-Z and a-z (typed as A-Z) of the code are keys; any other
+// byte is left out, so a chip code can never press Tab, Escape, Alt or the like.
 std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t order,
                                   std::string_view time, std::string_view code);
 
