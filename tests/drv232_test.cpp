@@ -161,6 +161,19 @@ TEST_F(ReaderLink, ABadIdentificationReplyLeavesTheVersionAsItWas) {
     }
 }
 
+TEST_F(ReaderLink, AWriteThatSucceedsCountsWhateverNumberItReports) {
+    for (std::size_t reported : {0, 1, 2}) {
+        SCOPED_TRACE(reported);
+        script = {};
+        ASSERT_TRUE(OpenPort(3));
+        script.writeReports = reported;
+        script.replies = {std::string("A1234\r"), std::string("A\x01\x02\r")};
+        EXPECT_TRUE(QueryVersion());
+        EXPECT_TRUE(SendCommand(CommandLedOn));
+        EXPECT_EQ(script.written, std::string("QI\rQR\r"));
+    }
+}
+
 TEST_F(ReaderLink, RequestsFailWithoutAnOpenPort) {
     EXPECT_FALSE(QueryVersion());
     EXPECT_TRUE(script.calls.empty());
