@@ -12,6 +12,7 @@ using platform::Error;
 std::unique_ptr<platform::SerialPort> PortHandle;
 std::string ReaderVersion;
 std::array<std::uint8_t, 16> ChipChars{};
+bool PortAccessDenied = false;
 
 namespace {
 constexpr std::uint8_t ReplyStart = 'A';
@@ -37,8 +38,11 @@ std::vector<int> PortSearchOrder(std::uint8_t storedPort) {
 bool OpenPort(int n) {
     Error error = Error::None;
     PortHandle = platform::Serial().open(n, error);
-    if (!PortHandle)
+    if (!PortHandle) {
+        if (error == Error::AccessDenied)
+            PortAccessDenied = true;
         return false;
+    }
     platform::SerialPort& port = *PortHandle;
 
     bool result = false;
