@@ -60,7 +60,11 @@ class Win32Files final : public Files {
     }
 
     Error replace(const std::string& from, const std::string& to) override {
-        // MoveFileEx itself refuses to replace a read-only file (access denied).
+        // MoveFileEx refuses a read-only file too, but under Wine the file to
+        // be moved is lost on the way: ask first, and leave both as they are.
+        const DWORD attributes = GetFileAttributesA(to.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && IsReadOnly(attributes))
+            return Error::AccessDenied;
         if (!MoveFileExA(from.c_str(), to.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return LastWin32Error();
