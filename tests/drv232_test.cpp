@@ -163,6 +163,40 @@ TEST_F(ReaderLink, ABadIdentificationReplyLeavesTheVersionAsItWas) {
     }
 }
 
+TEST_F(ReaderLink, AWriteThatSucceedsCountsWhateverNumberItReports) {
+    for (std::size_t reported : {0, 1, 2}) {
+        SCOPED_TRACE(reported);
+        script = {};
+        ASSERT_TRUE(OpenPort(3));
+        script.writeReports = reported;
+        script.replies = {std::string("A1234\r"), std::string("A\x01\x02\r")};
+        EXPECT_TRUE(QueryVersion());
+        EXPECT_TRUE(SendCommand(CommandLedOn));
+        EXPECT_EQ(script.written, std::string("QI\rQR\r"));
+    }
+}
+
+TEST_F(ReaderLink, APortRefusedForLackOfPermissionIsRemembered) {
+    const std::vector<std::pair<platform::Error, bool>> cases = {
+        {platform::Error::NotFound, false},
+        {platform::Error::Busy, false},
+        {platform::Error::AccessDenied, true},
+    };
+    for (const auto& [failure, denied] : cases) {
+        SCOPED_TRACE(platform::ErrorText(failure));
+        PortAccessDenied = false;
+        script = {};
+        script.failStep = "open";
+        script.failure = failure;
+        EXPECT_FALSE(OpenPort(3));
+        EXPECT_EQ(PortAccessDenied, denied);
+        script = {};
+        EXPECT_TRUE(OpenPort(2));
+        EXPECT_EQ(PortAccessDenied, denied) << "a later port that opens does not clear it";
+    }
+    PortAccessDenied = false;
+}
+
 TEST_F(ReaderLink, RequestsFailWithoutAnOpenPort) {
     EXPECT_FALSE(QueryVersion());
     EXPECT_TRUE(script.calls.empty());

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <numeric>
+#include <ostream>
 
 #include "Drv232.h"
 #include "Global.h"
@@ -12,6 +13,11 @@
 #include "fakes/TempDir.h"
 
 namespace fs = std::filesystem;
+
+// A failed comparison of key sequences shows the keys, not their bytes.
+void PrintTo(const KeyEvent& k, std::ostream* os) {
+    *os << "0x" << std::hex << int(k.key) << std::dec << (k.up ? " up " : " down ") << k.pauseMs;
+}
 
 namespace {
 
@@ -168,15 +174,32 @@ TEST(KeySequence, AnEightCharacterDemoCodeIsEightKeys) {
     EXPECT_EQ(pressed, 8);
 }
 
-TEST(KeySequence, BytesThatAreNotDigitsOrCapitalsAreNeverPressed) {
-    // "[" is the left Windows key, 0x09 Tab, 0x1B Escape, 0x12 Alt, "." Delete,
-    // lower-case letters the keypad.
-    const auto keys = KeySequence(false, false, 0, "", std::string("1[\t\x1B\x12.az B", 11));
-    Expect e;
-    e.chip('1', true);
-    e.chip('B', false);
-    e.ending();
-    EXPECT_EQ(keys, e.events);
+TEST(KeySequence, LettersAreTypedAsCapitalsAndOtherBytesAreNeverPressed) {
+    // "[" is the left Windows key, 0x09 Tab, 0x1B Escape, 0x12 Alt, "." Delete;
+    // "@", "`" and "{" border the letters; 0xE1 is a letter in a Windows code page.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"00000a1b2c3d", "00000A1B2C3D"},   {"abcdefghijklm", "ABCDEFGHIJKLM"},
+        {"nopqrstuvwxyz", "NOPQRSTUVWXYZ"}, {std::string("1[\t\x1B\x12.az B", 11), "1AZB"},
+        {"@`{a\xE1\xC1Z9", "AZ9"},
+    };
+    for (const auto& [code, typed] : cases) {
+        SCOPED_TRACE(code);
+        Expect e;
+        for (char c : typed)
+            e.chip(c, c >= '0' && c <= '9');
+        e.ending();
+        EXPECT_EQ(KeySequence(false, false, 0, "", code), e.events);
+    }
+}
+
+TEST(KeySequence, TheEndingKeepsItsFirstPauseWhenNoKeyCameBefore) {
+    const std::vector<KeyEvent> ending = {{KeyPause, false, 30},
+                                          {0x10, true, 30},
+                                          {0x0D, false, 30},
+                                          {0x0D, true, 30},
+                                          {0x10, true, 0}};
+    EXPECT_EQ(KeySequence(false, false, 0, "", ""), ending);
+    EXPECT_EQ(KeySequence(false, false, 0, "", "\t.\x1B"), ending);
 }
 
 // Records what is typed, and can break off after a number of keys.
@@ -224,6 +247,14 @@ TEST_F(Typing, PlaysTheSequenceWithItsPauses) {
     }
     EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), 1800u);
     EXPECT_EQ(keyboard.ends, 1);
+}
+
+TEST_F(Typing, ACodeWithoutKeysIsStillEndedWithThePausesOfTheEnding) {
+    ChipCode = "\t\x1B";
+    ASSERT_TRUE(TypeReading(false, false));
+    using Keys = std::vector<std::pair<std::uint8_t, bool>>;
+    EXPECT_EQ(keyboard.keys, (Keys{{0x10, true}, {0x0D, false}, {0x0D, true}, {0x10, true}}));
+    EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), 120u);
 }
 
 TEST_F(Typing, ReportsWhenNothingCanBeTypedOrTypingBreaksOff) {

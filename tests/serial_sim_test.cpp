@@ -3,7 +3,10 @@
 
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "Drv232.h"
 #include "ReaderSimulator.h"
@@ -192,6 +195,29 @@ TEST(PosixPorts, AMissingPortFailsToOpen) {
     EXPECT_FALSE(OpenPort(7));
     EXPECT_EQ(PortHandle, nullptr);
     platform::LimitToLinkedPorts(false);
+}
+
+TEST(PosixPorts, RefusedModemLinesCountAsDoneOnAPseudoTerminalOnly) {
+    fakes::TempWorkDir dir;
+    sim::Options options;
+    options.folder = dir.path().string();
+    options.port = 3;
+    sim::ReaderSimulator reader(options);
+    std::string message;
+    ASSERT_TRUE(reader.start(message)) << message;
+    std::filesystem::create_symlink("/dev/null", "COM4");  // a device that has no modem lines
+    using platform::ControlLine;
+    const std::vector<std::pair<int, platform::Error>> cases = {{3, platform::Error::None},
+                                                                {4, platform::Error::NotSupported}};
+    for (const auto& [port, expected] : cases) {
+        SCOPED_TRACE(port);
+        platform::Error error = platform::Error::Other;
+        auto line = platform::SystemSerial().open(port, error);
+        ASSERT_NE(line, nullptr) << platform::ErrorText(error);
+        for (ControlLine c : {ControlLine::SetRts, ControlLine::SetDtr, ControlLine::ClearDtr,
+                              ControlLine::ClearRts})
+            EXPECT_EQ(line->escape(c), expected);
+    }
 }
 
 TEST(PosixPorts, ADeviceThatIsNotASerialLineIsReleased) {

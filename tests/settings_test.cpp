@@ -119,6 +119,11 @@ class FailingFiles final : public platform::Files {
         }
         return platform::SystemFiles().writeDurably(path, data, n);
     }
+    platform::Error replaceTarget(const std::string& path, std::string& target) override {
+        if (failStep == "target")
+            return platform::Error::AccessDenied;
+        return platform::SystemFiles().replaceTarget(path, target);
+    }
     platform::Error replace(const std::string& from, const std::string& to) override {
         if (failStep == "replace")
             return platform::Error::AccessDenied;
@@ -131,7 +136,7 @@ class FailingFiles final : public platform::Files {
 
 TEST_F(SettingsFile, AFailureAtAnyStepLeavesTheOldFileExactlyAsItWas) {
     const std::string old("\x03\x00\x00\x01\x01\x00\x00\x01\x2A\x00\x00\x00\x00\x00\x00\x00", 16);
-    for (const char* step : {"write", "replace"}) {
+    for (const char* step : {"target", "write", "replace"}) {
         SCOPED_TRACE(step);
         WriteFile(SettingsFileName, old);
         FailingFiles files;
@@ -144,6 +149,27 @@ TEST_F(SettingsFile, AFailureAtAnyStepLeavesTheOldFileExactlyAsItWas) {
         EXPECT_FALSE(fs::exists(SettingsTempFileName));
         platform::UseFiles(nullptr);
     }
+}
+
+TEST_F(SettingsFile, AReadOnlyFileIsNotReplaced) {
+    const std::string old(16, '\x02');
+    WriteFile(SettingsFileName, old);
+    // As the operator makes it read-only: chmod a-w, or the read-only attribute.
+    fs::permissions(SettingsFileName,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    Settings.Port = 9;
+    const bool saved = SaveSettings();
+    const std::string after = ReadFile(SettingsFileName);
+    const bool stillReadOnly =
+        (fs::status(SettingsFileName).permissions() & fs::perms::owner_write) == fs::perms::none;
+    fs::permissions(SettingsFileName, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(after, old);
+    EXPECT_TRUE(stillReadOnly);
+    EXPECT_FALSE(fs::exists(SettingsTempFileName));
+    ASSERT_TRUE(SaveSettings()) << "writable again";
+    EXPECT_EQ(ReadFile(SettingsFileName)[0], '\x09');
 }
 
 TEST_F(SettingsFile, AStaleTemporaryFileFromAnInterruptedSaveIsHarmless) {

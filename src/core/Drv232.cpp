@@ -12,6 +12,7 @@ using platform::Error;
 std::unique_ptr<platform::SerialPort> PortHandle;
 std::string ReaderVersion;
 std::array<std::uint8_t, 16> ChipChars{};
+bool PortAccessDenied = false;
 
 namespace {
 constexpr std::uint8_t ReplyStart = 'A';
@@ -32,8 +33,11 @@ std::vector<int> PortSearchOrder(std::uint8_t storedPort) {
 bool OpenPort(int n) {
     Error error = Error::None;
     PortHandle = platform::Serial().open(n, error);
-    if (!PortHandle)
+    if (!PortHandle) {
+        if (error == Error::AccessDenied)
+            PortAccessDenied = true;
         return false;
+    }
     platform::SerialPort& port = *PortHandle;
 
     bool result = false;
@@ -171,13 +175,20 @@ std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t o
     }
     for (char c : code) {
         const bool digit = c >= '0' && c <= '9';
+        // A letter's key is its capital's virtual-key code; Shift is held for
+        // every letter, so a code sent in lower case arrives as it is shown.
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
         if (!digit && !(c >= 'A' && c <= 'Z'))
             continue;
         keys.push_back({KeyShift, digit, 0});
         keys.push_back({std::uint8_t(c), false, KeyDelay});
         keys.push_back({std::uint8_t(c), true, 0});
     }
-    if (!keys.empty())
+    // The ending starts with a pause, also when no key came before it.
+    if (keys.empty())
+        keys.push_back({KeyPause, false, KeyDelay});
+    else
         keys.back().pauseMs += KeyDelay;
     keys.push_back({KeyShift, true, KeyDelay});
     keys.push_back({KeyEnter, false, KeyDelay});
@@ -194,7 +205,7 @@ bool TypeReading(bool withOrder, bool withTime) {
         return false;
     bool complete = true;
     for (const KeyEvent& k : keys) {
-        if (keyboard.key(k.key, k.up) != Error::None) {
+        if (k.key != KeyPause && keyboard.key(k.key, k.up) != Error::None) {
             complete = false;
             break;
         }

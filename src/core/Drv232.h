@@ -37,6 +37,16 @@ using platform::WindowsPortName;
 // The ports the start-up search tries, in order, for the stored port number.
 std::vector<int> PortSearchOrder(std::uint8_t storedPort);
 
+// Set when OpenPort found a port that exists but that this user may not open
+// (on Linux: not a member of the group that owns the serial devices; Windows
+// also says so of a port another program holds). Never cleared by OpenPort:
+// the caller clears it before a search and asks after it.
+extern bool PortAccessDenied;
+// What to tell a Linux operator then, on one line.
+inline constexpr const char* PortAccessHint =
+    "Serial ports exist but cannot be opened: add yourself to the dialout group "
+    "(sudo adduser $USER dialout) and log in again";
+
 // Opens and configures port n (9600 baud, 8 data bits, no parity, 1 stop bit,
 // the time-outs above, RTS and DTR raised). A port that opened but failed a
 // configuration step is released again, and the result is false.
@@ -86,6 +96,8 @@ inline constexpr std::uint8_t KeyShift = 0x10;
 inline constexpr std::uint8_t KeySpace = 0x20;
 inline constexpr std::uint8_t KeyEnter = 0x0D;
 inline constexpr std::uint8_t KeyPadMinus = 0x6D;
+// No key at all (0 is no virtual-key code): only the pause after it.
+inline constexpr std::uint8_t KeyPause = 0;
 
 struct KeyEvent {
     std::uint8_t key;
@@ -97,8 +109,8 @@ struct KeyEvent {
 // The keys of one reading: optionally the order number and a separator of five
 // spaces, optionally the time (":" as keypad minus) and a separator, then the
 // chip code (Shift held for letters, released for digits) and Enter. Only the
-// characters 0-9 and A-Z of the code are keys; any other byte is left out, so
-// a chip code can never press Tab, Escape, Alt or the like.
+// characters 0-9, A-Z and a-z (typed as A-Z) of the code are keys; any other
+// byte is left out, so a chip code can never press Tab, Escape, Alt or the like.
 std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t order,
                                   std::string_view time, std::string_view code);
 

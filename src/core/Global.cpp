@@ -43,15 +43,21 @@ bool LoadSettings() {
 
 bool SaveSettings() {
     const std::string path = PathInCurrentDirectory(SettingsFileName);
-    const std::string temp = PathInCurrentDirectory(SettingsTempFileName);
-    if (path.empty() || temp.empty())
+    if (path.empty())
         return false;
     platform::Files& files = platform::TheFiles();
+    // What a plain rewrite would do: a read-only file stays as it is, and
+    // through a link the file it leads to is replaced. The temporary file
+    // goes beside that file, so the rename stays on its disk.
+    std::string target;
+    if (files.replaceTarget(path, target) != platform::Error::None)
+        return false;
+    const std::string temp = target + SettingsTempSuffix;
     if (files.writeDurably(temp, &Settings, sizeof Settings) != platform::Error::None) {
         files.remove(temp);
         return false;
     }
-    if (files.replace(temp, path) != platform::Error::None) {
+    if (files.replace(temp, target) != platform::Error::None) {
         files.remove(temp);
         return false;
     }

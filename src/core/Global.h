@@ -77,10 +77,15 @@ bool LoadSettings();
 
 // Replaces the settings file with the 16 bytes of Settings. The new contents
 // go to a temporary file beside it first, which is then renamed over the old
-// one, so a failure at any step leaves the old file exactly as it was.
+// one, so a failure at any step leaves the old file exactly as it was. Like a
+// plain rewrite, it fails on a read-only file, replaces the file a symbolic
+// link leads to (the link stays) and keeps the file's permissions.
 bool SaveSettings();
 
-// Name of the temporary file SaveSettings writes before the rename.
+// The temporary file SaveSettings writes before the rename: the name of the
+// file it replaces and this suffix, so "ZV4815.INI.new" unless ZV4815.INI is
+// a link.
+inline constexpr const char* SettingsTempSuffix = ".new";
 inline constexpr const char* SettingsTempFileName = texts::SettingsTempFile;
 
 // The order field's number: leading spaces, one optional "+" or "-", then

@@ -13,6 +13,10 @@ namespace platform {
 
 namespace {
 
+bool IsReadOnly(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 class Win32Files final : public Files {
   public:
     Error writeDurably(const std::string& path, const void* data, std::size_t n) override {
@@ -40,7 +44,27 @@ class Win32Files final : public Files {
         return failure;
     }
 
+    Error replaceTarget(const std::string& path, std::string& target) override {
+        // The file itself: a symbolic link to a file needs an administrator
+        // to make on Windows, and MoveFileEx would replace the link.
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const Error error = LastWin32Error();
+            if (error != Error::NotFound)
+                return error;
+        } else if (IsReadOnly(attributes)) {
+            return Error::AccessDenied;
+        }
+        target = path;
+        return Error::None;
+    }
+
     Error replace(const std::string& from, const std::string& to) override {
+        // MoveFileEx refuses a read-only file too, but under Wine the file to
+        // be moved is lost on the way: ask first, and leave both as they are.
+        const DWORD attributes = GetFileAttributesA(to.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && IsReadOnly(attributes))
+            return Error::AccessDenied;
         if (!MoveFileExA(from.c_str(), to.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return LastWin32Error();

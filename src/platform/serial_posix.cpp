@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -43,6 +44,19 @@ std::uint32_t RateOf(speed_t code) {
         if (b.code == code)
             return b.rate;
     return 0;
+}
+
+// Whether fd is the terminal side of a pseudo-terminal. Decided by the
+// device number, which the kernel fixes: Unix98 pseudo-terminal slaves
+// (/dev/pts/N) have majors 136 to 143 (Linux's devices.txt). A name test
+// ("/dev/pts/...") would be fooled by a link, and the pseudo-terminal calls
+// (ptsname, TIOCGPTN) answer on the master side, not on the side we open.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned int deviceMajor = major(st.st_rdev);
+    return deviceMajor >= 136 && deviceMajor <= 143;
 }
 
 class PosixSerialPort final : public SerialPort {
@@ -131,10 +145,13 @@ class PosixSerialPort final : public SerialPort {
         bool raise = line == ControlLine::SetRts || line == ControlLine::SetDtr;
         if (ioctl(fd_, raise ? TIOCMBIS : TIOCMBIC, &bit) == 0)
             return Error::None;
-        // A line without modem-control lines (a pseudo-terminal) counts as done.
-        if (fd_ >= 0 && (errno == ENOTTY || errno == EINVAL))
+        const int failure = errno;
+        // A pseudo-terminal (the reader simulator) has no modem-control lines:
+        // there, and only there, a refusal counts as done. A real adapter that
+        // refuses them has failed.
+        if ((failure == ENOTTY || failure == EINVAL) && IsPseudoTerminal(fd_))
             return Error::None;
-        return FromErrno(errno);
+        return FromErrno(failure);
     }
 
     Error setEventMask(std::uint32_t) override {

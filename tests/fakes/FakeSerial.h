@@ -1,6 +1,8 @@
 // A serial port that records every call and fails the step it is told to.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -21,6 +23,8 @@ struct SerialScript {
     platform::Timeouts timeouts{};
     int openPort = -1;
     int closes = 0;
+    // A write succeeds saying it wrote at most this many bytes (all are recorded).
+    std::size_t writeReports = SIZE_MAX;
 };
 
 class FakeSerialPort final : public platform::SerialPort {
@@ -52,7 +56,7 @@ class FakeSerialPort final : public platform::SerialPort {
     }
     platform::Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
         s_.written.append(reinterpret_cast<const char*>(data), n);
-        written = n;
+        written = std::min(n, s_.writeReports);
         return step("write");
     }
     platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {

@@ -34,6 +34,10 @@ class QuickFiles final : public platform::Files {
         out.write(static_cast<const char*>(data), std::streamsize(n));
         return out.good() ? platform::Error::None : platform::Error::Other;
     }
+    platform::Error replaceTarget(const std::string& path, std::string& target) override {
+        target = path;
+        return platform::Error::None;
+    }
     platform::Error replace(const std::string& from, const std::string& to) override {
         std::error_code ec;
         std::filesystem::rename(from, to, ec);

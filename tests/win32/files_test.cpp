@@ -80,6 +80,23 @@ TEST_F(Win32Files, ReplaceFailsOnAMissingSourceOrAFolderInTheWay) {
     EXPECT_EQ(ReadFile(Path("new.tmp")), "new");
 }
 
+TEST_F(Win32Files, AReadOnlyFileIsNeitherATargetNorReplaced) {
+    WriteFile(Path("target.ini"), "old");
+    WriteFile(Path("new.tmp"), "new");
+    std::string target;
+    ASSERT_EQ(files.replaceTarget(Path("target.ini"), target), Error::None);
+    EXPECT_EQ(target, Path("target.ini"));
+    ASSERT_EQ(files.replaceTarget(Path("fresh.ini"), target), Error::None) << "a new file";
+    EXPECT_EQ(target, Path("fresh.ini"));
+
+    ASSERT_TRUE(SetFileAttributesA(Path("target.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(files.replaceTarget(Path("target.ini"), target), Error::AccessDenied);
+    EXPECT_EQ(files.replace(Path("new.tmp"), Path("target.ini")), Error::AccessDenied);
+    EXPECT_EQ(ReadFile(Path("target.ini")), "old");
+    EXPECT_EQ(ReadFile(Path("new.tmp")), "new");
+    ASSERT_TRUE(SetFileAttributesA(Path("target.ini").c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
 TEST_F(Win32Files, RemoveDeletesAFileAndReportsAMissingOne) {
     WriteFile(Path("gone.tmp"), "x");
     EXPECT_EQ(files.remove(Path("gone.tmp")), Error::None);
