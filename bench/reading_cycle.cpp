@@ -24,6 +24,7 @@
 #include "Keyboard.h"
 #include "MainWindow.h"
 #include "ProcessStats.h"
+#include "QtMainWindow.h"
 #include "ReaderSimulator.h"
 
 namespace {
@@ -60,10 +61,13 @@ void Latency(int readings) {
         return;
     }
     WriteSettings(options.port, false);
-    TForm1 form;
-    form.show();
-    form.activateWindow();
-    if (!QTest::qWaitFor([&] { return form.StartupDone(); }, 10000) || !form.Timer1->isActive()) {
+    QtMainWindow window;
+    TForm1 form(window);
+    window.attach(form);
+    window.show();
+    window.activateWindow();
+    if (!QTest::qWaitFor([&] { return form.StartupDone(); }, 10000) ||
+        !window.timer(Timer::Timer1)->isActive()) {
         std::printf("latency: the window did not connect\n");
         return;
     }

@@ -15,6 +15,7 @@
 #include "Drv232.h"
 #include "Global.h"
 #include "MainWindow.h"
+#include "QtMainWindow.h"
 #include "ReaderSimulator.h"
 
 namespace {
@@ -77,14 +78,16 @@ int main(int argc, char** argv) {
     Settings = TReaderSettings{};
 
     QApplication app(argc, argv);
-    TForm1 form;
-    form.show();
-    form.activateWindow();
+    QtMainWindow window;
+    TForm1 form(window);
+    window.attach(form);
+    window.show();
+    window.activateWindow();
     const bool done = QTest::qWaitFor([&] { return form.StartupDone(); }, 30000);
     const double ms = MsSinceProcessStart();
     std::printf("start-up search, reader %s: %.0f ms from process start (%s), %s; VmHWM %s\n",
                 mode == "first" ? "on the first port" : "on no port", ms,
-                form.StatusText().toStdString().c_str(), done ? "done" : "NOT done",
+                window.text(Control::StatusBar1).c_str(), done ? "done" : "NOT done",
                 Status("VmHWM:").c_str());
     ClosePort();
     std::filesystem::current_path("/");

@@ -4,10 +4,12 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QScreen>
+#include <cstdlib>
 #include <string>
 
 #include "Form2.h"
-#include "UiTestSupport.h"
+#include "Layout.h"
+#include "QtPrinting.h"
 
 namespace {
 

@@ -10,6 +10,9 @@ std::unique_ptr<QApplication> app;
 }
 
 int main(int argc, char** argv) {
-    return fakes::RunAllTests(argc, argv,
-                              [](int& c, char** v) { app = std::make_unique<QApplication>(c, v); });
+    const int result = fakes::RunAllTests(
+        argc, argv, [](int& c, char** v) { app = std::make_unique<QApplication>(c, v); });
+    // Gone before the program's static objects, Qt's own among them.
+    app.reset();
+    return result;
 }

@@ -13,30 +13,38 @@
 #include "Drv232.h"
 #include "Global.h"
 #include "MainWindow.h"
+#include "QtMainWindow.h"
 #include "ReaderSimulator.h"
 #include "fakes/FakeClock.h"
+#include "fakes/ProgramState.h"
 #include "fakes/TempDir.h"
 #include "fakes/Xvfb.h"
 
-// X11 last: its macro None would clash with names above.
+// X11 last: its macro None would clash with names above, and its type
+// Window with ours, so here it is XWindow.
+#define Window XWindow
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#undef Window
 #undef None
 
 namespace {
 
-fakes::PrivateXServer* server = nullptr;
+std::unique_ptr<fakes::PrivateXServer> server;
+std::unique_ptr<QApplication> app;
 
 class ProgramTyping : public ::testing::Test {
   protected:
     void SetUp() override {
+        fakes::ResetProgramState();
         ASSERT_TRUE(server && server->running());
+        dir = std::make_unique<fakes::TempWorkDir>();
         platform::LimitToLinkedPorts(true);
         platform::UseClock(&clock);  // a fixed time; the pauses take none
         clock.now = {2026, 3, 7, 9, 41, 7, 0};
         sim::Options options;
-        options.folder = dir.path().string();
+        options.folder = dir->path().string();
         options.port = 3;
         reader = std::make_unique<sim::ReaderSimulator>(options);
         std::string error;
@@ -50,14 +58,16 @@ class ProgramTyping : public ::testing::Test {
         Settings.OrderNumber = 6;
         ASSERT_TRUE(SaveSettings());
         Settings = TReaderSettings{};
-        RunningOrder = 0;
-        DisplayRow = 0;
 
-        form = std::make_unique<TForm1>();
-        form->show();
-        form->activateWindow();
+        window = std::make_unique<QtMainWindow>();
+        form = std::make_unique<TForm1>(*window);
+        window->attach(*form);
+        window->show();
+        window->activateWindow();
         ASSERT_TRUE(QTest::qWaitFor([&] { return form->StartupDone(); }, 10000));
-        ASSERT_TRUE(form->Timer1->isActive()) << "connected to the simulated reader";
+        ASSERT_TRUE(window->timer(Timer::Timer1)->isActive())
+            << "connected to the simulated reader";
+        list = qobject_cast<QPlainTextEdit*>(window->widget(Control::Memo1));
 
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
@@ -66,11 +76,13 @@ class ProgramTyping : public ::testing::Test {
     void TearDown() override {
         if (display)
             XCloseDisplay(display);
+        window.reset();
         form.reset();
         ClosePort();
         reader.reset();
         platform::UseClock(nullptr);
         platform::LimitToLinkedPorts(false);
+        dir.reset();
     }
 
     bool AnyKeyDown() {
@@ -82,15 +94,17 @@ class ProgramTyping : public ::testing::Test {
         return false;
     }
 
-    fakes::TempWorkDir dir;
+    std::unique_ptr<fakes::TempWorkDir> dir;
     fakes::FakeClock clock;
     std::unique_ptr<sim::ReaderSimulator> reader;
+    std::unique_ptr<QtMainWindow> window;
     std::unique_ptr<TForm1> form;
+    QPlainTextEdit* list = nullptr;
     Display* display = nullptr;
 };
 
 TEST_F(ProgramTyping, AReadingIsTypedIntoTheFocusedWindowOfAnotherApplication) {
-    const Window target =
+    const XWindow target =
         XCreateSimpleWindow(display, DefaultRootWindow(display), 300, 300, 200, 100, 0, 0, 0);
     XSelectInput(display, target, KeyPressMask | StructureNotifyMask);
     XMapWindow(display, target);
@@ -101,7 +115,7 @@ TEST_F(ProgramTyping, AReadingIsTypedIntoTheFocusedWindowOfAnotherApplication) {
     }
     XSetInputFocus(display, target, RevertToParent, CurrentTime);
     XSync(display, False);
-    const QString listBefore = form->Memo1->toPlainText();
+    const QString listBefore = list->toPlainText();
 
     reader->presentChip("00000A1B2C3D99");
     std::string text;
@@ -128,33 +142,33 @@ TEST_F(ProgramTyping, AReadingIsTypedIntoTheFocusedWindowOfAnotherApplication) {
     EXPECT_EQ(text, "7     09-41-07     00000A1B2C3D");
     EXPECT_FALSE(AnyKeyDown());
     EXPECT_EQ(RunningOrder, 7u);
-    EXPECT_EQ(form->Memo1->toPlainText(), listBefore) << "a typed reading is not listed";
+    EXPECT_EQ(list->toPlainText(), listBefore) << "a typed reading is not listed";
 }
 
 TEST_F(ProgramTyping, WithItsOwnListFocusedTheKeysLandInTheList) {
-    ASSERT_TRUE(form->Memo1->hasFocus());
-    const int linesBefore = form->Memo1->document()->blockCount();
+    ASSERT_TRUE(list->hasFocus());
+    const int linesBefore = list->document()->blockCount();
     reader->presentChip("FEDCBA98765432");
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return form->Memo1->toPlainText().contains(QStringLiteral("FEDCBA987654")); },
-        10000));
+        [&] { return list->toPlainText().contains(QStringLiteral("FEDCBA987654")); }, 10000));
     QTest::qWait(200);  // the Enter that follows
     EXPECT_TRUE(
-        form->Memo1->toPlainText().startsWith(QStringLiteral("7     09-41-07     FEDCBA987654\n")));
-    EXPECT_EQ(form->Memo1->document()->blockCount(), linesBefore + 1);
+        list->toPlainText().startsWith(QStringLiteral("7     09-41-07     FEDCBA987654\n")));
+    EXPECT_EQ(list->document()->blockCount(), linesBefore + 1);
     EXPECT_FALSE(AnyKeyDown());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests))
-        return RUN_ALL_TESTS();
-    XInitThreads();
-    fakes::PrivateXServer x;
-    server = &x;
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = fakes::RunAllTests(argc, argv, [](int& c, char** v) {
+        XInitThreads();
+        server = std::make_unique<fakes::PrivateXServer>();
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        app = std::make_unique<QApplication>(c, v);
+    });
+    // The application before its X server, both before the static objects.
+    app.reset();
+    server.reset();
+    return result;
 }
