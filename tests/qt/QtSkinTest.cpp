@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -425,6 +426,57 @@ TEST_F(QtSkin, ListRowsAreSingleLinesOfTheDocument) {
     EXPECT_EQ(memo->toPlainText(), QStringLiteral("one\ntwo"));
     EXPECT_EQ(form->ReadRow(1), "two");
     EXPECT_EQ(form->ReadRow(2), "");
+}
+
+// Text from the reader is shown as text: markup and entities stay as they
+// are, on the status line as in the error box.
+TEST_F(QtSkin, DeviceTextIsNeverReadAsMarkup) {
+    auto* panel = window->statusPanel();
+    window->setStatus("<b>0123456789A</b>");
+    EXPECT_EQ(panel->text(), QStringLiteral("<b>0123456789A</b>"));
+    // Read as markup, "&lt;" would shrink to one character and "<br>" break the line.
+    window->setStatus("&lt;&lt;&lt;&lt;");
+    const int entities = panel->sizeHint().width();
+    window->setStatus("<<<<");
+    EXPECT_GT(entities, panel->sizeHint().width() * 2);
+    window->setStatus("a<br>b");
+    const int oneLine = panel->sizeHint().height();
+    window->setStatus("ab");
+    EXPECT_EQ(panel->sizeHint().height(), oneLine);
+
+    ModalAnswerer answerer([](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        EXPECT_TRUE(box && box->textFormat() == Qt::PlainText);
+        return true;
+    });
+    window->showError("<i>x</i>");
+    EXPECT_EQ(answerer.texts, QStringList{QStringLiteral("<i>x</i>")});
+}
+
+// A long shift: the list keeps 31 rows, and the window's memory stays flat
+// (the list once kept every row written in its edit history, about 4 kB a
+// reading).
+TEST_F(QtSkin, MemoryStaysFlatOverThousandsOfReadings) {
+    auto resident = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0)
+                return std::stol(line.substr(6));
+        return -1L;
+    };
+    window->show();
+    auto reading = [&](int n) {
+        ChipCode = DemoChipText(std::uint32_t(n) * 2654435761u % DemoCodeLimit);
+        form->RecordReading();
+        QApplication::processEvents();
+    };
+    for (int n = 1; n <= 1000; ++n)
+        reading(n);
+    const long before = resident();
+    for (int n = 1001; n <= 3000; ++n)
+        reading(n);
+    EXPECT_LT(resident() - before, 1024) << "kB over 2,000 readings";
+    EXPECT_EQ(Widget<QPlainTextEdit>(Control::Memo1)->document()->blockCount(), 31);
 }
 
 }  // namespace
