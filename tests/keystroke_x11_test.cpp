@@ -112,12 +112,12 @@ void SetReading(std::uint32_t order, const char* time, const char* code) {
 
 TEST_F(TypedInto, AWindowReceivesTheOrderTheTimeTheCodeAndEnter) {
     SetReading(7, "09:41:07", "00000A1B2C3D");
-    ASSERT_TRUE(TypeReading(true, true));
+    ASSERT_EQ(TypeReading(true, true), TypingResult::Typed);
     EXPECT_EQ(Received(), "7     09-41-07     00000A1B2C3D\n");
     EXPECT_FALSE(AnyKeyDown());
 
     SetReading(8, "09:41:09", "FEDCBA987654");
-    ASSERT_TRUE(TypeReading(false, false));
+    ASSERT_EQ(TypeReading(false, false), TypingResult::Typed);
     EXPECT_EQ(Received(), "FEDCBA987654\n");
     EXPECT_FALSE(AnyKeyDown());
 }
@@ -125,7 +125,7 @@ TEST_F(TypedInto, AWindowReceivesTheOrderTheTimeTheCodeAndEnter) {
 TEST_F(TypedInto, AGermanLayoutTypesTheSameText) {
     SetLayout("de");
     SetReading(1234, "23:59:59", "0123456789ABCDYZ");
-    ASSERT_TRUE(TypeReading(true, true));
+    ASSERT_EQ(TypeReading(true, true), TypingResult::Typed);
     EXPECT_EQ(Received(), "1234     23-59-59     0123456789ABCDYZ\n");
     EXPECT_FALSE(AnyKeyDown());
 }
@@ -147,11 +147,11 @@ TEST_F(TypedInto, AKeyMissingFromTheMapIsLentASpareKeycodeAndGivenBack) {
     // is decoded with the map in force when each key arrives.
     platform::UseClock(nullptr);
     SetReading(1, "00:00:00", "F00F");
-    bool typed = false;
+    TypingResult typed = TypingResult::NoDisplay;
     std::thread typist([&typed] { typed = TypeReading(false, false); });
     EXPECT_EQ(Received(), "F00F\n");
     typist.join();
-    EXPECT_TRUE(typed);
+    EXPECT_EQ(typed, TypingResult::Typed);
     EXPECT_FALSE(AnyKeyDown());
     XSync(display, False);
     EXPECT_EQ(XKeysymToKeycode(display, XK_f), 0) << "the borrowed keycode is given back";
@@ -183,7 +183,7 @@ TEST_F(TypedInto, TypingThatBreaksOffAnywhereLeavesNoKeyPressed) {
         SCOPED_TRACE(after);
         BreakingKeyboard keyboard(after);
         platform::UseKeyboard(&keyboard);
-        EXPECT_FALSE(TypeReading(true, true));
+        EXPECT_EQ(TypeReading(true, true), TypingResult::BrokenOff);
         platform::UseKeyboard(nullptr);
         XSync(display, False);
         EXPECT_FALSE(AnyKeyDown());
@@ -194,13 +194,40 @@ TEST_F(TypedInto, TypingThatBreaksOffAnywhereLeavesNoKeyPressed) {
     }
 }
 
+TEST(WaylandSession, XTestKeysSayTheyReachX11ProgramsOnly) {
+    struct Case {
+        const char* session;
+        const char* wayland;
+        bool only;
+    };
+    auto put = [](const char* name, const char* value) {
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    };
+    const char* s = std::getenv("XDG_SESSION_TYPE");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    const std::string session = s ? s : "", wayland = w ? w : "";
+    for (const Case& c : {Case{nullptr, nullptr, false}, Case{"x11", nullptr, false},
+                          Case{"wayland", nullptr, true}, Case{nullptr, "wayland-0", true},
+                          Case{"tty", "", false}}) {
+        put("XDG_SESSION_TYPE", c.session);
+        put("WAYLAND_DISPLAY", c.wayland);
+        EXPECT_EQ(platform::SystemKeyboard().reachesX11ProgramsOnly(), c.only)
+            << (c.session ? c.session : "-") << " " << (c.wayland ? c.wayland : "-");
+    }
+    put("XDG_SESSION_TYPE", s ? session.c_str() : nullptr);
+    put("WAYLAND_DISPLAY", w ? wayland.c_str() : nullptr);
+}
+
 TEST(NoDisplay, TypingReportsThatItCannotType) {
     const char* saved = std::getenv("DISPLAY");
     std::string keep = saved ? saved : "";
     ::setenv("DISPLAY", ":999", 1);  // nobody there
     SetReading(1, "00:00:00", "0123456789AB");
     EXPECT_EQ(platform::SystemKeyboard().begin(), platform::Error::NotSupported);
-    EXPECT_FALSE(TypeReading(false, false));
+    EXPECT_EQ(TypeReading(false, false), TypingResult::NoDisplay);
     if (saved)
         ::setenv("DISPLAY", keep.c_str(), 1);
     else

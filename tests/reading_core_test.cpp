@@ -238,7 +238,7 @@ TEST_F(Typing, PlaysTheSequenceWithItsPauses) {
     RunningOrder = 1234;
     TimeText = "09:41:07";
     ChipCode = "00000A1B2C3D";
-    ASSERT_TRUE(TypeReading(true, true));
+    ASSERT_EQ(TypeReading(true, true), TypingResult::Typed);
     const auto expected = KeySequence(true, true, 1234, "09:41:07", "00000A1B2C3D");
     ASSERT_EQ(keyboard.keys.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -251,7 +251,7 @@ TEST_F(Typing, PlaysTheSequenceWithItsPauses) {
 
 TEST_F(Typing, ACodeWithoutKeysIsStillEndedWithThePausesOfTheEnding) {
     ChipCode = "\t\x1B";
-    ASSERT_TRUE(TypeReading(false, false));
+    ASSERT_EQ(TypeReading(false, false), TypingResult::Typed);
     using Keys = std::vector<std::pair<std::uint8_t, bool>>;
     EXPECT_EQ(keyboard.keys, (Keys{{0x10, true}, {0x0D, false}, {0x0D, true}, {0x10, true}}));
     EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), 120u);
@@ -260,13 +260,16 @@ TEST_F(Typing, ACodeWithoutKeysIsStillEndedWithThePausesOfTheEnding) {
 TEST_F(Typing, ReportsWhenNothingCanBeTypedOrTypingBreaksOff) {
     ChipCode = "0123456789AB";
     keyboard.available = false;
-    EXPECT_FALSE(TypeReading(false, false));
+    EXPECT_EQ(TypeReading(false, false), TypingResult::NoDisplay);
     EXPECT_TRUE(keyboard.keys.empty());
     keyboard.available = true;
+    keyboard.failAfter = 0;
+    EXPECT_EQ(TypeReading(false, false), TypingResult::Refused);
+    EXPECT_TRUE(keyboard.keys.empty());
     keyboard.failAfter = 5;
-    EXPECT_FALSE(TypeReading(false, false));
+    EXPECT_EQ(TypeReading(false, false), TypingResult::BrokenOff);
     EXPECT_EQ(keyboard.keys.size(), 5u);
-    EXPECT_EQ(keyboard.ends, 1) << "keys still down are released";
+    EXPECT_EQ(keyboard.ends, 2) << "keys still down are released";
 }
 
 }  // namespace

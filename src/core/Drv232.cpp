@@ -197,21 +197,25 @@ std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t o
     return keys;
 }
 
-bool TypeReading(bool withOrder, bool withTime) {
+TypingResult TypeReading(bool withOrder, bool withTime) {
     const std::vector<KeyEvent> keys =
         KeySequence(withOrder, withTime, RunningOrder, TimeText.view(), ChipCode.view());
     platform::Keyboard& keyboard = platform::TheKeyboard();
     if (keyboard.begin() != Error::None)
-        return false;
-    bool complete = true;
+        return TypingResult::NoDisplay;
+    TypingResult result = TypingResult::Typed;
+    bool anyTaken = false;
     for (const KeyEvent& k : keys) {
-        if (k.key != KeyPause && keyboard.key(k.key, k.up) != Error::None) {
-            complete = false;
-            break;
+        if (k.key != KeyPause) {
+            if (keyboard.key(k.key, k.up) != Error::None) {
+                result = anyTaken ? TypingResult::BrokenOff : TypingResult::Refused;
+                break;
+            }
+            anyTaken = true;
         }
         if (k.pauseMs > 0)
             platform::TheClock().sleepMs(k.pauseMs);
     }
     keyboard.end();
-    return complete;
+    return result;
 }

@@ -114,7 +114,13 @@ struct KeyEvent {
 std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t order,
                                   std::string_view time, std::string_view code);
 
+// What became of the keys of one reading.
+enum class TypingResult {
+    Typed,
+    NoDisplay,  // there is nothing to type into here
+    Refused,    // the system took none of the keys
+    BrokenOff,  // the system stopped taking keys part-way
+};
 // Types the current reading (RunningOrder, TimeText, ChipCode) into whatever
-// window has the focus. False when keys cannot be typed here at all, or the
-// typing broke off; no key is left pressed either way.
-bool TypeReading(bool withOrder, bool withTime);
+// window has the focus; no key is left pressed, whatever the result.
+TypingResult TypeReading(bool withOrder, bool withTime);

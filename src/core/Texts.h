@@ -50,5 +50,9 @@ inline constexpr const char* BadNumber = "Bad number format";
 inline constexpr const char* SettingsTempFile = "ZV4815.INI.new";
 inline constexpr const char* CannotType =
     "Chip codes cannot be typed here: no display to type into";
+inline constexpr const char* TypingRefused = "Chip code not typed: the system refused the keys";
+inline constexpr const char* TypingBrokenOff =
+    "Chip code typing broke off part-way: check the reading where it was typed";
+inline constexpr const char* X11Only = "Wayland session: typed chip codes reach X11 programs only";
 
 }  // namespace texts

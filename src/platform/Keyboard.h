@@ -17,6 +17,9 @@ class Keyboard {
     virtual Error key(std::uint8_t virtualKey, bool up) = 0;
     // Releases every key still pressed and undoes any change made to type.
     virtual void end() = 0;
+    // Whether the keys reach only some of the programs that can have the
+    // focus: on Linux, XTest reaches X11 programs but not native Wayland ones.
+    virtual bool reachesX11ProgramsOnly() const { return false; }
 };
 
 Keyboard& TheKeyboard();

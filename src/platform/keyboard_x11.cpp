@@ -4,6 +4,8 @@
 // for the moment when the map has none there.
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "Clock.h"
@@ -43,6 +45,14 @@ KeySym ToKeySym(std::uint8_t vk) {
 class X11Keyboard final : public Keyboard {
   public:
     ~X11Keyboard() override { end(); }
+
+    // In a Wayland session the X server is Xwayland: its keys reach the X11
+    // programs, and the Wayland programs never see them.
+    bool reachesX11ProgramsOnly() const override {
+        const char* session = std::getenv("XDG_SESSION_TYPE");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        return (session && std::strcmp(session, "wayland") == 0) || (wayland && *wayland);
+    }
 
     Error begin() override {
         end();

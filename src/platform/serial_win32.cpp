@@ -167,6 +167,10 @@ class Win32SerialPorts final : public SerialPorts {
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             error = LastWin32Error();
+            // A COM port has no per-user permissions: "access denied" means
+            // another program holds it.
+            if (error == Error::AccessDenied)
+                error = Error::Busy;
             return nullptr;
         }
         error = Error::None;

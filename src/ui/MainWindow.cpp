@@ -1,12 +1,14 @@
 #include "MainWindow.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "Clock.h"
 #include "Drv232.h"
 #include "Global.h"
+#include "Keyboard.h"
 #include "Layout.h"
 #include "ReadingList.h"
 #include "Sound.h"
@@ -120,6 +122,7 @@ void TForm1::FormActivate() {
     SavedBarColor = window_.statusColour();
 
     // 3. The port search, beginning at the port where the reader was last found.
+    PortAccessDenied = false;
     for (const int port : PortSearchOrder(Settings.Port)) {
         SetStatus(texts::TestingPort + std::to_string(port));
         if (!OpenPort(port))
@@ -143,6 +146,10 @@ void TForm1::FormActivate() {
         ShowList();
     } else {
         SetStatus(texts::NoDevice);
+        // The status line keeps its text; how to mend it goes where the one
+        // who started the program can read it.
+        if (PortAccessDenied)
+            std::fprintf(stderr, "%s\n", PortAccessHint);
         window_.setShown(Control::BitBtn8, true);
         DemoStopped = true;
         DemoRandom.seed(std::mt19937::result_type(platform::TheClock().highResolutionCounter()));
@@ -341,16 +348,38 @@ void TForm1::RecordReading() {
         SetStatus(texts::LogFailed);
 
     if (Settings.ChipToKeyboard) {
-        if (!TypeReading(withOrder, withTime) && !typingFailureShown_) {
-            typingFailureShown_ = true;
-            SetStatus(texts::CannotType);
-        }
+        ShowTyping(TypeReading(withOrder, withTime));
         return;
     }
     const std::string row = Number(RunningOrder) + std::string(7, ' ') + TimeText.str() +
                             std::string(6, ' ') + PrintableText(ChipCode.view());
     ListLines lines(window_);
     DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
+}
+
+void TForm1::ShowTyping(TypingResult result) {
+    switch (result) {
+        case TypingResult::Typed:
+            // Said once, at the first reading typed where not every program hears the keys.
+            if (!x11OnlyShown_ && platform::TheKeyboard().reachesX11ProgramsOnly()) {
+                x11OnlyShown_ = true;
+                SetStatus(texts::X11Only);
+            }
+            break;
+        case TypingResult::NoDisplay:
+            // Once: it would say the same at every reading.
+            if (!noDisplayShown_) {
+                noDisplayShown_ = true;
+                SetStatus(texts::CannotType);
+            }
+            break;
+        case TypingResult::Refused:
+            SetStatus(texts::TypingRefused);
+            break;
+        case TypingResult::BrokenOff:
+            SetStatus(texts::TypingBrokenOff);
+            break;
+    }
 }
 
 // ---- Demo ----

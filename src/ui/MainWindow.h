@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "Drv232.h"
 #include "Window.h"
 
 // State of the main window that lives for the whole run. The tests put it
@@ -89,9 +90,12 @@ class TForm1 {
     void SendReaderCommand(char code, const char* done, const char* failed);
     // The reading list and its column labels, with the focus in the list.
     void ShowList();
+    // What the status line says of a typed reading.
+    void ShowTyping(TypingResult result);
 
     Window& window_;
     bool startupBegun_ = false;
     bool startupDone_ = false;
-    bool typingFailureShown_ = false;
+    bool noDisplayShown_ = false;
+    bool x11OnlyShown_ = false;
 };

@@ -18,7 +18,9 @@ std::string RecordingSerial::deviceName(int n) {
 std::unique_ptr<platform::SerialPort> RecordingSerial::open(int n, platform::Error& error) {
     attempts.push_back(n);
     std::unique_ptr<platform::SerialPort> port;
-    if (auto made = madeHere.find(n); made != madeHere.end()) {
+    if (auto no = refused.find(n); no != refused.end()) {
+        error = no->second;
+    } else if (auto made = madeHere.find(n); made != madeHere.end()) {
         port = made->second();
         error = port ? platform::Error::None : platform::Error::NotFound;
     } else {
@@ -35,6 +37,8 @@ platform::Error RecordingKeyboard::begin() {
 }
 
 platform::Error RecordingKeyboard::key(std::uint8_t virtualKey, bool up) {
+    if (takes >= 0 && int(keys.size()) >= takes)
+        return platform::Error::Other;
     keys.emplace_back(virtualKey, up);
     return platform::Error::None;
 }

@@ -46,8 +46,10 @@ class RecordingSerial final : public platform::SerialPorts {
 
     std::vector<std::string>* events = nullptr;
     std::vector<int> attempts;  // the port of every open attempt
-    // Ports that are made here instead of being opened on the system.
+    // Ports that are made here instead of being opened on the system, and
+    // ports that refuse to open with the error given.
     std::map<int, std::function<std::unique_ptr<platform::SerialPort>()>> madeHere;
+    std::map<int, platform::Error> refused;
 };
 
 // The information sound, counted instead of heard.
@@ -58,10 +60,14 @@ class CountingSound final : public platform::Sound {
 };
 
 // A keyboard that writes down the keys instead of pressing them; with
-// `available` clear it is one that cannot type at all.
+// `available` clear it is one that cannot type at all, with `takes` set it
+// takes that many key events and refuses the rest, with `x11Only` set it is
+// one whose keys reach only X11 programs.
 class RecordingKeyboard final : public platform::Keyboard {
   public:
     bool available = true;
+    int takes = -1;
+    bool x11Only = false;
     int begins = 0;
     int ends = 0;
     std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
@@ -69,6 +75,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     platform::Error begin() override;
     platform::Error key(std::uint8_t virtualKey, bool up) override;
     void end() override;
+    bool reachesX11ProgramsOnly() const override { return x11Only; }
 
     // What the keys pressed would put into a text field: digits and capitals
     // as themselves, space, the keypad minus as "-", Enter as a line break;

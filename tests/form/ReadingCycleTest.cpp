@@ -310,6 +310,33 @@ TEST_F(ReadingCycle, WhenKeysCannotBeTypedTheStatusSaysSoOnceAndReadingsGoOn) {
     EXPECT_EQ(form.ReadRow(0), "");
 }
 
+TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
+    TReaderSettings settings = DefaultSettings();
+    settings.ChipToKeyboard = true;
+    ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
+    const std::string x11Only = "Wayland session: typed chip codes reach X11 programs only";
+    const std::string refused = "Chip code not typed: the system refused the keys";
+    const std::string brokenOff =
+        "Chip code typing broke off part-way: check the reading where it was typed";
+
+    keyboard.x11Only = true;  // said at the first typed reading only
+    window.statuses.clear();
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    EXPECT_EQ(window.statuses, Strings{x11Only});
+
+    // Refused or broken off: said at every reading it happens to.
+    window.statuses.clear();
+    for (int takes : {0, 0, 5, 5}) {
+        keyboard.keys.clear();
+        keyboard.takes = takes;
+        ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    }
+    EXPECT_EQ(window.statuses, (Strings{refused, refused, brokenOff, brokenOff}));
+    EXPECT_EQ(keyboard.ends, 6) << "every typing ended, its keys released";
+    EXPECT_EQ(RunningOrder, 6u);
+}
+
 // ---- Readings while an error box is open ----
 
 TEST_F(ReadingCycle, ReadingsGoOnWhileAnErrorBoxIsOpen) {

@@ -9,6 +9,7 @@
 #include "FormTest.h"
 #include "ReaderSimulator.h"
 #include "fakes/FakeSerial.h"
+#include "fakes/ProgramState.h"
 #include "fakes/TempDir.h"
 
 namespace {
@@ -187,6 +188,25 @@ TEST_F(Startup, AFailedCloseIsShownUntilTheNextPortsText) {
     // The search does not stop early.
     EXPECT_EQ(serial.attempts.size(), 30u);
     EXPECT_EQ(Status(), "No device was identified on any serial port.");
+}
+
+TEST_F(Startup, PortsRefusedForLackOfPermissionAreExplainedOnStandardError) {
+    for (const bool denied : {false, true}) {
+        SCOPED_TRACE(denied);
+        fakes::ResetProgramState();
+        platform::LimitToLinkedPorts(true);
+        platform::UseSerial(&serial);
+        platform::UseClock(&clock);
+        serial.refused[7] = denied ? platform::Error::AccessDenied : platform::Error::NotFound;
+        fakes::FakeWindow another(loop);
+        TForm1 started(another);
+        another.attach(started);
+        ::testing::internal::CaptureStderr();
+        another.activate();
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(another.status(), "No device was identified on any serial port.");
+        EXPECT_EQ(said, denied ? std::string(PortAccessHint) + "\n" : "");
+    }
 }
 
 struct OrderCase {

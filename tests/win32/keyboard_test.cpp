@@ -63,7 +63,7 @@ TEST_F(Win32Keyboard, AReadingReachesTheSystemAsItsVirtualKeysWithScanCode1) {
     RunningOrder = 7;
     TimeText = "09:41:07";
     ChipCode = "00000A1B2C3D";
-    ASSERT_TRUE(TypeReading(true, true));
+    ASSERT_EQ(TypeReading(true, true), TypingResult::Typed);
     Pump();
 
     const auto expected = KeySequence(true, true, 7, "09:41:07", "00000A1B2C3D");
