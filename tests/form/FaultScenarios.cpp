@@ -39,6 +39,9 @@ constexpr std::size_t ListedLength = 12;
 constexpr auto EmptyPoll = std::chrono::milliseconds(250);
 // What the window and the reader get to do a single step.
 constexpr int StepMs = 5000;
+// How long the operator reads an error box before pressing OK: longer than
+// a poll cycle, so the reading cycle's timer fires while the box is open.
+constexpr auto ReadingABox = std::chrono::milliseconds(500);
 
 // The status line's texts, as the window shows them (UTF-8).
 const std::string BlockingFailed = "Error blocking the reader";
@@ -181,6 +184,14 @@ class Rig {
     Rig(Outcome& out, const Expected& expected, const RunOptions& options)
         : expected(expected), options(options), out_(out) {
         window.attach(form_);
+        window.answer = [this](std::string_view) {
+            const SteadyClock::time_point now = SteadyClock::now();
+            if (window.errors.size() != boxesSeen_) {
+                boxesSeen_ = window.errors.size();
+                boxOpened_ = now;
+            }
+            return now - boxOpened_ >= ReadingABox;
+        };
     }
 
     ~Rig() {
@@ -514,6 +525,8 @@ class Rig {
     PollWatch watched_{window, [this] { PollBegins(); }, [this] { PollEnded(); }};
     TForm1 form_{watched_};
     bool started_ = false;
+    std::size_t boxesSeen_ = 0;
+    SteadyClock::time_point boxOpened_{};
     int probe_ = -1;
     SteadyClock::time_point lastTurn_{};
     std::vector<Poll> polls_;
