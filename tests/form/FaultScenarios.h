@@ -1,14 +1,16 @@
-// Faults on the line, played against the real main window and the real serial
-// code, with the simulated reader on a pseudo-terminal. Every case starts a
-// fresh window and reader in a folder of its own, injects its fault, and then
-// checks what the operator must be able to rely on: the program neither
-// crashes, hangs nor spins, takes no damaged frame for a reading, reads the
-// next good frame, and End still closes, saves and quits.
+// Faults on the line, played against the main window's behaviour on the fake
+// window system and the real serial code, with the simulated reader on a
+// pseudo-terminal. Every case starts a fresh window and reader in a folder of
+// its own, injects its fault, and then checks what the operator must be able
+// to rely on: the program neither crashes, hangs nor spins, takes no damaged
+// frame for a reading, reads the next good frame, and End still closes, saves
+// and quits.
 //
-// The tests assert these outcomes; the benchmark prints them as figures.
+// Each case carries what it must end with; Run checks all of it, so the tests
+// and the benchmark judge a case the same way: the tests fail on any problem,
+// the benchmark prints the figures beside them.
 #pragma once
 
-#include <QStringList>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +29,18 @@ struct RunOptions {
     int quietMs = 2000;
 };
 
+// What a case must end with, besides what every case must (see above).
+struct Expected {
+    bool lineDead = false;  // the reader hung up during the case
+    // Readings counted: at least `readings`; up to `mayAlsoRead` more when a
+    // good frame right behind a damaged one may be lost with it.
+    std::uint32_t readings = 0;
+    std::uint32_t mayAlsoRead = 0;
+    std::vector<std::string> shown{};     // texts the status line must have taken
+    std::vector<std::string> notShown{};  // texts it must never have taken
+    std::vector<std::string> boxes{};     // the error boxes, in order (End's)
+};
+
 struct Outcome {
     std::string name;
     // Every check that failed, with what was seen instead; empty when all held.
@@ -35,44 +49,29 @@ struct Outcome {
     double longestGapMs = 0;      // longest time without event processing
     double quietCpuPercent = -1;  // CPU of the process while the line was quiet
     int quietMs = 0;
-    bool lineDead = false;  // the reader hung up during the case
+    bool lineDead = false;  // the reader's hang-up went through
 
-    std::uint32_t readings = 0;  // readings counted during the case
-    QStringList statusTexts;     // every text the status line took, in order
-    QStringList boxes;           // the error boxes End showed
-    bool ended = false;          // End closed the window and the program ended
+    std::uint32_t readings = 0;            // readings counted during the case
+    std::vector<std::string> statusTexts;  // every text the status line took, in order
+    std::vector<std::string> boxes;        // the error boxes shown, in order
+    bool ended = false;                    // End closed the window
 
     bool ok() const { return problems.empty(); }
 };
 
+class Rig;
+
 struct Scenario {
-    const char* name;
+    const char* name;   // an identifier: the test's name
     const char* fault;  // one line: what goes wrong
-    Outcome (*run)(const RunOptions&);
+    Expected expected;
+    void (*play)(Rig&);
 };
 
-// The reader hangs up halfway through a chip frame the program is reading.
-Outcome HangUpInTheMiddleOfAFrame(const RunOptions& options = {});
-// The reader hangs up in the pause between two polls.
-Outcome HangUpBetweenPolls(const RunOptions& options = {});
-// The reader hangs up while a command waits for its reply; every command
-// button is then tried on the dead line.
-Outcome HangUpDuringACommand(const RunOptions& options = {});
-// Replies come 400 ms late, past the time-out: "Light up LED", the repeat
-// read and the automatic LED-off after a reading.
-Outcome RepliesLaterThanTheTimeOut(const RunOptions& options = {});
-// Chip frames and a command reply lose their last bytes.
-Outcome RepliesCutShort(const RunOptions& options = {});
-// Chip frames whose first byte is not "A" or whose last byte is not CR.
-Outcome FramesWithBadEnds(const RunOptions& options = {});
-// Bursts of garbage between chip frames, some holding "A" and CR.
-Outcome GarbageBetweenFrames(const RunOptions& options = {});
-// A chip frame on the line just before "Light up LED" sends its command.
-Outcome ChipJustBeforeACommand(const RunOptions& options = {});
-// A chip presented right after "Light up LED" sent its command, while the
-// command waits for its reply.
-Outcome ChipWhileACommandWaits(const RunOptions& options = {});
-
 const std::vector<Scenario>& Scenarios();
+
+// Plays the case on a fresh window, folder and reader, and checks the outcome
+// against what every case and this one must end with.
+Outcome Run(const Scenario& scenario, const RunOptions& options = {});
 
 }  // namespace faults
