@@ -88,6 +88,9 @@ TEST_P(ReaderCommand, SendsItsThreeBytesAndShowsItsTextAndLamp) {
             EXPECT_TRUE(LampOff());
             break;
     }
+    // The reader did as it was told.
+    EXPECT_EQ(reader->blocked(), c.button == Control::BitBtn1);
+    EXPECT_EQ(reader->ledOn(), c.lamp == Lamp::On);
     EXPECT_EQ(RunningOrder, 0u);
     EXPECT_EQ(sound.beeps, 0);
 }
@@ -150,22 +153,6 @@ INSTANTIATE_TEST_SUITE_P(Controls, FailedReaderCommand,
                              return CaseName(std::get<0>(info.param)) +
                                     std::get<1>(info.param).name;
                          });
-
-TEST_F(Controls, LightingAndTurningOffTheLedAndBlockingReachTheReader) {
-    ASSERT_NO_FATAL_FAILURE(StartWithReader());
-    Click(Control::BitBtn3);
-    EXPECT_TRUE(LampOn());
-    EXPECT_TRUE(reader->ledOn());
-    Click(Control::BitBtn4);
-    EXPECT_TRUE(LampOff());
-    EXPECT_FALSE(reader->ledOn());
-    // A blocked reader sends no frames; unblocked it reads again.
-    Click(Control::BitBtn1);
-    EXPECT_TRUE(reader->blocked());
-    Click(Control::BitBtn2);
-    EXPECT_FALSE(reader->blocked());
-    EXPECT_EQ(reader->requests(), (Requests{"QI\r", "QR\r", "QZ\r", "QB\r", "QO\r"}));
-}
 
 // ---- Repeat read ----
 
