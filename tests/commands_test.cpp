@@ -3,8 +3,8 @@
 
 #include "Drv232.h"
 #include "ReaderSimulator.h"
-#include "fakes/TempDir.h"
 #include "fakes/ProgramState.h"
+#include "fakes/TempDir.h"
 
 namespace {
 

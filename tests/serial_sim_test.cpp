@@ -10,8 +10,8 @@
 
 #include "Drv232.h"
 #include "ReaderSimulator.h"
-#include "fakes/TempDir.h"
 #include "fakes/ProgramState.h"
+#include "fakes/TempDir.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "Files.h"
 #include "Global.h"
-#include "fakes/TempDir.h"
 #include "fakes/ProgramState.h"
+#include "fakes/TempDir.h"
 
 namespace fs = std::filesystem;
 using fakes::ReadFile;
