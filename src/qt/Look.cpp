@@ -70,7 +70,7 @@ void Draw(QPainter& p, Picture picture) {
         case Picture::LedOff:
             Bulb(p, QColor(0, 90, 0), QColor(0, 40, 0));
             break;
-        case Picture::RepeatRead: {
+        case Picture::Reread: {
             const QColor blue(20, 70, 200);
             QPen pen(blue, 2);
             p.setPen(pen);

@@ -26,7 +26,7 @@ const ControlSpec Form1Layout[ControlCount] = {
     {Control::BitBtn2, "BitBtn2", Kind::Button, 312, 80, 137, 25, "Unblocking", Shown, Clear, Picture::Unblocking, 11, &TForm1::BitBtn2Click},
     {Control::BitBtn3, "BitBtn3", Kind::Button, 312, 112, 137, 25, "Light up LED", Shown, Clear, Picture::LedOn, 12, &TForm1::BitBtn3Click},
     {Control::BitBtn4, "BitBtn4", Kind::Button, 312, 144, 137, 25, "Turn off LED", Shown, Clear, Picture::LedOff, 13, &TForm1::BitBtn4Click},
-    {Control::BitBtn5, "BitBtn5", Kind::Button, 312, 176, 137, 25, "Chip Repeat Read", Shown, Clear, Picture::RepeatRead, 14, &TForm1::BitBtn5Click},
+    {Control::BitBtn5, "BitBtn5", Kind::Button, 312, 176, 137, 25, "Chip Repeat Read", Shown, Clear, Picture::Reread, 14, &TForm1::BitBtn5Click},
     {Control::Bevel1, "Bevel1", Kind::Bevel, 292, 240, 181, 89, "", Shown, Clear, Picture::None, NoTabStop, nullptr},
     {Control::Label6, "Label6", Kind::Label, 344, 232, 0, 0, "Redirect", Shown, Clear, Picture::None, NoTabStop, nullptr},
     {Control::CheckBox1, "CheckBox1", Kind::CheckBox, 304, 256, 149, 17, "Chip code to keyboard", Shown, Checked, Picture::None, 1, &TForm1::CheckBox1Click},

@@ -25,7 +25,7 @@ enum class Picture {
     Unblocking,
     LedOn,
     LedOff,
-    RepeatRead,
+    Reread,  // the repeat read
     ResetOrder,
     Demo,
     End,

@@ -55,7 +55,7 @@ const Expected Controls[ControlCount] = {
     {"BitBtn2", Kind::Button, 312, 80, 137, 25, "Unblocking", Shown, false, Picture::Unblocking, 11, &TForm1::BitBtn2Click},
     {"BitBtn3", Kind::Button, 312, 112, 137, 25, "Light up LED", Shown, false, Picture::LedOn, 12, &TForm1::BitBtn3Click},
     {"BitBtn4", Kind::Button, 312, 144, 137, 25, "Turn off LED", Shown, false, Picture::LedOff, 13, &TForm1::BitBtn4Click},
-    {"BitBtn5", Kind::Button, 312, 176, 137, 25, "Chip Repeat Read", Shown, false, Picture::RepeatRead, 14, &TForm1::BitBtn5Click},
+    {"BitBtn5", Kind::Button, 312, 176, 137, 25, "Chip Repeat Read", Shown, false, Picture::Reread, 14, &TForm1::BitBtn5Click},
     {"Bevel1", Kind::Bevel, 292, 240, 181, 89, "", Shown, false, Picture::None, None, nullptr},
     {"Label6", Kind::Label, 344, 232, 0, 0, "Redirect", Shown, false, Picture::None, None, nullptr},
     {"CheckBox1", Kind::CheckBox, 304, 256, 149, 17, "Chip code to keyboard", Shown, true, Picture::None, 1, &TForm1::CheckBox1Click},
