@@ -1,6 +1,8 @@
 ; The Windows installer of Chip Reader, for either target:
 ;   makensis -DTARGET=amd64-unicode|x86-unicode -DPROGRAM=path/to/chipreader.exe \
-;            -DVERSION=0.1.0 -DOUTFILE=path/to/chipreader-setup.exe packaging/windows/chipreader.nsi
+;            -DREADME=packaging/windows/README.txt -DVERSION=0.1.0 \
+;            -DOUTFILE=path/to/chipreader-setup.exe packaging/windows/chipreader.nsi
+; (scripts/package-windows does this for both targets.)
 ; Installs the program into Program Files, a Start-menu entry "Chip Reader"
 ; whose working folder is the user's "Chip Reader" folder in the roaming
 ; application data (the settings file and the logs go there; made when
@@ -31,6 +33,7 @@ Section
   SetRegView ${REGISTRY_VIEW}
   SetOutPath "$INSTDIR"
   File "/oname=chipreader.exe" "${PROGRAM}"
+  File "/oname=README.txt" "${README}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The shortcut takes the output folder as its working folder.
@@ -54,6 +57,7 @@ Section Uninstall
   SetShellVarContext current
   Delete "$SMPROGRAMS\Chip Reader.lnk"
   Delete "$INSTDIR\chipreader.exe"
+  Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
