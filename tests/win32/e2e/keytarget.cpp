@@ -2,9 +2,7 @@
 // Its multi-line edit (control 101) has the keyboard focus; whenever its text
 // changes the whole text goes to FILE (UTF-8, Enter as CR LF), replaced in one
 // step so that a test polling the file never reads half of it. FILE is written
-// once, empty, when the window is up and focused. (A text put in with
-// WM_SETTEXT from outside does not reach FILE: a multi-line edit does not
-// notify it.)
+// once, empty, when the window is up and focused.
 // Around the edit, controls for the window inspector (wintool) to read: a
 // label (100), a list view (102) of the finished lines, a button (103) that
 // empties the edit (and, when it is empty already, says so in a modal "Error"
@@ -12,8 +10,9 @@
 // (105) with the number of characters and the font that the system gave for
 // "MS Sans Serif" 8 pt (height -11), the font of the controls.
 // Built with the UTF-8 code page: the "A" calls take and give UTF-8.
-#include <commctrl.h>
 #include <windows.h>
+// after windows.h
+#include <commctrl.h>
 
 #include <string>
 
@@ -133,12 +132,6 @@ void Build(HWND window) {
     Show("");
 }
 
-void Changed() {
-    const std::string text = EditText();
-    Show(text);
-    Save(text);
-}
-
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_CREATE:
@@ -154,13 +147,13 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
             return 0;
         case WM_COMMAND:
             if (LOWORD(w) == Text && HIWORD(w) == EN_CHANGE) {
-                Changed();
+                const std::string text = EditText();
+                Show(text);
+                Save(text);
             } else if (LOWORD(w) == Clear && HIWORD(w) == BN_CLICKED) {
                 if (GetWindowTextLengthA(edit) == 0)
                     MessageBoxA(window, "Není co mazat.", "Error", MB_OK | MB_ICONSTOP);
-                // A multi-line edit sends no EN_CHANGE for a new text.
                 SetWindowTextA(edit, "");
-                Changed();
                 SetFocus(edit);
             } else if (LOWORD(w) == ReadOnly && HIWORD(w) == BN_CLICKED) {
                 const bool on =

@@ -35,9 +35,10 @@
 // F1, SUBTRACT...), tapped; +KEY presses it only, -KEY releases it only. Keys
 // go through SendInput with the keyboard's own scan code, or SCAN if given.
 // Exit status: 0 done, 1 not found or not done in time, 2 bad usage.
+#include <windows.h>
+// after windows.h
 #include <commctrl.h>
 #include <psapi.h>
-#include <windows.h>
 
 #include <cwchar>
 #include <cwctype>
