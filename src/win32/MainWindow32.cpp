@@ -180,10 +180,10 @@ HWND MainWindow32::makeControl(Control c) {
     HWND control = CreateWindowExW(exStyle, windowClass, text.c_str(), style, scale_(spec.left),
                                    scale_(spec.top), scale_(spec.width), scale_(spec.height),
                                    window_, ControlId(c), instance_, nullptr);
+    controls_[std::size_t(c)] = control;  // known before any message of ours reaches it
     SendMessageW(control, WM_SETFONT, WPARAM(font_), FALSE);
     switch (spec.kind) {
         case Kind::Label:
-            controls_[std::size_t(c)] = control;
             sizeLabel(c);
             break;
         case Kind::Picture:
@@ -212,6 +212,10 @@ HWND MainWindow32::makeControl(Control c) {
             break;
         case Kind::StatusBar: {
             statusBar_ = control;
+            // Painted here (handleControl): a themed status bar paints the
+            // theme's background and ignores SB_SETBKCOLOR, and the form
+            // colours the bar after a repeat read.
+            SetWindowSubclass(control, ControlProc, SubclassId, DWORD_PTR(this));
             int right = -1;  // one part over the full width
             SendMessageW(control, SB_SETPARTS, 1, LPARAM(&right));
             SendMessageW(control, SB_SETTEXTW, 0, LPARAM(caption.c_str()));
@@ -333,10 +337,10 @@ LRESULT CALLBACK MainWindow32::ControlProc(HWND control, UINT message, WPARAM wP
                                            LPARAM lParam, UINT_PTR, DWORD_PTR self) {
     auto* window = reinterpret_cast<MainWindow32*>(self);
     const int c = window->controlOf(control);
-    if (message == WM_NCDESTROY || c < 0) {
+    if (message == WM_NCDESTROY)
         RemoveWindowSubclass(control, ControlProc, SubclassId);
+    if (message == WM_NCDESTROY || c < 0)
         return DefSubclassProc(control, message, wParam, lParam);
-    }
     return window->handleControl(control, Control(c), message, wParam, lParam);
 }
 
@@ -357,6 +361,33 @@ LRESULT MainWindow32::handleControl(HWND control, Control c, UINT message, WPARA
         if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB)
             code &= ~(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
         return code & ~DLGC_WANTTAB;
+    }
+    if (kind == Kind::StatusBar && (message == WM_PAINT || message == WM_ERASEBKGND)) {
+        if (message == WM_ERASEBKGND)
+            return 1;
+        // The bar's colour, its one part's text and the size grip.
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(control, &paint);
+        RECT r{};
+        GetClientRect(control, &r);
+        HBRUSH brush = CreateSolidBrush(statusColour_);
+        FillRect(dc, &r, brush);
+        DeleteObject(brush);
+        const int grip = GetSystemMetrics(SM_CXVSCROLL);
+        if (!IsZoomed(window_)) {
+            RECT corner{r.right - grip, r.bottom - grip, r.right, r.bottom};
+            DrawFrameControl(dc, &corner, DFC_SCROLL, DFCS_SCROLLSIZEGRIP);
+        }
+        const std::wstring shownText = Wide(text(Control::StatusBar1));
+        RECT textRect{r.left + scale_(2), r.top, r.right - grip, r.bottom};
+        HGDIOBJ old = SelectObject(dc, font_);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+        DrawTextW(dc, shownText.c_str(), int(shownText.size()), &textRect,
+                  DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+        SelectObject(dc, old);
+        EndPaint(control, &paint);
+        return 0;
     }
     if (kind == Kind::SpeedButton) {
         // Pressed with the mouse without taking the focus.
@@ -400,8 +431,8 @@ LRESULT MainWindow32::handleControl(HWND control, Control c, UINT message, WPARA
 }
 
 void MainWindow32::activateWhenShown() {
-    if (!form_ || !window_ || GetActiveWindow() != window_ || !IsWindowVisible(window_) ||
-        IsIconic(window_))
+    if (!form_ || form_->StartupDone() || !window_ || GetActiveWindow() != window_ ||
+        !IsWindowVisible(window_) || IsIconic(window_))
         return;
     RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     form_->Activated();
@@ -529,7 +560,6 @@ Colour MainWindow32::statusColour() const {
 }
 
 void MainWindow32::setStatusColour(Colour colour) {
-    SendMessageW(statusBar_, SB_SETBKCOLOR, 0, LPARAM(colour));
     statusColour_ = colour;
     InvalidateRect(statusBar_, nullptr, TRUE);
 }

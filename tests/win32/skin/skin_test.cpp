@@ -236,4 +236,22 @@ TEST_F(Win32Skin, TheOrderFieldIsLeftForControlsNotForOtherWindows) {
     DestroyWindow(other);
 }
 
+TEST_F(Win32Skin, TheStatusBarShowsTheColourSet) {
+    ShowThenAttach();
+    HWND bar = window->control(Control::StatusBar1);
+    auto colourOnScreen = [&] {
+        RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        HDC dc = GetDC(bar);
+        const COLORREF c = GetPixel(dc, Scaled(StatusBarHeight) * 4, Scaled(StatusBarHeight) / 2);
+        ReleaseDC(bar, dc);
+        return c;
+    };
+    EXPECT_EQ(window->statusColour(), GetSysColor(COLOR_BTNFACE));
+    window->setStatusColour(Rgb(255, 255, 0));
+    EXPECT_EQ(window->statusColour(), Rgb(255, 255, 0));
+    EXPECT_EQ(colourOnScreen(), Rgb(255, 255, 0));
+    window->setStatusColour(GetSysColor(COLOR_BTNFACE));
+    EXPECT_EQ(colourOnScreen(), GetSysColor(COLOR_BTNFACE));
+}
+
 }  // namespace
