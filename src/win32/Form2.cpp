@@ -32,8 +32,8 @@ LRESULT CALLBACK Form2Proc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         }
         case WM_CLOSE:
             // The owner first, so that the activation goes back to it.
-            if (HWND owner = GetWindow(window, GW_OWNER); owner && !IsWindowEnabled(owner) &&
-                                                            IsWindowVisible(window))
+            if (HWND owner = GetWindow(window, GW_OWNER);
+                owner && !IsWindowEnabled(owner) && IsWindowVisible(window))
                 EnableWindow(owner, TRUE);
             break;
         case WM_NCDESTROY:
@@ -76,11 +76,10 @@ HWND CreateForm2(HINSTANCE instance, HWND owner) {
     const int width = outer.right - outer.left, height = outer.bottom - outer.top;
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    HWND window = CreateWindowExW(
-        0, ClassName, Wide(texts::ManufacturerCaption).c_str(), Style,
-        work.left + (work.right - work.left - width) / 2,
-        work.top + (work.bottom - work.top - height) / 2, width, height, owner, nullptr, instance,
-        nullptr);
+    HWND window = CreateWindowExW(0, ClassName, Wide(texts::ManufacturerCaption).c_str(), Style,
+                                  work.left + (work.right - work.left - width) / 2,
+                                  work.top + (work.bottom - work.top - height) / 2, width, height,
+                                  owner, nullptr, instance, nullptr);
     if (!window)
         return nullptr;
     auto* data = new Form2Data{ProgramFont(scale, Form2FontPixels),

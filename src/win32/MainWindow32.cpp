@@ -195,7 +195,8 @@ HWND MainWindow32::makeControl(Control c) {
         case Kind::Button: {
             const int size = scale_(ButtonPictureSize);
             pictures_[std::size_t(c)] = ButtonPictures(spec.picture, size);
-            BUTTON_IMAGELIST list{pictures_[std::size_t(c)], {scale_(2), 0, scale_(2), 0},
+            BUTTON_IMAGELIST list{pictures_[std::size_t(c)],
+                                  {scale_(2), 0, scale_(2), 0},
                                   UINT(spec.kind == Kind::Button ? BUTTON_IMAGELIST_ALIGN_LEFT
                                                                  : BUTTON_IMAGELIST_ALIGN_CENTER)};
             SendMessageW(control, BCM_SETIMAGELIST, 0, LPARAM(&list));
@@ -333,8 +334,8 @@ LRESULT MainWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window_, message, wParam, lParam);
 }
 
-LRESULT CALLBACK MainWindow32::ControlProc(HWND control, UINT message, WPARAM wParam,
-                                           LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+LRESULT CALLBACK MainWindow32::ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR, DWORD_PTR self) {
     auto* window = reinterpret_cast<MainWindow32*>(self);
     const int c = window->controlOf(control);
     if (message == WM_NCDESTROY)

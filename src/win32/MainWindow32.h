@@ -8,6 +8,7 @@
 #pragma once
 
 #include <windows.h>
+// after windows.h
 #include <commctrl.h>
 
 #include <array>

@@ -19,7 +19,8 @@ struct Rgba {
 class Canvas {
   public:
     Canvas(int size, double designSize)
-        : scale_(size / designSize), image_{size, size, std::vector<std::uint32_t>(std::size_t(size) * size)} {}
+        : scale_(size / designSize),
+          image_{size, size, std::vector<std::uint32_t>(std::size_t(size) * size)} {}
 
     using Shape = std::function<bool(double x, double y)>;
 
@@ -93,7 +94,8 @@ Shape Polygon(std::vector<std::pair<double, double>> points) {
 Shape Line(double x1, double y1, double x2, double y2, double width) {
     return [=](double x, double y) {
         const double dx = x2 - x1, dy = y2 - y1;
-        const double t = std::clamp(((x - x1) * dx + (y - y1) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+        const double t =
+            std::clamp(((x - x1) * dx + (y - y1) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
         const double ex = x - (x1 + t * dx), ey = y - (y1 + t * dy);
         return ex * ex + ey * ey <= width * width / 4;
     };
@@ -222,7 +224,8 @@ Image DisabledPicture(const Image& normal) {
                     level = 255;
                 }
             }
-            out.pixels[std::size_t(y) * out.width + x] = alpha << 24 | level << 16 | level << 8 | level;
+            out.pixels[std::size_t(y) * out.width + x] =
+                alpha << 24 | level << 16 | level << 8 | level;
         }
     }
     return out;

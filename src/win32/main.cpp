@@ -16,10 +16,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     HWND Form2 = win32::CreateForm2(instance, window.handle());
 
     // The start-up search runs when the window is active and has painted.
-    ShowWindow(window.handle(), show == SW_SHOWMINIMIZED || show == SW_MINIMIZE ||
-                                        show == SW_SHOWMINNOACTIVE
-                                    ? show
-                                    : SW_SHOWNORMAL);
+    ShowWindow(window.handle(),
+               show == SW_SHOWMINIMIZED || show == SW_MINIMIZE || show == SW_SHOWMINNOACTIVE
+                   ? show
+                   : SW_SHOWNORMAL);
     SetForegroundWindow(window.handle());
 
     MSG msg{};

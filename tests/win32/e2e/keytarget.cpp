@@ -11,6 +11,7 @@
 // "MS Sans Serif" 8 pt (height -11), the font of the controls.
 // Built with the UTF-8 code page: the "A" calls take and give UTF-8.
 #include <windows.h>
+// after windows.h
 #include <commctrl.h>
 
 #include <string>
@@ -108,9 +109,9 @@ void Build(HWND window) {
                                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                    DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
     Child(window, WC_STATICA, "Přijatý text (í):", 0, Label);
-    edit = Child(window, WC_EDITA, "",
-                 WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
-                 Text);
+    edit = Child(
+        window, WC_EDITA, "",
+        WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, Text);
     lines = Child(window, WC_LISTVIEWA, "", WS_BORDER | LVS_REPORT | LVS_NOSORTHEADER, Lines);
     LVCOLUMNA column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -133,38 +134,39 @@ void Build(HWND window) {
 
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
-    case WM_CREATE:
-        Build(window);
-        return 0;
-    case WM_SIZE:
-        if (status)
-            Layout(window);
-        return 0;
-    case WM_ACTIVATE:
-        if (LOWORD(w) != WA_INACTIVE)
-            SetFocus(edit);
-        return 0;
-    case WM_COMMAND:
-        if (LOWORD(w) == Text && HIWORD(w) == EN_CHANGE) {
-            const std::string text = EditText();
-            Show(text);
-            Save(text);
-        } else if (LOWORD(w) == Clear && HIWORD(w) == BN_CLICKED) {
-            if (GetWindowTextLengthA(edit) == 0)
-                MessageBoxA(window, "Není co mazat.", "Error", MB_OK | MB_ICONSTOP);
-            SetWindowTextA(edit, "");
-            SetFocus(edit);
-        } else if (LOWORD(w) == ReadOnly && HIWORD(w) == BN_CLICKED) {
-            const bool on = SendMessageA(reinterpret_cast<HWND>(l), BM_GETCHECK, 0, 0) == BST_CHECKED;
-            SendMessageA(edit, EM_SETREADONLY, on, 0);
-            SetFocus(edit);
-        }
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcA(window, message, w, l);
+        case WM_CREATE:
+            Build(window);
+            return 0;
+        case WM_SIZE:
+            if (status)
+                Layout(window);
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(w) != WA_INACTIVE)
+                SetFocus(edit);
+            return 0;
+        case WM_COMMAND:
+            if (LOWORD(w) == Text && HIWORD(w) == EN_CHANGE) {
+                const std::string text = EditText();
+                Show(text);
+                Save(text);
+            } else if (LOWORD(w) == Clear && HIWORD(w) == BN_CLICKED) {
+                if (GetWindowTextLengthA(edit) == 0)
+                    MessageBoxA(window, "Není co mazat.", "Error", MB_OK | MB_ICONSTOP);
+                SetWindowTextA(edit, "");
+                SetFocus(edit);
+            } else if (LOWORD(w) == ReadOnly && HIWORD(w) == BN_CLICKED) {
+                const bool on =
+                    SendMessageA(reinterpret_cast<HWND>(l), BM_GETCHECK, 0, 0) == BST_CHECKED;
+                SendMessageA(edit, EM_SETREADONLY, on, 0);
+                SetFocus(edit);
+            }
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcA(window, message, w, l);
     }
 }
 
@@ -195,9 +197,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     windowClass.lpszClassName = "KeyTarget";
     if (!RegisterClassA(&windowClass))
         return 1;
-    const HWND window =
-        CreateWindowExA(0, "KeyTarget", "Key target: Příjem kláves", WS_OVERLAPPEDWINDOW,
-                        CW_USEDEFAULT, CW_USEDEFAULT, 420, 360, nullptr, nullptr, instance, nullptr);
+    const HWND window = CreateWindowExA(0, "KeyTarget", "Key target: Příjem kláves",
+                                        WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 420, 360,
+                                        nullptr, nullptr, instance, nullptr);
     if (!window)
         return 1;
     ShowWindow(window, SW_SHOWNORMAL);

@@ -36,6 +36,7 @@
 // go through SendInput with the keyboard's own scan code, or SCAN if given.
 // Exit status: 0 done, 1 not found or not done in time, 2 bad usage.
 #include <windows.h>
+// after windows.h
 #include <commctrl.h>
 #include <psapi.h>
 
@@ -75,7 +76,9 @@ void Write(HANDLE handle, const std::wstring& text) {
     }
 }
 
-void Out(const std::wstring& line) { Write(GetStdHandle(STD_OUTPUT_HANDLE), line + L"\n"); }
+void Out(const std::wstring& line) {
+    Write(GetStdHandle(STD_OUTPUT_HANDLE), line + L"\n");
+}
 
 int Fail(const std::wstring& message, int status = 1) {
     Write(GetStdHandle(STD_ERROR_HANDLE), L"wintool: " + message + L"\n");
@@ -86,11 +89,20 @@ std::wstring Escaped(const std::wstring& text) {
     std::wstring out;
     for (wchar_t c : text) {
         switch (c) {
-        case L'\\': out += L"\\\\"; break;
-        case L'\t': out += L"\\t"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'\n': out += L"\\n"; break;
-        default: out += c;
+            case L'\\':
+                out += L"\\\\";
+                break;
+            case L'\t':
+                out += L"\\t";
+                break;
+            case L'\r':
+                out += L"\\r";
+                break;
+            case L'\n':
+                out += L"\\n";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -109,7 +121,9 @@ std::wstring Tabbed(const std::wstring& first, const Fields&... rest) {
     return line;
 }
 
-std::wstring Num(long long value) { return std::to_wstring(value); }
+std::wstring Num(long long value) {
+    return std::to_wstring(value);
+}
 
 // --- finding windows --------------------------------------------------------------
 
@@ -194,7 +208,9 @@ bool ParseNumber(const wchar_t* text, unsigned long& value) {
     return end != text && *end == L'\0';
 }
 
-bool IsClass(HWND window, const wchar_t* name) { return _wcsicmp(ClassOf(window).c_str(), name) == 0; }
+bool IsClass(HWND window, const wchar_t* name) {
+    return _wcsicmp(ClassOf(window).c_str(), name) == 0;
+}
 
 HWND FocusOf(HWND top) {
     GUITHREADINFO info{};
@@ -213,12 +229,12 @@ class RemoteBuffer {
     RemoteBuffer(HWND window, SIZE_T size) : size_(size) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
-        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
-                                   PROCESS_QUERY_INFORMATION,
-                               FALSE, pid);
+        process_ = OpenProcess(
+            PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+            FALSE, pid);
         if (process_)
-            base_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                                   PAGE_READWRITE);
+            base_ =
+                VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     }
     ~RemoteBuffer() {
         if (base_)
@@ -308,7 +324,8 @@ void DumpListView(HWND list, const std::wstring& id) {
             !Ask(list, LVM_GETCOLUMNW, WPARAM(columns), remote.param()).value_or(0) ||
             !remote.get(0, &column, sizeof column))
             break;
-        Out(Tabbed(L"column", id, Num(columns), Num(column.cx), Escaped(remote.text(textAt, TextChars))));
+        Out(Tabbed(L"column", id, Num(columns), Num(column.cx),
+                   Escaped(remote.text(textAt, TextChars))));
     }
     const int rows = int(Ask(list, LVM_GETITEMCOUNT, 0, 0).value_or(0));
     for (int row = 0; row < rows; ++row) {
@@ -345,15 +362,15 @@ std::wstring Checked(HWND control) {
     if (!IsClass(control, WC_BUTTONW))
         return L"-";
     switch (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) {
-    case BS_CHECKBOX:
-    case BS_AUTOCHECKBOX:
-    case BS_RADIOBUTTON:
-    case BS_AUTORADIOBUTTON:
-    case BS_3STATE:
-    case BS_AUTO3STATE:
-        return Num(Ask(control, BM_GETCHECK, 0, 0).value_or(-1));
-    default:
-        return L"-";
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+            return Num(Ask(control, BM_GETCHECK, 0, 0).value_or(-1));
+        default:
+            return L"-";
     }
 }
 
@@ -423,13 +440,13 @@ struct Named {
     WORD key;
 };
 constexpr Named KeyNames[] = {
-    {L"BACK", VK_BACK},     {L"TAB", VK_TAB},         {L"ENTER", VK_RETURN},
-    {L"RETURN", VK_RETURN}, {L"SHIFT", VK_SHIFT},     {L"CTRL", VK_CONTROL},
-    {L"CONTROL", VK_CONTROL}, {L"ALT", VK_MENU},      {L"MENU", VK_MENU},
-    {L"ESC", VK_ESCAPE},    {L"ESCAPE", VK_ESCAPE},   {L"SPACE", VK_SPACE},
-    {L"END", VK_END},       {L"HOME", VK_HOME},       {L"LEFT", VK_LEFT},
-    {L"UP", VK_UP},         {L"RIGHT", VK_RIGHT},     {L"DOWN", VK_DOWN},
-    {L"DELETE", VK_DELETE}, {L"SUBTRACT", VK_SUBTRACT}, {L"ADD", VK_ADD},
+    {L"BACK", VK_BACK},       {L"TAB", VK_TAB},           {L"ENTER", VK_RETURN},
+    {L"RETURN", VK_RETURN},   {L"SHIFT", VK_SHIFT},       {L"CTRL", VK_CONTROL},
+    {L"CONTROL", VK_CONTROL}, {L"ALT", VK_MENU},          {L"MENU", VK_MENU},
+    {L"ESC", VK_ESCAPE},      {L"ESCAPE", VK_ESCAPE},     {L"SPACE", VK_SPACE},
+    {L"END", VK_END},         {L"HOME", VK_HOME},         {L"LEFT", VK_LEFT},
+    {L"UP", VK_UP},           {L"RIGHT", VK_RIGHT},       {L"DOWN", VK_DOWN},
+    {L"DELETE", VK_DELETE},   {L"SUBTRACT", VK_SUBTRACT}, {L"ADD", VK_ADD},
     {L"MINUS", VK_OEM_MINUS},
 };
 
@@ -485,11 +502,12 @@ int Type(const std::vector<std::wstring>& args, std::size_t next) {
 }
 
 int Usage() {
-    return Fail(L"usage: wintool [-t MS] list | wait PREFIX [MS] | dump PREFIX | click PREFIX ID | "
-                L"settext PREFIX ID TEXT | focus PREFIX ID|- | focused PREFIX | "
-                L"key PREFIX ID|- [-s SCAN] KEY... | type [-s SCAN] KEY... | foreground | "
-                L"close PREFIX | modal PREFIX [ID|none] | memory PREFIX",
-                2);
+    return Fail(
+        L"usage: wintool [-t MS] list | wait PREFIX [MS] | dump PREFIX | click PREFIX ID | "
+        L"settext PREFIX ID TEXT | focus PREFIX ID|- | focused PREFIX | "
+        L"key PREFIX ID|- [-s SCAN] KEY... | type [-s SCAN] KEY... | foreground | "
+        L"close PREFIX | modal PREFIX [ID|none] | memory PREFIX",
+        2);
 }
 
 // After a window of ours went away or a posted message was handled: waits
@@ -610,8 +628,10 @@ int Run(std::vector<std::wstring> args) {
         if (!read)
             return Fail(L"cannot read the memory counters of process " + Num(pid));
         Out(Tabbed(L"pid", Num(pid)));
-        Out(Tabbed(L"working-set-kib", Num(static_cast<long long>(counters.WorkingSetSize / 1024))));
-        Out(Tabbed(L"peak-working-set-kib", Num(static_cast<long long>(counters.PeakWorkingSetSize / 1024))));
+        Out(Tabbed(L"working-set-kib",
+                   Num(static_cast<long long>(counters.WorkingSetSize / 1024))));
+        Out(Tabbed(L"peak-working-set-kib",
+                   Num(static_cast<long long>(counters.PeakWorkingSetSize / 1024))));
         return 0;
     }
 

@@ -180,8 +180,8 @@ TEST_F(Win32Skin, TabFollowsTheTableOrderOverTheShownControls) {
     window->setEnabled(Control::BitBtn2, false);
     std::vector<const ControlSpec*> order;
     for (const ControlSpec& spec : Form1Layout)
-        if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar &&
-            window->shown(spec.id) && spec.id != Control::BitBtn2)
+        if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar && window->shown(spec.id) &&
+            spec.id != Control::BitBtn2)
             order.push_back(&spec);
     std::sort(order.begin(), order.end(),
               [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
