@@ -449,15 +449,38 @@ int MainWindow32::controlOf(HWND control) const {
 bool MainWindow32::preTranslate(MSG& msg) {
     if (!window_ || (msg.hwnd != window_ && !IsChild(window_, msg.hwnd)))
         return false;
-    if (msg.message == WM_KEYDOWN && msg.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0 &&
-        GetKeyState(VK_MENU) >= 0) {
-        HWND focus = GetFocus();
-        const LRESULT wants =
-            focus ? SendMessageW(focus, WM_GETDLGCODE, msg.wParam, LPARAM(&msg)) : 0;
-        if (!(wants & (DLGC_WANTTAB | DLGC_WANTALLKEYS))) {
+    if (msg.message != WM_KEYDOWN || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0)
+        return IsDialogMessageW(window_, &msg);
+    HWND focus = GetFocus();
+    const int c = controlOf(focus);
+    const Kind kind = c >= 0 ? Spec(Control(c)).kind : Kind::Label;
+    const bool button = kind == Kind::Button || kind == Kind::CheckBox;
+    switch (msg.wParam) {
+        case VK_TAB: {
+            const LRESULT wants =
+                focus ? SendMessageW(focus, WM_GETDLGCODE, msg.wParam, LPARAM(&msg)) : 0;
+            if (wants & (DLGC_WANTTAB | DLGC_WANTALLKEYS))
+                break;
             tabFrom(focus, GetKeyState(VK_SHIFT) < 0);
             return true;
         }
+        // On a button or a check box the arrows go on along the tab order,
+        // and Enter presses a focused button; an edit keeps these keys.
+        case VK_DOWN:
+        case VK_RIGHT:
+        case VK_UP:
+        case VK_LEFT:
+            if (!button)
+                break;
+            tabFrom(focus, msg.wParam == VK_UP || msg.wParam == VK_LEFT);
+            return true;
+        case VK_RETURN:
+            if (kind != Kind::Button)
+                break;
+            SendMessageW(focus, BM_CLICK, 0, 0);
+            return true;
+        default:
+            break;
     }
     return IsDialogMessageW(window_, &msg);
 }

@@ -73,17 +73,20 @@ class Win32Skin : public ::testing::Test {
 
     int Scaled(int size) const { return MulDiv(size, dpi, 96); }
 
-    // Presses Tab (or Shift+Tab) in the window's event loop.
-    void Tab(bool backwards) {
+    // Presses a key (with Shift) in the window's event loop; true when the
+    // window's keyboard navigation took it.
+    bool Key(WPARAM key, bool shift = false) {
         BYTE keys[256];
         GetKeyboardState(keys);
-        keys[VK_SHIFT] = backwards ? 0x80 : 0;
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
         SetKeyboardState(keys);
-        MSG msg{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {}};
-        EXPECT_TRUE(window->preTranslate(msg));
+        MSG msg{GetFocus(), WM_KEYDOWN, key, 0, 0, {}};
+        const bool taken = window->preTranslate(msg);
         keys[VK_SHIFT] = 0;
         SetKeyboardState(keys);
+        return taken;
     }
+    void Tab(bool backwards) { EXPECT_TRUE(Key(VK_TAB, backwards)); }
 
     int dpi = win32::Scale().dpi();
     std::unique_ptr<MainWindow32> window;
@@ -197,6 +200,33 @@ TEST_F(Win32Skin, TabFollowsTheTableOrderOverTheShownControls) {
         Tab(true);
         EXPECT_EQ(GetFocus(), window->control(order[i - 1]->id)) << "Shift+Tab " << i;
     }
+
+    // The arrows move on from a check box or a button, not inside an edit.
+    window->setFocus(Control::CheckBox1);
+    EXPECT_TRUE(Key(VK_DOWN));
+    EXPECT_EQ(GetFocus(), window->control(Control::CheckBox2));
+    EXPECT_TRUE(Key(VK_UP));
+    EXPECT_EQ(GetFocus(), window->control(Control::CheckBox1));
+    window->setFocus(Control::Edit1);
+    Key(VK_LEFT);  // the caret's
+    EXPECT_EQ(GetFocus(), window->control(Control::Edit1));
+}
+
+TEST_F(Win32Skin, EnterAndSpacePressTheFocusedButton) {
+    ShowThenAttach();
+    RunningOrder = 7;
+    window->setFocus(Control::BitBtn6);  // "Reset the order"
+    EXPECT_TRUE(Key(VK_RETURN));
+    EXPECT_EQ(RunningOrder, 0u);
+    EXPECT_EQ(window->text(Control::Edit1), "0");
+
+    // Space is the button's own: pressed, then released.
+    RunningOrder = 7;
+    HWND button = window->control(Control::BitBtn6);
+    SendMessageW(button, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(button, WM_KEYUP, VK_SPACE, 0);
+    Pump(50);
+    EXPECT_EQ(RunningOrder, 0u);
 }
 
 TEST_F(Win32Skin, MarksFromCodeRunNoHandlerTheOperatorsDo) {
