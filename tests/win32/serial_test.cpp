@@ -142,6 +142,7 @@ class Win32Serial : public ::testing::Test {
             << "no reader simulator: run these tests through scripts/test-windows";
         ASSERT_TRUE(sim.command("normal"));
         fakes::ResetProgramState();
+        platform::UseSerial(&ports);  // the reset took the watch off
         PortHandle.reset();
         ReaderVersion.clear();
         Settings = TReaderSettings{};

@@ -1,0 +1,41 @@
+// What both windows of the Windows program share: UTF-8 and UTF-16 texts,
+// sizes at the screen's dots per inch, the program's fonts and pictures as
+// Windows objects.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "Pictures.h"
+
+namespace win32 {
+
+std::wstring Wide(std::string_view utf8);
+std::string Utf8(std::wstring_view text);
+// A window's text, or a status bar part's.
+std::wstring WindowText(HWND window);
+
+// Sizes in the layout table are at 96 dots per inch; the program is aware of
+// the system's setting and scales every size by it.
+class Scale {
+  public:
+    Scale();
+    int operator()(int size) const { return MulDiv(size, dpi_, 96); }
+    int dpi() const { return dpi_; }
+
+  private:
+    int dpi_;
+};
+
+// "MS Sans Serif" at a height of `pixels` at 96 dots per inch, scaled.
+HFONT ProgramFont(const Scale& scale, int pixels, bool bold = false);
+
+// An icon of the picture (32-bit with alpha); the caller destroys it.
+HICON IconOf(const pictures::Image& image);
+
+// The program icon from the resources, in the size the system asks for.
+HICON ProgramIcon(HINSTANCE instance, bool small);
+
+}  // namespace win32

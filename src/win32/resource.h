@@ -1,0 +1,4 @@
+// Resource numbers of the Windows program (chipreader.rc).
+#pragma once
+
+#define IDI_PROGRAM 1
