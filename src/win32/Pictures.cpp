@@ -157,7 +157,7 @@ void Draw(Canvas& c, Picture picture) {
         case Picture::LedOff:
             Bulb(c, {0, 90, 0}, {0, 40, 0});
             break;
-        case Picture::RepeatRead: {
+        case Picture::Reread: {
             const Rgba blue{20, 70, 200};
             c.fill(Arc(8, 8, 5.5, 2, 60, 280), blue);
             c.fill(Polygon({{14.5, 6.5}, {9.5, 6}, {13, 1.5}}), blue);
