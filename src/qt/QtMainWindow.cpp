@@ -206,16 +206,9 @@ void QtMainWindow::BuildControls() {
 }
 
 void QtMainWindow::SetTabOrder() {
-    // The controls that take the focus, in their tab order. The status bar has
-    // a place in the order but takes no focus, so it has none in the chain.
-    std::vector<const ControlSpec*> order;
-    for (const ControlSpec& spec : Form1Layout)
-        if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar)
-            order.push_back(&spec);
-    std::sort(order.begin(), order.end(),
-              [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
+    const std::vector<Control> order = TabOrder();
     for (std::size_t i = 1; i < order.size(); ++i)
-        setTabOrder(widget(order[i - 1]->id), widget(order[i]->id));
+        setTabOrder(widget(order[i - 1]), widget(order[i]));
 }
 
 // ---- Controls ----

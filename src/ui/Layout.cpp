@@ -1,5 +1,7 @@
 #include "Layout.h"
 
+#include <algorithm>
+
 #include "MainWindow.h"
 
 namespace {
@@ -69,6 +71,19 @@ const Form2Line Form2Layout[Form2LineCount] = {
 
 const ControlSpec& Spec(Control c) {
     return Form1Layout[int(c)];
+}
+
+std::vector<Control> TabOrder() {
+    std::vector<const ControlSpec*> stops;
+    for (const ControlSpec& spec : Form1Layout)
+        if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar)
+            stops.push_back(&spec);
+    std::sort(stops.begin(), stops.end(),
+              [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
+    std::vector<Control> order;
+    for (const ControlSpec* spec : stops)
+        order.push_back(spec->id);
+    return order;
 }
 
 const TimerSpec& Spec(Timer t) {

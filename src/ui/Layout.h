@@ -2,6 +2,8 @@
 // these tables, and the layout tests check them against their own copy.
 #pragma once
 
+#include <vector>
+
 #include "Window.h"
 
 class TForm1;
@@ -57,6 +59,9 @@ struct ControlSpec {
 // top of each other, later ones above).
 extern const ControlSpec Form1Layout[ControlCount];
 const ControlSpec& Spec(Control c);
+// The controls that take the keyboard focus, in their tab order. (The status
+// bar has a place in the order but takes no focus.)
+std::vector<Control> TabOrder();
 
 struct TimerSpec {
     Timer id;

@@ -50,25 +50,10 @@ LRESULT CALLBACK Form2Proc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RegisterForm2(HINSTANCE instance) {
-    WNDCLASSEXW wc{};
-    if (GetClassInfoExW(instance, ClassName, &wc))
-        return;
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = Form2Proc;
-    wc.hInstance = instance;
-    wc.hIcon = ProgramIcon(instance, false);
-    wc.hIconSm = ProgramIcon(instance, true);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = ClassName;
-    RegisterClassExW(&wc);
-}
-
 }  // namespace
 
 HWND CreateForm2(HINSTANCE instance, HWND owner) {
-    RegisterForm2(instance);
+    RegisterWindowClass(instance, ClassName, Form2Proc);
     const Scale scale;
     constexpr DWORD Style = WS_OVERLAPPEDWINDOW;
     RECT outer{0, 0, scale(Form2ClientWidth), scale(Form2ClientHeight)};

@@ -89,4 +89,19 @@ HICON ProgramIcon(HINSTANCE instance, bool small) {
         LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR));
 }
 
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc) {
+    WNDCLASSEXW wc{};
+    if (GetClassInfoExW(instance, name, &wc))
+        return;
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hIcon = ProgramIcon(instance, false);
+    wc.hIconSm = ProgramIcon(instance, true);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+}
+
 }  // namespace win32

@@ -38,4 +38,8 @@ HICON IconOf(const pictures::Image& image);
 // The program icon from the resources, in the size the system asks for.
 HICON ProgramIcon(HINSTANCE instance, bool small);
 
+// Registers a window class of ours once: the program icon, the arrow, the
+// button-face background.
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc);
+
 }  // namespace win32

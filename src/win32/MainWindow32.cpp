@@ -48,21 +48,6 @@ std::vector<LineSpan> HardLines(const std::wstring& text) {
     return lines;
 }
 
-void RegisterMainWindow(HINSTANCE instance, WNDPROC proc) {
-    WNDCLASSEXW wc{};
-    if (GetClassInfoExW(instance, ClassName, &wc))
-        return;
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = instance;
-    wc.hIcon = ProgramIcon(instance, false);
-    wc.hIconSm = ProgramIcon(instance, true);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = ClassName;
-    RegisterClassExW(&wc);
-}
-
 // A button's picture for each of its states (normal, hot, pressed, disabled,
 // default, stylus hot): the disabled one grey.
 HIMAGELIST ButtonPictures(Picture picture, int size) {
@@ -84,7 +69,7 @@ MainWindow32::MainWindow32(HINSTANCE instance)
     : instance_(instance), statusColour_(GetSysColor(COLOR_BTNFACE)) {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
-    RegisterMainWindow(instance, Proc);
+    RegisterWindowClass(instance, ClassName, Proc);
 
     // The client area of the table, in a sizable frame, in the middle of the
     // screen's work area.
@@ -486,23 +471,17 @@ bool MainWindow32::preTranslate(MSG& msg) {
 }
 
 void MainWindow32::tabFrom(HWND focus, bool backwards) {
-    // The controls that take the focus, in the table's tab order. The status
-    // bar has a place in the order but takes no focus.
-    std::vector<const ControlSpec*> order;
-    for (const ControlSpec& spec : Form1Layout)
-        if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar)
-            order.push_back(&spec);
-    std::sort(order.begin(), order.end(),
-              [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
+    const std::vector<Control> order = TabOrder();
     const int n = int(order.size());
     int at = -1;
     for (int i = 0; i < n; ++i)
-        if (control(order[std::size_t(i)]->id) == focus)
+        if (control(order[std::size_t(i)]) == focus)
             at = i;
     if (at < 0)
         at = backwards ? 0 : n - 1;
     for (int step = 1; step <= n; ++step) {
-        const ControlSpec& next = *order[std::size_t((at + (backwards ? n - step : step)) % n)];
+        const ControlSpec& next =
+            Spec(order[std::size_t((at + (backwards ? n - step : step)) % n)]);
         HWND candidate = control(next.id);
         if (!IsWindowVisible(candidate) || !IsWindowEnabled(candidate))
             continue;
