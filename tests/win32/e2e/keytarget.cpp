@@ -2,7 +2,9 @@
 // Its multi-line edit (control 101) has the keyboard focus; whenever its text
 // changes the whole text goes to FILE (UTF-8, Enter as CR LF), replaced in one
 // step so that a test polling the file never reads half of it. FILE is written
-// once, empty, when the window is up and focused.
+// once, empty, when the window is up and focused. (A text put in with
+// WM_SETTEXT from outside does not reach FILE: a multi-line edit does not
+// notify it.)
 // Around the edit, controls for the window inspector (wintool) to read: a
 // label (100), a list view (102) of the finished lines, a button (103) that
 // empties the edit (and, when it is empty already, says so in a modal "Error"
@@ -132,6 +134,12 @@ void Build(HWND window) {
     Show("");
 }
 
+void Changed() {
+    const std::string text = EditText();
+    Show(text);
+    Save(text);
+}
+
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_CREATE:
@@ -147,13 +155,13 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
             return 0;
         case WM_COMMAND:
             if (LOWORD(w) == Text && HIWORD(w) == EN_CHANGE) {
-                const std::string text = EditText();
-                Show(text);
-                Save(text);
+                Changed();
             } else if (LOWORD(w) == Clear && HIWORD(w) == BN_CLICKED) {
                 if (GetWindowTextLengthA(edit) == 0)
                     MessageBoxA(window, "Není co mazat.", "Error", MB_OK | MB_ICONSTOP);
+                // A multi-line edit sends no EN_CHANGE for a new text.
                 SetWindowTextA(edit, "");
+                Changed();
                 SetFocus(edit);
             } else if (LOWORD(w) == ReadOnly && HIWORD(w) == BN_CLICKED) {
                 const bool on =
