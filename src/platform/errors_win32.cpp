@@ -63,7 +63,6 @@ Error FromWin32OnOpenPort(std::uint32_t code) {
         case ERROR_BAD_COMMAND:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_DEV_NOT_EXIST:
-        case ERROR_FILE_NOT_FOUND:
             return Error::HungUp;
         default:
             return FromWin32(code);

@@ -51,7 +51,6 @@ TEST(Win32Errors, ARemovedAdapterHangsUpAnOpenPort) {
         {ERROR_BAD_COMMAND, Error::HungUp},
         {ERROR_DEVICE_NOT_CONNECTED, Error::HungUp},
         {ERROR_DEV_NOT_EXIST, Error::HungUp},
-        {ERROR_FILE_NOT_FOUND, Error::HungUp},
         {ERROR_GEN_FAILURE, Error::HungUp},
         {ERROR_DEVICE_REMOVED, Error::HungUp},
         {ERROR_OPERATION_ABORTED, Error::HungUp},
