@@ -47,6 +47,7 @@ TEST(Win32Errors, EachCodeTheLayerMeetsHasItsValue) {
 // rest reads as anywhere else.
 TEST(Win32Errors, ARemovedAdapterHangsUpAnOpenPort) {
     const std::pair<DWORD, Error> table[] = {
+        // what a USB serial adapter pulled out gives
         {ERROR_ACCESS_DENIED, Error::HungUp},
         {ERROR_BAD_COMMAND, Error::HungUp},
         {ERROR_DEVICE_NOT_CONNECTED, Error::HungUp},
@@ -54,6 +55,7 @@ TEST(Win32Errors, ARemovedAdapterHangsUpAnOpenPort) {
         {ERROR_GEN_FAILURE, Error::HungUp},
         {ERROR_DEVICE_REMOVED, Error::HungUp},
         {ERROR_OPERATION_ABORTED, Error::HungUp},
+        // the rest as anywhere else
         {ERROR_SUCCESS, Error::None},
         {ERROR_SEM_TIMEOUT, Error::TimedOut},
         {ERROR_INVALID_HANDLE, Error::Invalid},
