@@ -208,6 +208,49 @@ struct ReaderSimulator::State {
         }
     }
 
+    // A new pseudo-terminal, raw, published as COM<port> in place of any
+    // earlier entry. Called before the worker starts, or with the mutex held
+    // while the line is down (the worker then leaves the line alone).
+    bool openLine(std::string& error) {
+        const int newMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (newMaster < 0 || ::grantpt(newMaster) != 0 || ::unlockpt(newMaster) != 0) {
+            error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+            if (newMaster >= 0)
+                ::close(newMaster);
+            return false;
+        }
+        const char* name = ::ptsname(newMaster);
+        const int newSlave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+        if (newSlave < 0) {
+            error = std::string("cannot open the terminal side: ") + std::strerror(errno);
+            ::close(newMaster);
+            return false;
+        }
+        // Raw from the start, as a serial line is: what the reader sends before
+        // the program configures the port must not be echoed or translated.
+        termios t{};
+        if (::tcgetattr(newSlave, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::tcsetattr(newSlave, TCSANOW, &t);
+        }
+        ::fcntl(newMaster, F_SETFL, ::fcntl(newMaster, F_GETFL) | O_NONBLOCK);
+        master = newMaster;
+        slave = newSlave;
+        device = name;
+
+        std::filesystem::path path =
+            std::filesystem::path(options.folder) / ("COM" + std::to_string(options.port));
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        std::filesystem::create_symlink(device, path, ec);
+        if (ec) {
+            error = "cannot create " + path.string() + ": " + ec.message();
+            return false;
+        }
+        link = path.string();
+        return true;
+    }
+
     void run() {
         for (;;) {
             Transmission next;
@@ -282,30 +325,8 @@ ReaderSimulator::~ReaderSimulator() {
 
 bool ReaderSimulator::start(std::string& error) {
     State& s = *state_;
-    s.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (s.master < 0 || ::grantpt(s.master) != 0 || ::unlockpt(s.master) != 0) {
-        error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+    if (!s.openLine(error))
         return false;
-    }
-    const char* name = ::ptsname(s.master);
-    if (!name) {
-        error = "no pseudo-terminal name";
-        return false;
-    }
-    s.device = name;
-    s.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (s.slave < 0) {
-        error = "cannot open " + s.device + ": " + std::strerror(errno);
-        return false;
-    }
-    // Raw from the start, as a serial line is: what the reader sends before
-    // the program configures the port must not be echoed or translated.
-    termios t{};
-    if (::tcgetattr(s.slave, &t) == 0) {
-        ::cfmakeraw(&t);
-        ::tcsetattr(s.slave, TCSANOW, &t);
-    }
-    ::fcntl(s.master, F_SETFL, ::fcntl(s.master, F_GETFL) | O_NONBLOCK);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = std::string("pipe: ") + std::strerror(errno);
@@ -313,25 +334,16 @@ bool ReaderSimulator::start(std::string& error) {
     }
     s.wakeRead = pipeFds[0];
     s.wakeWrite = pipeFds[1];
-
-    std::filesystem::path link =
-        std::filesystem::path(s.options.folder) / ("COM" + std::to_string(s.options.port));
-    std::error_code ec;
-    std::filesystem::remove(link, ec);
-    std::filesystem::create_symlink(s.device, link, ec);
-    if (ec) {
-        error = "cannot create " + link.string() + ": " + ec.message();
-        return false;
-    }
-    s.link = link.string();
     s.worker = std::thread([&s] { s.run(); });
     return true;
 }
 
 std::string ReaderSimulator::linkPath() const {
+    std::lock_guard lock(state_->mutex);
     return state_->link;
 }
 std::string ReaderSimulator::devicePath() const {
+    std::lock_guard lock(state_->mutex);
     return state_->device;
 }
 
@@ -372,6 +384,38 @@ void ReaderSimulator::hangUp() {
     s.queue.clear();
     s.wake();
     s.changed.wait_for(lock, std::chrono::seconds(2), [&] { return s.master < 0; });
+}
+
+void ReaderSimulator::unplug() {
+    hangUp();
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    std::error_code ec;
+    if (!s.link.empty())
+        std::filesystem::remove(s.link, ec);
+}
+
+bool ReaderSimulator::replug(std::string& error, const std::string& id) {
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    if (!s.hungUp || s.master >= 0) {
+        error = "the reader is plugged in";
+        return false;
+    }
+    if (!s.openLine(error))
+        return false;
+    // A reader that was without power starts afresh.
+    if (!id.empty()) {
+        s.options.id = id;
+        s.options.id.resize(4, '0');
+    }
+    s.blocked = false;
+    s.led = false;
+    s.pending.clear();
+    s.queue.clear();
+    s.hungUp = false;
+    s.wake();
+    return true;
 }
 
 void ReaderSimulator::setFaults(const Faults& faults) {

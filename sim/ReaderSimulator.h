@@ -54,6 +54,12 @@ class ReaderSimulator {
     void sendGarbage(std::size_t count);
     // Closes the line: the program's reads and writes fail from now on.
     void hangUp();
+    // As a USB adapter pulled out: the line hangs up and COM<n> goes away.
+    void unplug();
+    // As the adapter plugged back in: a new pseudo-terminal behind the same
+    // COM<n>, and a reader that starts afresh (not blocked, LED off), with the
+    // identification `id` when one is given. Only after hangUp or unplug.
+    bool replug(std::string& error, const std::string& id = {});
 
     void setFaults(const Faults& faults);
     Faults faults() const;

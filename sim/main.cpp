@@ -11,6 +11,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "ReaderSimulator.h"
 
@@ -35,6 +36,9 @@ const char* Usage =
     "  repliesonly on|off  the faults above spare chip frames\n"
     "  normal            behave again\n"
     "  hangup            close the line\n"
+    "  unplug            close the line and take COM<n> away, as a USB adapter pulled out\n"
+    "  replug MS [XXXX]  after MS milliseconds, publish COM<n> again on a new line\n"
+    "                    (with the identification XXXX when given)\n"
     "  status            show the reader's state\n"
     "  quit              end (so does the end of input)\n";
 
@@ -97,6 +101,18 @@ bool Execute(sim::ReaderSimulator& reader, const std::string& line) {
     } else if (verb == "hangup") {
         reader.hangUp();
         std::cout << "line closed\n";
+    } else if (verb == "unplug") {
+        reader.unplug();
+        std::cout << "unplugged\n";
+    } else if (verb == "replug") {
+        unsigned ms = 0;
+        std::string id, error;
+        words >> ms >> id;
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (reader.replug(error, id))
+            std::cout << "plugged in again on " << reader.devicePath() << "\n";
+        else
+            std::cout << "cannot plug in again: " << error << "\n";
     } else if (verb == "status") {
         std::cout << "blocked " << (reader.blocked() ? "yes" : "no") << ", LED "
                   << (reader.ledOn() ? "on" : "off") << ", last chip " << reader.lastChip() << ", "

@@ -157,18 +157,44 @@ TEST_F(SimulatedReader, BadRepliesFailAndLeaveTheVersion) {
     EXPECT_EQ(ReaderVersion, "1234");
 }
 
-TEST_F(SimulatedReader, AHungUpLineFailsAtOnceWithoutSpinning) {
-    reader->hangUp();
+// Silence is no hang-up; a hang-up is told apart, fails at once, and the
+// same COM<n> opens afresh once the adapter is back (the link read anew).
+TEST_F(SimulatedReader, AHangUpIsToldFromSilenceAndThePortOpensAgainAfterAReplug) {
+    EXPECT_FALSE(PollChip());
+    EXPECT_FALSE(LinkLost) << "a poll with no chip is no hang-up";
+    reader->setFaults({.silent = true});
+    EXPECT_FALSE(SendCommand(CommandLedOn));
+    EXPECT_FALSE(LinkLost) << "a reader that does not answer is no hang-up";
+    reader->setFaults({});
+
+    reader->unplug();
     std::array<std::uint8_t, 16> buffer{};
     std::size_t got = 0;
     auto start = Clock::now();
-    EXPECT_NE(PortHandle->read(buffer.data(), buffer.size(), got), platform::Error::None);
+    EXPECT_EQ(PortHandle->read(buffer.data(), buffer.size(), got), platform::Error::HungUp);
     EXPECT_LT(ElapsedMs(start), 200);
+    start = Clock::now();
+    EXPECT_FALSE(PollChip());
+    EXPECT_TRUE(LinkLost);
+    LinkLost = false;
     EXPECT_FALSE(QueryVersion());
+    EXPECT_TRUE(LinkLost) << "the write or the read of a request sees the hang-up too";
+    EXPECT_LT(ElapsedMs(start), 200);
     start = Clock::now();
     ClosePort();  // whatever the lines say, the port is released without hanging
     EXPECT_EQ(PortHandle, nullptr);
     EXPECT_LT(ElapsedMs(start), 200);
+    EXPECT_FALSE(OpenPort(3)) << "COM3 is gone while unplugged";
+
+    std::string error;
+    ASSERT_TRUE(reader->replug(error, "5678")) << error;
+    ASSERT_TRUE(OpenPort(3));
+    EXPECT_FALSE(LinkLost) << "a port opened afresh is not lost";
+    EXPECT_TRUE(QueryVersion());
+    EXPECT_EQ(ReaderVersion, "5678");
+    reader->presentChip("0123456789ABCDEF");
+    ASSERT_TRUE(reader->waitIdle(2000));
+    EXPECT_TRUE(PollChip());
 }
 
 TEST(PosixPortNames, LinksFirstThenTheMachinesDevices) {

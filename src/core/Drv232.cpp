@@ -11,6 +11,7 @@ using platform::Error;
 
 std::unique_ptr<platform::SerialPort> PortHandle;
 std::string ReaderVersion;
+bool LinkLost = false;
 std::array<std::uint8_t, 16> ChipChars{};
 bool PortAccessDenied = false;
 
@@ -38,6 +39,7 @@ bool OpenPort(int n) {
             PortAccessDenied = true;
         return false;
     }
+    LinkLost = false;
     platform::SerialPort& port = *PortHandle;
 
     bool result = false;
@@ -102,11 +104,17 @@ bool Exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> rep
         return false;
     if (!request.empty()) {
         std::size_t written = 0;
-        if (PortHandle->write(request.data(), request.size(), written) != Error::None)
+        const Error error = PortHandle->write(request.data(), request.size(), written);
+        if (error == Error::HungUp)
+            LinkLost = true;
+        if (error != Error::None)
             return false;
     }
     std::size_t received = 0;
-    if (PortHandle->read(reply.data(), reply.size(), received) != Error::None)
+    const Error error = PortHandle->read(reply.data(), reply.size(), received);
+    if (error == Error::HungUp)
+        LinkLost = true;
+    if (error != Error::None)
         return false;
     return received == reply.size() && reply.front() == ReplyStart && reply.back() == CR;
 }

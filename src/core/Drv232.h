@@ -31,6 +31,10 @@ inline constexpr std::uint32_t WriteTotalConstant = 200;
 extern std::unique_ptr<platform::SerialPort> PortHandle;
 // The reader's four identification characters; empty until it identified.
 extern std::string ReaderVersion;
+// Set by a request whose read or write found the line hung up (the reader or
+// its USB adapter gone), as opposed to a reply that did not come; cleared by
+// OpenPort when it opens a port. The request itself still just fails.
+extern bool LinkLost;
 
 using platform::WindowsPortName;
 

@@ -53,6 +53,9 @@ inline constexpr const char* CannotType =
 inline constexpr const char* TypingRefused = "Chip code not typed: the system refused the keys";
 inline constexpr const char* TypingBrokenOff =
     "Chip code typing broke off part-way: check the reading where it was typed";
+// The reader's line hung up: "Reader on COM" + port + ReaderLostEnd.
+inline constexpr const char* ReaderLost = "Reader on COM";
+inline constexpr const char* ReaderLostEnd = " lost: waiting for it to come back";
 inline constexpr const char* X11Only = "Wayland session: typed chip codes reach X11 programs only";
 
 }  // namespace texts

@@ -57,6 +57,23 @@ Error FromWin32(std::uint32_t code) {
     }
 }
 
+Error FromWin32OnOpenPort(std::uint32_t code) {
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEV_NOT_EXIST:
+            return Error::HungUp;
+        default:
+            return FromWin32(code);
+    }
+}
+
+Error LastWin32PortError() {
+    const Error error = FromWin32OnOpenPort(GetLastError());
+    return error == Error::None ? Error::Other : error;
+}
+
 Error LastWin32Error() {
     // A call that failed without leaving a code has failed all the same.
     const Error error = FromWin32(GetLastError());

@@ -59,6 +59,13 @@ bool IsPseudoTerminal(int fd) {
     return deviceMajor >= 136 && deviceMajor <= 143;
 }
 
+// The error of a read or write on a port that is open. A device that went
+// away (a USB adapter pulled out) answers EIO, or ENXIO / ENODEV: here that is
+// the line hanging up, not a port that was never there.
+Error LineError(int code) {
+    return code == ENXIO || code == ENODEV ? Error::HungUp : FromErrno(code);
+}
+
 class PosixSerialPort final : public SerialPort {
   public:
     explicit PosixSerialPort(int fd) : fd_(fd) {}
@@ -174,7 +181,7 @@ class PosixSerialPort final : public SerialPort {
                 continue;
             }
             if (w < 0 && errno != EAGAIN && errno != EINTR)
-                return FromErrno(errno);
+                return LineError(errno);
             int wait = -1;
             if (bounded) {
                 std::int64_t left = deadline - NowMs();
@@ -226,7 +233,9 @@ class PosixSerialPort final : public SerialPort {
             } else if (got == 0) {
                 return Error::HungUp;  // end of file: the line is gone
             } else if (errno != EAGAIN && errno != EINTR) {
-                return FromErrno(errno);
+                return LineError(errno);
+            } else if (p.revents & (POLLHUP | POLLERR)) {
+                return Error::HungUp;  // nothing to read, and nothing will come
             }
         }
         return Error::None;

@@ -125,7 +125,7 @@ class Win32SerialPort final : public SerialPort {
         DWORD done = 0;
         const BOOL ok = WriteFile(handle_, data, CountFor(n), &done, nullptr);
         written = done;
-        return ok ? Error::None : LastWin32Error();
+        return ok ? Error::None : LastWin32PortError();
     }
 
     Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
@@ -135,7 +135,7 @@ class Win32SerialPort final : public SerialPort {
         DWORD done = 0;
         const BOOL ok = ReadFile(handle_, data, CountFor(n), &done, nullptr);
         received = done;
-        return ok ? Error::None : LastWin32Error();
+        return ok ? Error::None : LastWin32PortError();
     }
 
     Error close() override {

@@ -54,6 +54,8 @@ const ControlSpec Form1Layout[ControlCount] = {
 const TimerSpec Form1Timers[TimerCount] = {
     {Timer::Timer1, "Timer1", 333, &TForm1::Timer1Timer},
     {Timer::Timer2, "Timer2", 2000, &TForm1::Timer2Timer},
+    // Ours: about once a second, one try to take a lost reader back.
+    {Timer::Timer3, "Timer3", 1000, &TForm1::Timer3Timer},
 };
 
 // The contact lines are ours; the heading, places, colours and fonts are fixed.

@@ -303,6 +303,9 @@ void TForm1::BitBtn6Click() {
 }
 
 void TForm1::BitBtn7Click() {
+    // No try to take the reader back while End's boxes are up: it ends here.
+    if (readerLost_)
+        window_.stopTimer(Timer::Timer3);
     if (!ClosePort())
         ShowError(texts::ClosingFailed);
     window_.stopTimer(Timer::Timer1);
@@ -319,7 +322,13 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::Timer1Timer() {
     window_.stopTimer(Timer::Timer1);
-    if (PollChip()) {
+    const bool read = PollChip();
+    // The poll, or a command's request since the last poll, found the line gone.
+    if (LinkLost) {
+        LoseReader();
+        return;
+    }
+    if (read) {
         ShowLamp(true, true);
         window_.setStatusColour(SavedBarColor);
         RecordReading();
@@ -334,6 +343,39 @@ void TForm1::Timer1Timer() {
     }
     // On every path: the next poll starts a full interval after this one ended.
     window_.startTimer(Timer::Timer1);
+}
+
+void TForm1::LoseReader() {
+    readerLost_ = true;
+    ClosePort();  // the control lines of a line that is gone cannot be lowered
+    window_.setStatusColour(LostBarColor);
+    SetStatus(texts::ReaderLost + std::to_string(Settings.Port) + texts::ReaderLostEnd);
+    window_.startTimer(Timer::Timer3);
+}
+
+void TForm1::Timer3Timer() {
+    // One try per tick, a full interval after the last one ended. A port that
+    // is not there fails its open at once; only a port that opens costs the
+    // settle pause and one identification exchange, as in the start-up search.
+    window_.stopTimer(Timer::Timer3);
+    const std::string version = ReaderVersion;
+    const int port = Settings.Port;
+    if (OpenPort(port)) {
+        platform::TheClock().sleepMs(PortSettleMs);
+        if (QueryVersion()) {
+            readerLost_ = false;
+            window_.setStatusColour(SavedBarColor);
+            SetStatus(texts::Connected + PrintableText(ReaderVersion) + texts::OnPort +
+                      std::to_string(port));
+            if (ReaderVersion != version)
+                window_.setCaption(
+                    WindowsToUtf8(texts::MainCaption + PrintableText(ReaderVersion)));
+            window_.startTimer(Timer::Timer1);
+            return;
+        }
+        ClosePort();
+    }
+    window_.startTimer(Timer::Timer3);
 }
 
 void TForm1::RecordReading() {

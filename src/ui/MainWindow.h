@@ -24,6 +24,8 @@ inline constexpr unsigned DemoLampMs = 500;
 inline constexpr unsigned PortSettleMs = 300;
 // The status bar after a repeat read: red 255, green 255, blue 0.
 inline constexpr Colour RepeatReadBarColor = Rgb(255, 255, 0);
+// The status bar while the reader is lost.
+inline constexpr Colour LostBarColor = Rgb(255, 96, 96);
 
 class TForm1 {
   public:
@@ -67,6 +69,8 @@ class TForm1 {
     void Edit1Exit();
     void Timer1Timer();
     void Timer2Timer();
+    // While the reader is lost: one try to open its port and identify it.
+    void Timer3Timer();
     // The common steps of a reading, real or demo; ChipCode holds the new code.
     void RecordReading();
 
@@ -92,10 +96,14 @@ class TForm1 {
     void ShowList();
     // What the status line says of a typed reading.
     void ShowTyping(TypingResult result);
+    // The line hung up: the port is let go at once (a USB adapter's device
+    // stays taken while a descriptor holds it) and Timer3 takes over from Timer1.
+    void LoseReader();
 
     Window& window_;
     bool startupBegun_ = false;
     bool startupDone_ = false;
     bool noDisplayShown_ = false;
     bool x11OnlyShown_ = false;
+    bool readerLost_ = false;
 };

@@ -51,8 +51,9 @@ enum class Control : int {
 };
 inline constexpr int ControlCount = int(Control::StatusBar1) + 1;
 
-enum class Timer : int { Timer1, Timer2 };
-inline constexpr int TimerCount = 2;
+// Timer3 tries the reader's port again while the reader is lost.
+enum class Timer : int { Timer1, Timer2, Timer3 };
+inline constexpr int TimerCount = 3;
 
 // A colour as Windows keeps it: 0x00BBGGRR.
 using Colour = std::uint32_t;

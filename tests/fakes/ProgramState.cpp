@@ -24,6 +24,7 @@ void ResetProgramState() {
     ClosePort();
     PortHandle.reset();
     ReaderVersion.clear();
+    LinkLost = false;
     ChipChars.fill(0);
     Settings = TReaderSettings{};
     RunningOrder = 0;

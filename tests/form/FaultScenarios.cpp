@@ -51,6 +51,7 @@ const std::string LedOnDone = "The LED is on\xC3\xAD";
 const std::string LedOffFailed = "Error when LED goes off";
 const std::string RepeatReadFailed = "Error while reading the chip";
 const std::string ClosingFailed = "Error closing port";
+const std::string ReaderLost = "Reader on COM3 lost: waiting for it to come back";
 
 // A chip code of 16 characters, different for every n, with no "A" in it: a
 // frame read from its middle then never starts with the frame's first byte.
@@ -385,7 +386,8 @@ class Rig {
     }
 
     // The line is left alone for `options.quietMs`: the CPU use is taken,
-    // and the window must go on polling.
+    // and the window must go on polling, or, with the reader lost, trying
+    // to take it back without polling.
     void Quiet() {
         const int ms = options.quietMs;
         const std::size_t pollsBefore = Polls();
@@ -397,6 +399,13 @@ class Rig {
         out_.quietCpuPercent = 100.0 * (CpuSeconds() - cpuBefore) * 1000.0 / wallMs;
         // A cycle is 333 ms plus at most the poll's 328 ms time-out.
         const std::size_t polled = Polls() - pollsBefore;
+        if (lineDead_) {
+            Check(!window.timerActive(Timer::Timer1) && polled == 0 &&
+                      window.timerActive(Timer::Timer3),
+                  "with the reader lost: " + std::to_string(polled) + " polls in " +
+                      std::to_string(ms) + " ms, and no tries to take it back");
+            return;
+        }
         Check(window.timerActive(Timer::Timer1) && polled + 1 >= std::size_t(ms / 700),
               "the window stopped polling: " + std::to_string(polled) + " polls in " +
                   std::to_string(ms) + " ms");
@@ -554,15 +563,22 @@ void EveryCommandFails(Rig& rig) {
               "the status bar turned yellow for a repeat read that failed");
 }
 
-// After a hang-up: the polls go on failing quietly, nothing more is counted,
-// the commands fail (and End, which Run clicks next, cannot lower the
-// control lines of a line that is gone).
+// After a hang-up: the next poll finds the line gone. The port is let go at
+// once, the status line says the reader is lost, on a bar that cannot be
+// missed, and the polls stop while the window waits for the reader; nothing
+// more is counted, the commands fail with their own texts, and End, which Run
+// clicks next, has no port left to close.
 void AfterHangUp(Rig& rig) {
     rig.WaitBackground();
-    rig.WaitPolls(3);
+    rig.Check(rig.WaitFor([&rig] { return rig.window.timerActive(Timer::Timer3); }),
+              "the hang-up was not noticed");
+    rig.Check(PortHandle == nullptr, "the port of a line that hung up is still held");
+    rig.ExpectStatus(ReaderLost);
+    rig.Check(rig.window.colour == LostBarColor, "the status bar did not turn red");
     rig.ExpectReadings(rig.expected.readings, "after the hang-up");
     rig.Quiet();
     EveryCommandFails(rig);
+    rig.Check(rig.window.colour == LostBarColor, "the bar left red with the reader still lost");
     rig.ExpectReadings(rig.expected.readings, "after the commands on the dead line");
 }
 
@@ -817,21 +833,26 @@ Outcome Run(const Scenario& scenario, const RunOptions& options) {
 }
 
 const std::vector<Scenario>& Scenarios() {
-    // A hang-up leaves the two control lines that End lowers out of reach.
+    // A hang-up lets the port go: End has none left to close.
     static const Texts closingFails = {ClosingFailed};
+    static const Texts lost = {ReaderLost};
     static const std::vector<Scenario> all = {
         {"HangUpInTheMiddleOfAFrame",
          "reader hangs up after half a frame",
          // The two readings before the hang-up, and no more.
-         {.lineDead = true, .readings = 2, .boxes = closingFails},
+         {.lineDead = true, .readings = 2, .shown = lost, .boxes = closingFails},
          &HangUpInTheMiddleOfAFrame},
         {"HangUpBetweenPolls",
          "reader hangs up between two polls",
-         {.lineDead = true, .readings = 2, .boxes = closingFails},
+         {.lineDead = true, .readings = 2, .shown = lost, .boxes = closingFails},
          &HangUpBetweenPolls},
         {"HangUpDuringACommand",
          "reader hangs up while a command waits",
-         {.lineDead = true, .readings = 1, .notShown = {LedOnDone}, .boxes = closingFails},
+         {.lineDead = true,
+          .readings = 1,
+          .shown = lost,
+          .notShown = {LedOnDone},
+          .boxes = closingFails},
          &HangUpDuringACommand},
         {"RepliesLaterThanTheTimeOut",
          "replies 400 ms late (LED, repeat read, LED-off)",

@@ -86,6 +86,7 @@ struct ExpectedTimer {
 const ExpectedTimer Timers[TimerCount] = {
     {"Timer1", 333, &TForm1::Timer1Timer},
     {"Timer2", 2000, &TForm1::Timer2Timer},
+    {"Timer3", 1000, &TForm1::Timer3Timer},
 };
 
 const char* QtClass(Kind kind) {

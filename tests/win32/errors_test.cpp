@@ -29,6 +29,7 @@ TEST(Win32Errors, EachCodeTheLayerMeetsHasItsValue) {
         {ERROR_GEN_FAILURE, Error::HungUp},
         {ERROR_OPERATION_ABORTED, Error::HungUp},
         {ERROR_BROKEN_PIPE, Error::HungUp},
+        {ERROR_DEVICE_REMOVED, Error::HungUp},
         {ERROR_DISK_FULL, Error::NoSpace},
         {ERROR_HANDLE_DISK_FULL, Error::NoSpace},
         {ERROR_INVALID_PARAMETER, Error::Invalid},
@@ -40,6 +41,31 @@ TEST(Win32Errors, EachCodeTheLayerMeetsHasItsValue) {
     };
     for (const auto& [code, error] : table)
         EXPECT_EQ(FromWin32(code), error) << "code " << code;
+}
+
+// On a port already open, the codes of a removed adapter are a hang-up; the
+// rest reads as anywhere else.
+TEST(Win32Errors, ARemovedAdapterHangsUpAnOpenPort) {
+    const std::pair<DWORD, Error> table[] = {
+        // what a USB serial adapter pulled out gives
+        {ERROR_ACCESS_DENIED, Error::HungUp},
+        {ERROR_BAD_COMMAND, Error::HungUp},
+        {ERROR_DEVICE_NOT_CONNECTED, Error::HungUp},
+        {ERROR_DEV_NOT_EXIST, Error::HungUp},
+        {ERROR_GEN_FAILURE, Error::HungUp},
+        {ERROR_DEVICE_REMOVED, Error::HungUp},
+        {ERROR_OPERATION_ABORTED, Error::HungUp},
+        // the rest as anywhere else
+        {ERROR_SUCCESS, Error::None},
+        {ERROR_SEM_TIMEOUT, Error::TimedOut},
+        {ERROR_INVALID_HANDLE, Error::Invalid},
+        {ERROR_NOT_ENOUGH_MEMORY, Error::Other},
+    };
+    for (const auto& [code, error] : table)
+        EXPECT_EQ(platform::FromWin32OnOpenPort(code), error) << "code " << code;
+    EXPECT_EQ(FromWin32(ERROR_BAD_COMMAND), Error::Other) << "an open that fails is no hang-up";
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(platform::LastWin32PortError(), Error::Other);
 }
 
 TEST(Win32Errors, TheLastErrorOfAFailedCallIsNeverNone) {

@@ -1,0 +1,169 @@
+// The reader's line hangs up (a USB adapter pulled out): the next poll lets
+// the port go and says so; about once a second the window tries the same
+// port again, and when the reader answers, the readings go on where they
+// stopped.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "Drv232.h"
+#include "FormTest.h"
+#include "ReaderSimulator.h"
+#include "fakes/FakeWindow.h"
+#include "fakes/TempDir.h"
+
+namespace {
+
+using formtest::DefaultSettings;
+using formtest::Row;
+using formtest::Strings;
+using Requests = std::vector<std::string>;
+
+const std::string Lost = "Reader on COM29 lost: waiting for it to come back";
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class Reconnect : public formtest::FormTest {
+  protected:
+    // The reader comes back on the same COM<n>, on a new line.
+    void Replug(const std::string& id = {}) {
+        std::string error;
+        ASSERT_TRUE(reader->replug(error, id)) << error;
+        requestsBefore = reader->requests().size();
+    }
+
+    // What the reader was asked since it came back.
+    Requests SinceReplug() const {
+        const Requests all = reader->requests();
+        return Requests(all.begin() + std::ptrdiff_t(requestsBefore), all.end());
+    }
+
+    std::size_t requestsBefore = 0;
+
+    void ExpectLost() {
+        EXPECT_EQ(Status(), Lost);
+        EXPECT_EQ(window.statusColour(), LostBarColor);
+        EXPECT_EQ(PortHandle, nullptr) << "a hung-up port keeps its device taken";
+        EXPECT_FALSE(window.timerActive(Timer::Timer1));
+        EXPECT_TRUE(window.timerActive(Timer::Timer3));
+    }
+
+    // One try to take the reader back; the events it caused.
+    Strings Try() {
+        events.clear();
+        form.Timer3Timer();
+        return events;
+    }
+};
+
+TEST_F(Reconnect, AReaderPulledOutIsLostAtTheNextPollAndReadsOnWhenItComesBack) {
+    TReaderSettings settings = DefaultSettings();
+    settings.SaveOnDisk = true;
+    ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
+    const Colour designed = window.statusColour();
+    const std::string caption = window.caption();
+    ReadChip("0100000000000000");
+    ASSERT_EQ(RunningOrder, 1u);
+
+    // Pulled out between two polls: the next one finds the line gone.
+    reader->unplug();
+    form.Timer1Timer();
+    ExpectLost();
+    EXPECT_EQ(RunningOrder, 1u);
+    EXPECT_EQ(window.errors, Strings{}) << "a lost reader is said on the status line only";
+
+    // While it is away: a command fails with its own text; a try costs one
+    // failed open and no pause, and the next try is a full second later.
+    Click(Control::BitBtn1);
+    EXPECT_EQ(Status(), "Error blocking the reader");
+    EXPECT_EQ(window.statusColour(), LostBarColor);
+    EXPECT_EQ(Try(), Strings{"open 29 failed"});
+    EXPECT_TRUE(window.timerActive(Timer::Timer3));
+    EXPECT_EQ(window.timerInterval(Timer::Timer3), 1000u);
+
+    // Back on the same port: opened, the settle pause and one identification,
+    // as in the start-up search; then the polls again, the counter going on.
+    Replug();
+    EXPECT_EQ((Try()), (Strings{"open 29 ok", "sleep 300"}));
+    EXPECT_EQ(SinceReplug(), Requests{"QI\r"});
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM29");
+    EXPECT_EQ(window.statusColour(), designed);
+    EXPECT_EQ(window.caption(), caption);
+    EXPECT_TRUE(window.timerActive(Timer::Timer1));
+    EXPECT_FALSE(window.timerActive(Timer::Timer3));
+    ReadChip("0200000000000000");
+    EXPECT_EQ((SinceReplug()), (Requests{"QI\r", "QZ\r"}));
+    EXPECT_EQ(RunningOrder, 2u);
+    EXPECT_EQ(sound.beeps, 2);
+
+    // Pulled out while a command waits for its reply: the command fails with
+    // its text, and the poll after it lets the port go. It comes back as
+    // another reader: the caption takes the new identification.
+    reader->unplug();
+    Click(Control::BitBtn3);
+    EXPECT_EQ(Status(), "Error while turning on LEDs");
+    form.Timer1Timer();
+    ExpectLost();
+    Replug("5678");
+    Try();
+    EXPECT_EQ(Status(), "Connected device ZEVO5678 on port COM29");
+    EXPECT_EQ(window.caption(), "Chip Reader ZEVO5678");
+    ReadChip("0300000000000000");
+
+    // Every reading once: listed, logged, numbered on; the port kept.
+    const Strings rows = Rows();
+    EXPECT_EQ((Strings(rows.begin(), rows.begin() + 4)),
+              (Strings{Row(1, "09:41:07", "010000000000"), Row(2, "09:41:07", "020000000000"),
+                       Row(3, "09:41:07", "030000000000"), ""}));
+    EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"),
+              "1 09:41:07 010000000000\r\n2 09:41:07 020000000000\r\n3 09:41:07 030000000000\r\n");
+    EXPECT_EQ(Settings.Port, 29);
+}
+
+// A reader that never comes back: the window goes on answering, tries about
+// once a second at next to no cost, and End still saves and closes.
+TEST_F(Reconnect, AReaderThatNeverComesBackCostsNothingAndEndStillWorks) {
+    ASSERT_NO_FATAL_FAILURE(StartWithReader());
+    window.setTimerInterval(Timer::Timer1, 333);
+    window.startTimer(Timer::Timer1);
+    reader->unplug();
+    ASSERT_TRUE(loop.runUntil([this] { return window.timerActive(Timer::Timer3); }, 2000));
+    ExpectLost();
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastTurn = Clock::now();
+    double longestGapMs = 0;
+    const int probe = loop.watch([&] {
+        const Clock::time_point now = Clock::now();
+        longestGapMs = std::max(longestGapMs,
+                                std::chrono::duration<double, std::milli>(now - lastTurn).count());
+        lastTurn = now;
+    });
+    serial.attempts.clear();
+    const double cpuBefore = CpuSeconds();
+    loop.runFor(3500);
+    const double cpuPercent = (CpuSeconds() - cpuBefore) / 3.5 * 100;
+    loop.unwatch(probe);
+    EXPECT_GE(serial.attempts.size(), 3u);
+    EXPECT_LE(serial.attempts.size(), 4u);
+    EXPECT_EQ(serial.attempts, std::vector<int>(serial.attempts.size(), 29));
+    EXPECT_LT(longestGapMs, 100);
+    // The fake event loop itself wakes every millisecond; the tries add
+    // next to nothing to that.
+    EXPECT_LT(cpuPercent, 5);
+
+    Click(Control::BitBtn7);
+    EXPECT_EQ(window.errors, Strings{"Error closing port"});
+    EXPECT_TRUE(window.closed);
+    EXPECT_FALSE(window.timerActive(Timer::Timer3));
+    EXPECT_EQ(fakes::ReadFile(SettingsFileName).substr(0, 1), std::string(1, char(29)));
+}
+
+}  // namespace
