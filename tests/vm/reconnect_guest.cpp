@@ -182,6 +182,18 @@ class QuietSound final : public platform::Sound {
     void information() override {}
 };
 
+// The descriptors of this process that still hold an adapter.
+std::vector<std::string> HeldAdapters() {
+    std::vector<std::string> held;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        const std::string target = fs::read_symlink(entry.path(), ec).string();
+        if (target.find("/dev/ttyUSB") != std::string::npos)
+            held.push_back(entry.path().filename().string() + " -> " + target);
+    }
+    return held;
+}
+
 // The order numbers of the day's log, in its order.
 std::vector<unsigned long> LoggedOrders() {
     std::vector<unsigned long> orders;
@@ -250,7 +262,12 @@ int main(int argc, char** argv) {
     const std::uint32_t readWhileLost = RunningOrder;
     Check(status() == lost, "the reader said lost: " + status());
     Check(window.statusColour() == LostBarColor, "the lost bar's colour");
-    Check(PortHandle == nullptr, "the hung-up port let go at once");
+    std::string held;
+    for (const auto& fd : HeldAdapters())
+        held += " " + fd;
+    Check(PortHandle == nullptr && held.empty(),
+          "the hung-up port let go at once (descriptors held:" + (held.empty() ? " none" : held) +
+              ")");
     Check(!LineErrors.empty(), "the serial layer reported the hang-up");
     std::string adaptersLeft;
     for (const auto& a : Adapters())
@@ -268,6 +285,9 @@ int main(int argc, char** argv) {
     loop.unwatch(follower);
     Check(RunningOrder > readWhileLost, "a reading after the return");
     const std::string after = Target();
+    // A descriptor left on the dead adapter keeps its name taken: it would
+    // come back as the next ttyUSB.
+    Check(after == before, "the adapter back under its old name: " + before + " -> " + after);
 
     const std::vector<unsigned long> orders = LoggedOrders();
     bool numberedOn = !orders.empty();
