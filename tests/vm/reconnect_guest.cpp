@@ -145,7 +145,9 @@ class TellingPort final : public platform::SerialPort {
         if (e != platform::Error::None && e != platform::Error::TimedOut) {
             std::ostringstream line;
             line << what << " on " << device_ << ": " << platform::ErrorText(e) << ", errno "
-                 << code << (code ? std::string(" (") + std::strerror(code) + ")" : "");
+                 << code
+                 << (code ? std::string(" (") + std::strerror(code) + ")"
+                          : std::string(" (no call failed: poll's POLLHUP/POLLERR)"));
             LineErrors.push_back(line.str());
             Say("line error: " + line.str());
         }
