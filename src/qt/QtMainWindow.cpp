@@ -55,10 +55,10 @@ class ErrorBox final : public QMessageBox {
     }
 };
 
-QWidget* MakeControl(QWidget* parent, const ControlSpec& spec) {
-    const QString caption = QString::fromLatin1(spec.caption);
+QWidget* MakeControl(QWidget* parent, const ControlLayout& entry) {
+    const QString caption = QString::fromLatin1(entry.caption);
     QWidget* w = nullptr;
-    switch (spec.kind) {
+    switch (entry.kind) {
         case Kind::Label: {
             auto* label = new QLabel(caption, parent);
             label->setTextFormat(Qt::PlainText);
@@ -66,19 +66,19 @@ QWidget* MakeControl(QWidget* parent, const ControlSpec& spec) {
             // that sits on a frame's edge hides the edge there.
             label->setAutoFillBackground(true);
             label->adjustSize();
-            label->move(spec.left, spec.top);
+            label->move(entry.left, entry.top);
             w = label;
             break;
         }
         case Kind::Picture: {
             auto* lamp = new QLabel(parent);
-            lamp->setPixmap(LampPicture(spec.picture == Picture::LampOn));
+            lamp->setPixmap(LampPicture(entry.picture == Picture::LampOn));
             w = lamp;
             break;
         }
         case Kind::SpeedButton: {
             auto* button = new QToolButton(parent);
-            button->setIcon(ButtonIcon(spec.picture));
+            button->setIcon(ButtonIcon(entry.picture));
             button->setIconSize(QSize(ButtonPictureSize, ButtonPictureSize));
             button->setToolButtonStyle(Qt::ToolButtonIconOnly);
             button->setFocusPolicy(Qt::NoFocus);
@@ -106,7 +106,7 @@ QWidget* MakeControl(QWidget* parent, const ControlSpec& spec) {
             break;
         }
         case Kind::Button: {
-            auto* button = new QPushButton(ButtonIcon(spec.picture), caption, parent);
+            auto* button = new QPushButton(ButtonIcon(entry.picture), caption, parent);
             button->setIconSize(QSize(ButtonPictureSize, ButtonPictureSize));
             button->setAutoDefault(false);
             w = button;
@@ -114,7 +114,7 @@ QWidget* MakeControl(QWidget* parent, const ControlSpec& spec) {
         }
         case Kind::CheckBox: {
             auto* box = new QCheckBox(caption, parent);
-            box->setChecked(spec.checked);
+            box->setChecked(entry.checked);
             w = box;
             break;
         }
@@ -124,10 +124,10 @@ QWidget* MakeControl(QWidget* parent, const ControlSpec& spec) {
         case Kind::StatusBar:
             return nullptr;  // made by the window itself
     }
-    w->setObjectName(QString::fromLatin1(spec.name));
-    if (spec.kind != Kind::Label)
-        w->setGeometry(spec.left, spec.top, spec.width, spec.height);
-    w->setVisible(spec.shown);
+    w->setObjectName(QString::fromLatin1(entry.name));
+    if (entry.kind != Kind::Label)
+        w->setGeometry(entry.left, entry.top, entry.width, entry.height);
+    w->setVisible(entry.shown);
     return w;
 }
 
@@ -159,24 +159,24 @@ void QtMainWindow::BuildControls() {
     client->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(client);
 
-    for (const ControlSpec& spec : Form1Layout) {
-        QWidget* w = MakeControl(client, spec);
-        widgets_[std::size_t(spec.id)] = w;
-        if (!w || !spec.handler)
+    for (const ControlLayout& entry : Form1Layout) {
+        QWidget* w = MakeControl(client, entry);
+        widgets_[std::size_t(entry.id)] = w;
+        if (!w || !entry.handler)
             continue;
         // Building the window ran no handler; from here on the operator's
         // clicks and changed marks do.
-        const Control id = spec.id;
+        const Control id = entry.id;
         if (auto* button = qobject_cast<QAbstractButton*>(w))
             connect(button, &QAbstractButton::clicked, this, [this, id] {
                 if (form_)
                     form_->Clicked(id);
             });
-        if (spec.kind == Kind::Edit)
+        if (entry.kind == Kind::Edit)
             w->installEventFilter(this);
     }
 
-    const ControlSpec& bar = Spec(Control::StatusBar1);
+    const ControlLayout& bar = LayoutOf(Control::StatusBar1);
     statusBar_ = new QStatusBar(this);
     statusBar_->setObjectName(QString::fromLatin1(bar.name));
     statusBar_->setFont(QApplication::font(statusBar_));
@@ -191,17 +191,17 @@ void QtMainWindow::BuildControls() {
     setStatusBar(statusBar_);
     widgets_[std::size_t(Control::StatusBar1)] = statusBar_;
 
-    for (const TimerSpec& spec : Form1Timers) {
+    for (const TimerLayout& entry : Form1Timers) {
         auto* timer = new QTimer(this);
-        timer->setObjectName(QString::fromLatin1(spec.name));
-        timer->setInterval(int(spec.intervalMs));
+        timer->setObjectName(QString::fromLatin1(entry.name));
+        timer->setInterval(int(entry.intervalMs));
         timer->setTimerType(Qt::PreciseTimer);
-        const Timer id = spec.id;
+        const Timer id = entry.id;
         connect(timer, &QTimer::timeout, this, [this, id] {
             if (form_)
                 form_->Tick(id);
         });
-        timers_[std::size_t(spec.id)] = timer;
+        timers_[std::size_t(entry.id)] = timer;
     }
 }
 

@@ -14,7 +14,7 @@ constexpr bool Clear = false;
 // Fixed: names, bounds, captions (trailing spaces included), what is shown and
 // checked at first, and the tab order.
 // clang-format off
-const ControlSpec Form1Layout[ControlCount] = {
+const ControlLayout Form1Layout[ControlCount] = {
     {Control::Label3, "Label3", Kind::Label, 12, 16, 0, 0, "Order", Hidden, Clear, Picture::None, NoTabStop, nullptr},
     {Control::Label1, "Label1", Kind::Label, 64, 16, 0, 0, "Time", Hidden, Clear, Picture::None, NoTabStop, nullptr},
     {Control::Label2, "Label2", Kind::Label, 128, 16, 0, 0, "Chip code", Hidden, Clear, Picture::None, NoTabStop, nullptr},
@@ -51,7 +51,7 @@ const ControlSpec Form1Layout[ControlCount] = {
     {Control::StatusBar1, "StatusBar1", Kind::StatusBar, 0, 0, 0, StatusBarHeight, "Info", Shown, Clear, Picture::None, 9, nullptr},
 };
 
-const TimerSpec Form1Timers[TimerCount] = {
+const TimerLayout Form1Timers[TimerCount] = {
     {Timer::Timer1, "Timer1", 333, &TForm1::Timer1Timer},
     {Timer::Timer2, "Timer2", 2000, &TForm1::Timer2Timer},
     // Ours: about once a second, one try to take a lost reader back.
@@ -71,23 +71,24 @@ const Form2Line Form2Layout[Form2LineCount] = {
 };
 // clang-format on
 
-const ControlSpec& Spec(Control c) {
+const ControlLayout& LayoutOf(Control c) {
     return Form1Layout[int(c)];
 }
 
 std::vector<Control> TabOrder() {
-    std::vector<const ControlSpec*> stops;
-    for (const ControlSpec& spec : Form1Layout)
-        if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar)
-            stops.push_back(&spec);
-    std::sort(stops.begin(), stops.end(),
-              [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
+    std::vector<const ControlLayout*> stops;
+    for (const ControlLayout& entry : Form1Layout)
+        if (entry.tabOrder != NoTabStop && entry.kind != Kind::StatusBar)
+            stops.push_back(&entry);
+    std::sort(stops.begin(), stops.end(), [](const ControlLayout* a, const ControlLayout* b) {
+        return a->tabOrder < b->tabOrder;
+    });
     std::vector<Control> order;
-    for (const ControlSpec* spec : stops)
-        order.push_back(spec->id);
+    for (const ControlLayout* entry : stops)
+        order.push_back(entry->id);
     return order;
 }
 
-const TimerSpec& Spec(Timer t) {
+const TimerLayout& LayoutOf(Timer t) {
     return Form1Timers[int(t)];
 }

@@ -40,7 +40,7 @@ using Handler = void (TForm1::*)();
 
 inline constexpr int NoTabStop = -1;
 
-struct ControlSpec {
+struct ControlLayout {
     Control id;
     const char* name;
     Kind kind;
@@ -57,20 +57,20 @@ struct ControlSpec {
 
 // Every control of the main window, in Control order (the order they lie on
 // top of each other, later ones above).
-extern const ControlSpec Form1Layout[ControlCount];
-const ControlSpec& Spec(Control c);
+extern const ControlLayout Form1Layout[ControlCount];
+const ControlLayout& LayoutOf(Control c);
 // The controls that take the keyboard focus, in their tab order. (The status
 // bar has a place in the order but takes no focus.)
 std::vector<Control> TabOrder();
 
-struct TimerSpec {
+struct TimerLayout {
     Timer id;
     const char* name;
     unsigned intervalMs;
     Handler handler;
 };
-extern const TimerSpec Form1Timers[TimerCount];
-const TimerSpec& Spec(Timer t);
+extern const TimerLayout Form1Timers[TimerCount];
+const TimerLayout& LayoutOf(Timer t);
 
 // The main window.
 inline constexpr int ClientWidth = 494;  // status bar included

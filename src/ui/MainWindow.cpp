@@ -53,7 +53,7 @@ void TForm1::Activated() {
 }
 
 void TForm1::Clicked(Control c) {
-    if (const Handler handler = Spec(c).handler; handler && c != Control::Edit1)
+    if (const Handler handler = LayoutOf(c).handler; handler && c != Control::Edit1)
         (this->*handler)();
 }
 
@@ -63,7 +63,7 @@ void TForm1::FocusLeft(Control c) {
 }
 
 void TForm1::Tick(Timer t) {
-    (this->*Spec(t).handler)();
+    (this->*LayoutOf(t).handler)();
 }
 
 // ---- Status line, error box, reading list, marks ----

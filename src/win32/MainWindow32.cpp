@@ -112,15 +112,15 @@ void MainWindow32::buildControls() {
 }
 
 HWND MainWindow32::makeControl(Control c) {
-    const ControlSpec& spec = Spec(c);
-    const std::wstring caption = Wide(spec.caption);
+    const ControlLayout& entry = LayoutOf(c);
+    const std::wstring caption = Wide(entry.caption);
     const wchar_t* windowClass = L"BUTTON";
     std::wstring text = caption;
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.shown ? WS_VISIBLE : 0);
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (entry.shown ? WS_VISIBLE : 0);
     DWORD exStyle = 0;
-    if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar)
+    if (entry.tabOrder != NoTabStop && entry.kind != Kind::StatusBar)
         style |= WS_TABSTOP | WS_GROUP;  // a group of its own: no arrow keys between controls
-    switch (spec.kind) {
+    switch (entry.kind) {
         case Kind::Label:
             windowClass = L"STATIC";
             style |= SS_LEFT | SS_NOPREFIX;
@@ -162,35 +162,35 @@ HWND MainWindow32::makeControl(Control c) {
             style |= SBARS_SIZEGRIP | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
             break;
     }
-    HWND control = CreateWindowExW(exStyle, windowClass, text.c_str(), style, scale_(spec.left),
-                                   scale_(spec.top), scale_(spec.width), scale_(spec.height),
+    HWND control = CreateWindowExW(exStyle, windowClass, text.c_str(), style, scale_(entry.left),
+                                   scale_(entry.top), scale_(entry.width), scale_(entry.height),
                                    window_, ControlId(c), instance_, nullptr);
     controls_[std::size_t(c)] = control;  // known before any message of ours reaches it
     SendMessageW(control, WM_SETFONT, WPARAM(font_), FALSE);
-    switch (spec.kind) {
+    switch (entry.kind) {
         case Kind::Label:
             sizeLabel(c);
             break;
         case Kind::Picture:
-            SendMessageW(control, STM_SETICON, WPARAM(lamps_[spec.picture == Picture::LampOn]), 0);
-            SetWindowPos(control, nullptr, scale_(spec.left), scale_(spec.top), scale_(spec.width),
-                         scale_(spec.height), SWP_NOZORDER | SWP_NOACTIVATE);
+            SendMessageW(control, STM_SETICON, WPARAM(lamps_[entry.picture == Picture::LampOn]), 0);
+            SetWindowPos(control, nullptr, scale_(entry.left), scale_(entry.top),
+                         scale_(entry.width), scale_(entry.height), SWP_NOZORDER | SWP_NOACTIVATE);
             break;
         case Kind::SpeedButton:
         case Kind::Button: {
             const int size = scale_(ButtonPictureSize);
-            pictures_[std::size_t(c)] = ButtonPictures(spec.picture, size);
+            pictures_[std::size_t(c)] = ButtonPictures(entry.picture, size);
             BUTTON_IMAGELIST list{pictures_[std::size_t(c)],
                                   {scale_(2), 0, scale_(2), 0},
-                                  UINT(spec.kind == Kind::Button ? BUTTON_IMAGELIST_ALIGN_LEFT
-                                                                 : BUTTON_IMAGELIST_ALIGN_CENTER)};
+                                  UINT(entry.kind == Kind::Button ? BUTTON_IMAGELIST_ALIGN_LEFT
+                                                                  : BUTTON_IMAGELIST_ALIGN_CENTER)};
             SendMessageW(control, BCM_SETIMAGELIST, 0, LPARAM(&list));
-            if (spec.kind == Kind::SpeedButton)
+            if (entry.kind == Kind::SpeedButton)
                 SetWindowSubclass(control, ControlProc, SubclassId, DWORD_PTR(this));
             break;
         }
         case Kind::CheckBox:
-            SendMessageW(control, BM_SETCHECK, spec.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+            SendMessageW(control, BM_SETCHECK, entry.checked ? BST_CHECKED : BST_UNCHECKED, 0);
             break;
         case Kind::Memo:
         case Kind::Edit:
@@ -298,13 +298,13 @@ LRESULT MainWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 form_->FocusLeft(Control(wParam));
             return 0;
         case WM_TIMER:
-            for (const TimerSpec& spec : Form1Timers)
-                if (wParam == TimerId(spec.id) && form_)
-                    form_->Tick(spec.id);
+            for (const TimerLayout& entry : Form1Timers)
+                if (wParam == TimerId(entry.id) && form_)
+                    form_->Tick(entry.id);
             return 0;
         case WM_DESTROY:
-            for (const TimerSpec& spec : Form1Timers)
-                KillTimer(window_, TimerId(spec.id));
+            for (const TimerLayout& entry : Form1Timers)
+                KillTimer(window_, TimerId(entry.id));
             PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
@@ -332,7 +332,7 @@ LRESULT CALLBACK MainWindow32::ControlProc(HWND control, UINT message, WPARAM wP
 
 LRESULT MainWindow32::handleControl(HWND control, Control c, UINT message, WPARAM wParam,
                                     LPARAM lParam) {
-    const Kind kind = Spec(c).kind;
+    const Kind kind = LayoutOf(c).kind;
     if (kind == Kind::Edit && message == WM_KILLFOCUS) {
         // Left for another control of this window, not for another window.
         const LRESULT result = DefSubclassProc(control, message, wParam, lParam);
@@ -438,7 +438,7 @@ bool MainWindow32::preTranslate(MSG& msg) {
         return IsDialogMessageW(window_, &msg);
     HWND focus = GetFocus();
     const int c = controlOf(focus);
-    const Kind kind = c >= 0 ? Spec(Control(c)).kind : Kind::Label;
+    const Kind kind = c >= 0 ? LayoutOf(Control(c)).kind : Kind::Label;
     const bool button = kind == Kind::Button || kind == Kind::CheckBox;
     switch (msg.wParam) {
         case VK_TAB: {
@@ -480,8 +480,8 @@ void MainWindow32::tabFrom(HWND focus, bool backwards) {
     if (at < 0)
         at = backwards ? 0 : n - 1;
     for (int step = 1; step <= n; ++step) {
-        const ControlSpec& next =
-            Spec(order[std::size_t((at + (backwards ? n - step : step)) % n)]);
+        const ControlLayout& next =
+            LayoutOf(order[std::size_t((at + (backwards ? n - step : step)) % n)]);
         HWND candidate = control(next.id);
         if (!IsWindowVisible(candidate) || !IsWindowEnabled(candidate))
             continue;
@@ -513,7 +513,7 @@ void MainWindow32::setText(Control c, std::string_view text) {
         return;
     }
     SetWindowTextW(control(c), Wide(text).c_str());
-    if (Spec(c).kind == Kind::Label)
+    if (LayoutOf(c).kind == Kind::Label)
         sizeLabel(c);
 }
 
@@ -619,7 +619,7 @@ void MainWindow32::close() {
 
 void MainWindow32::startTimer(Timer t) {
     // Setting a running timer again starts its interval anew.
-    SetTimer(window_, TimerId(t), Spec(t).intervalMs, nullptr);
+    SetTimer(window_, TimerId(t), LayoutOf(t).intervalMs, nullptr);
 }
 
 void MainWindow32::stopTimer(Timer t) {

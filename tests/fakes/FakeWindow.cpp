@@ -77,10 +77,10 @@ FakeWindow::FakeWindow(EventLoop& loop)
       colour(ButtonFace),
       focus(Control::CheckBox1),
       loop_(loop) {
-    for (const ControlSpec& spec : Form1Layout)
-        controls[std::size_t(spec.id)] = {spec.caption, spec.shown, true, spec.checked};
-    for (const TimerSpec& spec : Form1Timers)
-        timers_[std::size_t(spec.id)] = loop_.addTimer(spec.intervalMs, [this, id = spec.id] {
+    for (const ControlLayout& entry : Form1Layout)
+        controls[std::size_t(entry.id)] = {entry.caption, entry.shown, true, entry.checked};
+    for (const TimerLayout& entry : Form1Timers)
+        timers_[std::size_t(entry.id)] = loop_.addTimer(entry.intervalMs, [this, id = entry.id] {
             if (form_)
                 form_->Tick(id);
         });
@@ -100,9 +100,9 @@ void FakeWindow::click(Control c) {
     ControlState& state = controls[std::size_t(c)];
     if (!state.shown || !state.enabled || !form_)
         return;
-    if (Spec(c).kind == Kind::CheckBox)
+    if (LayoutOf(c).kind == Kind::CheckBox)
         state.checked = !state.checked;
-    if (Spec(c).kind != Kind::SpeedButton)
+    if (LayoutOf(c).kind != Kind::SpeedButton)
         moveFocus(c);
     form_->Clicked(c);
 }

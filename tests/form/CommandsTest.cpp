@@ -48,7 +48,7 @@ struct CommandCase {
 };
 
 void PrintTo(const CommandCase& c, std::ostream* os) {
-    *os << Spec(c.button).name;
+    *os << LayoutOf(c.button).name;
 }
 
 const CommandCase Commands[] = {
@@ -59,7 +59,7 @@ const CommandCase Commands[] = {
 };
 
 std::string CaseName(const CommandCase& c) {
-    return Spec(c.button).name;
+    return LayoutOf(c.button).name;
 }
 
 class ReaderCommand : public Controls, public ::testing::WithParamInterface<CommandCase> {};

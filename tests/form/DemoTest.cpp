@@ -78,7 +78,7 @@ TEST_F(Demo, TheFirstPressStartsReadingsAndTheSecondStopsThem) {
     EXPECT_EQ(form.ReadRow(1), "kept");
     for (Control c :
          {Control::Memo1, Control::Label1, Control::Label2, Control::Label3, Control::Image1})
-        EXPECT_TRUE(Shown(c)) << Spec(c).name;
+        EXPECT_TRUE(Shown(c)) << LayoutOf(c).name;
     EXPECT_EQ(window.focus, Control::Memo1);
 
     ASSERT_TRUE(WaitForReading(3));

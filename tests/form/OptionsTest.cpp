@@ -19,7 +19,7 @@ struct BoxCase {
 };
 
 void PrintTo(const BoxCase& c, std::ostream* os) {
-    *os << Spec(c.box).name << " -> " << c.fieldName;
+    *os << LayoutOf(c.box).name << " -> " << c.fieldName;
 }
 
 class OptionBox : public Options, public ::testing::WithParamInterface<BoxCase> {
@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{Control::CheckBox7, &TReaderSettings::SoundSignal, "SoundSignal"},
         BoxCase{Control::CheckBox9, &TReaderSettings::CrcDigits, "CrcDigits"}),
     [](const ::testing::TestParamInfo<BoxCase>& info) {
-        return std::string(Spec(info.param.box).name) + "_" + info.param.fieldName;
+        return std::string(LayoutOf(info.param.box).name) + "_" + info.param.fieldName;
     });
 
 TEST_F(Options, BuildingTheWindowRunsNoHandlerAndTheFamilyBoxChangesNothing) {

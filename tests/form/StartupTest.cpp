@@ -66,14 +66,14 @@ TEST_F(Startup, NoSettingsFileAndNoReader) {
     EXPECT_EQ(window.text(Control::BitBtn8), "Demo");
     EXPECT_TRUE(window[Control::BitBtn8].enabled);
     for (Control b : CommandButtons)
-        EXPECT_FALSE(window[b].enabled) << Spec(b).name;
+        EXPECT_FALSE(window[b].enabled) << LayoutOf(b).name;
     EXPECT_TRUE(window[Control::BitBtn6].enabled);
     EXPECT_TRUE(window[Control::BitBtn7].enabled);
     EXPECT_TRUE(DemoStopped);
     EXPECT_FALSE(window.timerActive(Timer::Timer1));
     EXPECT_FALSE(window.timerActive(Timer::Timer2));
     for (Control c : ListAndLabels)
-        EXPECT_FALSE(Shown(c)) << Spec(c).name;
+        EXPECT_FALSE(Shown(c)) << LayoutOf(c).name;
     EXPECT_FALSE(Shown(Control::Image1));
     EXPECT_FALSE(Shown(Control::Image2));
     EXPECT_EQ(PortHandle, nullptr);
@@ -127,13 +127,13 @@ TEST_F(Startup, StoredPort5AndTheReaderOnCom7) {
     EXPECT_EQ(window.timerInterval(Timer::Timer1), 333u);
     EXPECT_TRUE(LampOff());
     for (Control c : ListAndLabels)
-        EXPECT_TRUE(Shown(c)) << Spec(c).name;
+        EXPECT_TRUE(Shown(c)) << LayoutOf(c).name;
     EXPECT_EQ(window.focus, Control::Memo1);
     EXPECT_EQ(form.ReadRow(0), "");
     EXPECT_EQ(form.ReadRow(1), "kept");
     EXPECT_FALSE(Shown(Control::BitBtn8));
     for (Control b : CommandButtons)
-        EXPECT_TRUE(window[b].enabled) << Spec(b).name;
+        EXPECT_TRUE(window[b].enabled) << LayoutOf(b).name;
     EXPECT_FALSE(DemoStopped);
     EXPECT_EQ(RunningOrder, 4000000000u);
     EXPECT_EQ(FieldText(), "4000000000");

@@ -128,32 +128,32 @@ QImage Pixels(const QPixmap& pixmap) {
 
 TEST(LayoutTable, AgreesWithOurCopy) {
     for (int i = 0; i < ControlCount; ++i) {
-        const ControlSpec& spec = Form1Layout[i];
+        const ControlLayout& entry = Form1Layout[i];
         const Expected& c = Controls[i];
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(int(spec.id), i);
-        EXPECT_EQ(&Spec(Control(i)), &spec);
-        EXPECT_STREQ(spec.name, c.name);
-        EXPECT_EQ(spec.kind, c.kind);
-        EXPECT_EQ(spec.left, c.left);
-        EXPECT_EQ(spec.top, c.top);
-        EXPECT_EQ(spec.width, c.width);
-        EXPECT_EQ(spec.height, c.height);
-        EXPECT_STREQ(spec.caption, c.caption);
-        EXPECT_EQ(spec.shown, c.shown);
-        EXPECT_EQ(spec.checked, c.checked);
-        EXPECT_EQ(spec.picture, c.picture);
-        EXPECT_EQ(spec.tabOrder, c.tabOrder);
-        EXPECT_TRUE(spec.handler == c.handler) << "the handler column names another handler";
+        EXPECT_EQ(int(entry.id), i);
+        EXPECT_EQ(&LayoutOf(Control(i)), &entry);
+        EXPECT_STREQ(entry.name, c.name);
+        EXPECT_EQ(entry.kind, c.kind);
+        EXPECT_EQ(entry.left, c.left);
+        EXPECT_EQ(entry.top, c.top);
+        EXPECT_EQ(entry.width, c.width);
+        EXPECT_EQ(entry.height, c.height);
+        EXPECT_STREQ(entry.caption, c.caption);
+        EXPECT_EQ(entry.shown, c.shown);
+        EXPECT_EQ(entry.checked, c.checked);
+        EXPECT_EQ(entry.picture, c.picture);
+        EXPECT_EQ(entry.tabOrder, c.tabOrder);
+        EXPECT_TRUE(entry.handler == c.handler) << "the handler column names another handler";
     }
     for (int i = 0; i < TimerCount; ++i) {
-        const TimerSpec& spec = Form1Timers[i];
+        const TimerLayout& entry = Form1Timers[i];
         SCOPED_TRACE(Timers[i].name);
-        EXPECT_EQ(int(spec.id), i);
-        EXPECT_EQ(&Spec(Timer(i)), &spec);
-        EXPECT_STREQ(spec.name, Timers[i].name);
-        EXPECT_EQ(spec.intervalMs, Timers[i].intervalMs);
-        EXPECT_TRUE(spec.handler == Timers[i].handler)
+        EXPECT_EQ(int(entry.id), i);
+        EXPECT_EQ(&LayoutOf(Timer(i)), &entry);
+        EXPECT_STREQ(entry.name, Timers[i].name);
+        EXPECT_EQ(entry.intervalMs, Timers[i].intervalMs);
+        EXPECT_TRUE(entry.handler == Timers[i].handler)
             << "the handler column names another handler";
     }
 }

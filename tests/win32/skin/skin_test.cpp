@@ -106,39 +106,39 @@ TEST_F(Win32Skin, TheWindowIsTheLayoutTable) {
     EXPECT_EQ(outer.bottom - outer.top, expected.bottom - expected.top);
     EXPECT_EQ(window->caption(), texts::MainCaption);
 
-    for (const ControlSpec& spec : Form1Layout) {
-        SCOPED_TRACE(spec.name);
-        HWND control = window->control(spec.id);
+    for (const ControlLayout& entry : Form1Layout) {
+        SCOPED_TRACE(entry.name);
+        HWND control = window->control(entry.id);
         ASSERT_NE(control, nullptr);
-        EXPECT_EQ(GetDlgCtrlID(control), win32::FirstControlId + int(spec.id));
+        EXPECT_EQ(GetDlgCtrlID(control), win32::FirstControlId + int(entry.id));
         const RECT r = InClient(control);
-        if (spec.kind == Kind::StatusBar) {
+        if (entry.kind == Kind::StatusBar) {
             // Docked at the bottom over the full width.
             EXPECT_EQ(r.left, 0);
             EXPECT_EQ(r.right, client.right);
             EXPECT_EQ(r.bottom, client.bottom);
             EXPECT_EQ(r.bottom - r.top, Scaled(StatusBarHeight));
         } else {
-            EXPECT_EQ(r.left, Scaled(spec.left));
-            EXPECT_EQ(r.top, Scaled(spec.top));
-            if (spec.kind == Kind::Label) {
+            EXPECT_EQ(r.left, Scaled(entry.left));
+            EXPECT_EQ(r.top, Scaled(entry.top));
+            if (entry.kind == Kind::Label) {
                 EXPECT_GT(r.right - r.left, 0);  // as large as its text
                 EXPECT_GT(r.bottom - r.top, 0);
             } else {
-                EXPECT_EQ(r.right - r.left, Scaled(spec.width));
-                EXPECT_EQ(r.bottom - r.top, Scaled(spec.height));
+                EXPECT_EQ(r.right - r.left, Scaled(entry.width));
+                EXPECT_EQ(r.bottom - r.top, Scaled(entry.height));
             }
         }
-        EXPECT_EQ(window->shown(spec.id), spec.shown);
-        if (spec.kind == Kind::CheckBox) {
-            EXPECT_EQ(window->checked(spec.id), spec.checked);
+        EXPECT_EQ(window->shown(entry.id), entry.shown);
+        if (entry.kind == Kind::CheckBox) {
+            EXPECT_EQ(window->checked(entry.id), entry.checked);
         }
-        if (spec.kind != Kind::Memo && spec.kind != Kind::Picture && spec.kind != Kind::Bevel) {
-            EXPECT_EQ(window->text(spec.id), spec.caption);
+        if (entry.kind != Kind::Memo && entry.kind != Kind::Picture && entry.kind != Kind::Bevel) {
+            EXPECT_EQ(window->text(entry.id), entry.caption);
         }
         // Only the controls with a place in the tab order take Tab.
         const bool tabStop = GetWindowLongPtrW(control, GWL_STYLE) & WS_TABSTOP;
-        EXPECT_EQ(tabStop, spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar);
+        EXPECT_EQ(tabStop, entry.tabOrder != NoTabStop && entry.kind != Kind::StatusBar);
     }
     EXPECT_EQ(window->lineCount(), readinglist::RowCount);
 
@@ -181,13 +181,14 @@ TEST_F(Win32Skin, TabFollowsTheTableOrderOverTheShownControls) {
     ShowThenAttach();
     window->setShown(Control::Memo1, true);
     window->setEnabled(Control::BitBtn2, false);
-    std::vector<const ControlSpec*> order;
-    for (const ControlSpec& spec : Form1Layout)
-        if (spec.tabOrder != NoTabStop && spec.kind != Kind::StatusBar && window->shown(spec.id) &&
-            spec.id != Control::BitBtn2)
-            order.push_back(&spec);
-    std::sort(order.begin(), order.end(),
-              [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
+    std::vector<const ControlLayout*> order;
+    for (const ControlLayout& entry : Form1Layout)
+        if (entry.tabOrder != NoTabStop && entry.kind != Kind::StatusBar &&
+            window->shown(entry.id) && entry.id != Control::BitBtn2)
+            order.push_back(&entry);
+    std::sort(order.begin(), order.end(), [](const ControlLayout* a, const ControlLayout* b) {
+        return a->tabOrder < b->tabOrder;
+    });
     ASSERT_GT(order.size(), 10u);
 
     window->setFocus(order.front()->id);
