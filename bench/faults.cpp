@@ -5,8 +5,6 @@
 // readings counted against those expected; then the CPU use of the real
 // program, a process of its own, over BENCH_SECONDS (default 30) after the
 // reader hung up.
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,8 +17,8 @@
 
 #include "Drv232.h"
 #include "FaultScenarios.h"
-#include "Global.h"
 #include "ProcessStats.h"
+#include "ProgramRun.h"
 #include "ReaderSimulator.h"
 
 #ifndef CHIPREADER_EXE
@@ -36,37 +34,11 @@ std::size_t Count(const std::vector<std::string>& requests, const std::string& r
 // The real program against the simulated reader: two chips read, then the
 // reader hangs up, and the program's CPU time is taken over `seconds`.
 void HungUpProgram(const std::string& program, int seconds) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "chipfaults-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        std::printf("no temporary folder\n");
+    ProgramRun run("chipfaults");
+    if (!run.ready())
         return;
-    }
-    const std::filesystem::path folder = pattern;
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
-
-    sim::Options options;
-    options.folder = folder.string();
-    options.port = 3;
-    sim::ReaderSimulator reader(options);
-    std::string error;
-    if (!reader.start(error)) {
-        std::printf("no simulated reader: %s\n", error.c_str());
-        return;
-    }
-    Settings = TReaderSettings{};
-    Settings.Port = 3;
-    Settings.AutoLedOff = true;
-    Settings.SoundSignal = false;
-    SaveSettings();
-    Settings = TReaderSettings{};
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    sim::ReaderSimulator& reader = *run.reader;
+    run.start(program);
     const bool connected = reader.waitForRequests(1, 10000);
     // Each reading ends with the automatic LED-off command.
     int readings = 0;
@@ -80,19 +52,15 @@ void HungUpProgram(const std::string& program, int seconds) {
     }
     reader.hangUp();
     ::usleep(1000000);
-    const double before = CpuSeconds(pid);
+    const double before = CpuSeconds(run.pid);
     ::usleep(useconds_t(seconds) * 1000000u);
-    const double used = CpuSeconds(pid) - before;
-    const bool alive = ::waitpid(pid, nullptr, WNOHANG) == 0;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
+    const double used = CpuSeconds(run.pid) - before;
+    const bool alive = run.stop();
     std::printf(
         "\nCPU of the program over %d s with the reader hung up: %.2f s = %.2f %%\n"
         "  (%s; %d chips read before the hang-up; %s at the end)\n",
         seconds, used, 100.0 * used / seconds, connected ? "connected" : "NOT connected", readings,
         alive ? "still running" : "NOT running");
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

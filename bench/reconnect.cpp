@@ -4,8 +4,6 @@
 // returns, the time from the reader's return to the first reading recorded
 // (the chip presented as soon as the reader has identified itself again, the
 // reading taken as recorded when its automatic LED-off request arrives).
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "Global.h"
 #include "ProcessStats.h"
+#include "ProgramRun.h"
 #include "ReaderSimulator.h"
 
 #ifndef CHIPREADER_EXE
@@ -58,36 +56,11 @@ int main(int argc, char** argv) {
     const std::string program =
         std::filesystem::absolute(argc > 1 ? argv[1] : CHIPREADER_EXE).string();
 
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "chipreconnect-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        std::printf("no temporary folder\n");
+    ProgramRun run("chipreconnect");
+    if (!run.ready())
         return 1;
-    }
-    const std::filesystem::path folder = pattern;
-    std::filesystem::current_path(folder);
-
-    sim::Options options;
-    options.folder = folder.string();
-    options.port = 3;
-    sim::ReaderSimulator reader(options);
-    std::string error;
-    if (!reader.start(error)) {
-        std::printf("no simulated reader: %s\n", error.c_str());
-        return 1;
-    }
-    Settings = TReaderSettings{};
-    Settings.Port = 3;
-    Settings.AutoLedOff = true;
-    Settings.SoundSignal = false;
-    SaveSettings();
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    sim::ReaderSimulator& reader = *run.reader;
+    run.start(program);
     bool ok = WaitCount(reader, "QI\r", 1);
     reader.presentChip(sim::MakeUpChipCode());
     ok = ok && WaitCount(reader, "QZ\r", 1);
@@ -97,9 +70,9 @@ int main(int argc, char** argv) {
     // Away: the program notices at its next poll, then waits.
     reader.unplug();
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const double before = CpuSeconds(pid);
+    const double before = CpuSeconds(run.pid);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const double used = CpuSeconds(pid) - before;
+    const double used = CpuSeconds(run.pid) - before;
     std::printf("CPU of the program over %d s with the reader unplugged: %.2f s = %.3f %%\n",
                 seconds, used, 100.0 * used / seconds);
 
@@ -114,6 +87,7 @@ int main(int argc, char** argv) {
         const std::size_t identified = Count(reader, "QI\r");
         const std::size_t read = Count(reader, "QZ\r");
         const Clock::time_point back = Clock::now();
+        std::string error;
         if (!reader.replug(error)) {
             std::printf("cannot plug the reader back: %s\n", error.c_str());
             ok = false;
@@ -141,12 +115,8 @@ int main(int argc, char** argv) {
             sorted[sorted.size() / 2], sorted.back(), sorted.size());
     }
 
-    const bool alive = ::waitpid(pid, nullptr, WNOHANG) == 0;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
+    const bool alive = run.stop();
     if (!alive)
         std::printf("the program was NOT running at the end\n");
-    std::filesystem::current_path(folder.parent_path());
-    std::filesystem::remove_all(folder);
     return ok && alive ? 0 : 1;
 }
