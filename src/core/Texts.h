@@ -56,6 +56,28 @@ inline constexpr const char* TypingBrokenOff =
 // The reader's line hung up: "Reader on COM" + port + ReaderLostEnd.
 inline constexpr const char* ReaderLost = "Reader on COM";
 inline constexpr const char* ReaderLostEnd = " lost: waiting for it to come back";
+// Said once about typing: where the keys do not reach every program, or why
+// nothing can be typed.
 inline constexpr const char* X11Only = "Wayland session: typed chip codes reach X11 programs only";
+inline constexpr const char* X11OnlyNoUinput =
+    "Wayland session: chip codes reach X11 programs only (no /dev/uinput: sudo modprobe uinput)";
+inline constexpr const char* X11OnlyNoAccess =
+    "Wayland session: chip codes reach X11 programs only (no access to /dev/uinput: see README)";
+inline constexpr const char* NoUinput =
+    "Chip codes cannot be typed here: no /dev/uinput (sudo modprobe uinput)";
+inline constexpr const char* NoUinputAccess =
+    "Chip codes cannot be typed here: no access to /dev/uinput (see README)";
+// On standard error with the two notices about access.
+inline constexpr const char* UinputAccessHint =
+    "Typing on a Wayland desktop needs access to /dev/uinput. The chipreader package gives it "
+    "to the user at the desktop; without it, put this line into "
+    "/etc/udev/rules.d/70-chipreader-uinput.rules:\n"
+    "  KERNEL==\"uinput\", SUBSYSTEM==\"misc\", TAG+=\"uaccess\", "
+    "OPTIONS+=\"static_node=uinput\"\n"
+    "then run: sudo udevadm control --reload && sudo udevadm trigger /dev/uinput";
+inline constexpr const char* NoKeymap =
+    "Chip codes not typed: the desktop's keyboard layout could not be read";
+inline constexpr const char* LayoutLacksKeys =
+    "Chip codes not typed: the keyboard layout has no key for some of 0-9, A-Z";
 
 }  // namespace texts

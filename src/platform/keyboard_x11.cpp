@@ -4,12 +4,11 @@
 // for the moment when the map has none there.
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "Clock.h"
 #include "Keyboard.h"
+#include "keyboards_linux.h"
 
 // X11 last: its macro None would clash with Error::None above.
 #include <X11/XKBlib.h>
@@ -45,14 +44,6 @@ KeySym ToKeySym(std::uint8_t vk) {
 class X11Keyboard final : public Keyboard {
   public:
     ~X11Keyboard() override { end(); }
-
-    // In a Wayland session the X server is Xwayland: its keys reach the X11
-    // programs, and the Wayland programs never see them.
-    bool reachesX11ProgramsOnly() const override {
-        const char* session = std::getenv("XDG_SESSION_TYPE");
-        const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        return (session && std::strcmp(session, "wayland") == 0) || (wayland && *wayland);
-    }
 
     Error begin() override {
         end();
@@ -167,7 +158,7 @@ class X11Keyboard final : public Keyboard {
 
 }  // namespace
 
-Keyboard& SystemKeyboard() {
+Keyboard& XTestKeyboard() {
     static X11Keyboard keyboard;
     return keyboard;
 }

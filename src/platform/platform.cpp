@@ -53,6 +53,24 @@ void UseSound(Sound* sound) {
     soundInUse = sound;
 }
 
+KeyChoice ChooseKeyRoute(const KeySession& s) {
+    if (s.waylandDisplay && s.uinput == Error::None)
+        return {KeyRoute::Uinput, KeyboardNotice::None};
+    const bool missing = s.uinput == Error::NotFound;
+    const bool refused = s.uinput == Error::AccessDenied;
+    if (s.xDisplay) {
+        if (!s.waylandDisplay)
+            return {KeyRoute::X11,
+                    s.waylandSession ? KeyboardNotice::X11Only : KeyboardNotice::None};
+        return {KeyRoute::X11, missing   ? KeyboardNotice::X11OnlyNoUinput
+                               : refused ? KeyboardNotice::X11OnlyNoAccess
+                                         : KeyboardNotice::X11Only};
+    }
+    if (!s.waylandDisplay)
+        return {KeyRoute::Nothing, KeyboardNotice::NoDisplay};
+    return {KeyRoute::Nothing, refused ? KeyboardNotice::NoAccess : KeyboardNotice::NoUinput};
+}
+
 std::string WindowsPortName(int n) {
     std::string name = "COM" + std::to_string(n);
     return n > 9 ? "\\\\.\\" + name : name;

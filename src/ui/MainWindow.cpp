@@ -205,6 +205,8 @@ void TForm1::CheckBox1Click() {
         window_.setShown(Control::CheckBox4, true);
         SetMark(Control::CheckBox3, Settings.OrderToKeyboard);
         SetMark(Control::CheckBox4, Settings.TimeToKeyboard);
+        // A virtual keyboard is made now, so the desktop has it by the first reading.
+        platform::TheKeyboard().prepare();
     } else {
         Settings.OrderToKeyboard = false;
         Settings.TimeToKeyboard = false;
@@ -399,20 +401,53 @@ void TForm1::RecordReading() {
     DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
 }
 
+namespace {
+
+const char* NoticeText(platform::KeyboardNotice notice) {
+    using platform::KeyboardNotice;
+    switch (notice) {
+        case KeyboardNotice::None:
+            break;
+        case KeyboardNotice::X11Only:
+            return texts::X11Only;
+        case KeyboardNotice::X11OnlyNoUinput:
+            return texts::X11OnlyNoUinput;
+        case KeyboardNotice::X11OnlyNoAccess:
+            return texts::X11OnlyNoAccess;
+        case KeyboardNotice::NoDisplay:
+            return texts::CannotType;
+        case KeyboardNotice::NoUinput:
+            return texts::NoUinput;
+        case KeyboardNotice::NoAccess:
+            return texts::NoUinputAccess;
+        case KeyboardNotice::NoKeymap:
+            return texts::NoKeymap;
+        case KeyboardNotice::LayoutLacksKeys:
+            return texts::LayoutLacksKeys;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void TForm1::ShowTyping(TypingResult result) {
+    using platform::KeyboardNotice;
+    KeyboardNotice notice = platform::TheKeyboard().notice();
     switch (result) {
         case TypingResult::Typed:
-            // Said once, at the first reading typed where not every program hears the keys.
-            if (!x11OnlyShown_ && platform::TheKeyboard().reachesX11ProgramsOnly()) {
-                x11OnlyShown_ = true;
-                SetStatus(texts::X11Only);
-            }
-            break;
         case TypingResult::NoDisplay:
-            // Once: it would say the same at every reading.
-            if (!noDisplayShown_) {
-                noDisplayShown_ = true;
-                SetStatus(texts::CannotType);
+            // Said once, and again only when the reason changes: it would say
+            // the same at every reading.
+            if (result == TypingResult::NoDisplay && notice == KeyboardNotice::None)
+                notice = KeyboardNotice::NoDisplay;
+            if (notice != shownNotice_) {
+                shownNotice_ = notice;
+                if (const char* text = NoticeText(notice)) {
+                    SetStatus(text);
+                    if (notice == KeyboardNotice::X11OnlyNoAccess ||
+                        notice == KeyboardNotice::NoAccess)
+                        std::fprintf(stderr, "%s\n", texts::UinputAccessHint);
+                }
             }
             break;
         case TypingResult::Refused:

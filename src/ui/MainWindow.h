@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "Drv232.h"
+#include "Keyboard.h"
 #include "Window.h"
 
 // State of the main window that lives for the whole run. The tests put it
@@ -103,7 +104,6 @@ class TForm1 {
     Window& window_;
     bool startupBegun_ = false;
     bool startupDone_ = false;
-    bool noDisplayShown_ = false;
-    bool x11OnlyShown_ = false;
+    platform::KeyboardNotice shownNotice_ = platform::KeyboardNotice::None;
     bool readerLost_ = false;
 };

@@ -37,6 +37,8 @@ class PrivateXServer {
         if (!number.empty()) {
             display_ = ":" + number;
             ::setenv("DISPLAY", display_.c_str(), 1);
+            // Keys go to this server, also when the tests run on a Wayland desktop.
+            ::unsetenv("WAYLAND_DISPLAY");
         }
     }
     ~PrivateXServer() {

@@ -61,13 +61,13 @@ class CountingSound final : public platform::Sound {
 
 // A keyboard that writes down the keys instead of pressing them; with
 // `available` clear it is one that cannot type at all, with `takes` set it
-// takes that many key events and refuses the rest, with `x11Only` set it is
-// one whose keys reach only X11 programs.
+// takes that many key events and refuses the rest, `said` is what it
+// tells of itself.
 class RecordingKeyboard final : public platform::Keyboard {
   public:
     bool available = true;
     int takes = -1;
-    bool x11Only = false;
+    platform::KeyboardNotice said = platform::KeyboardNotice::None;
     int begins = 0;
     int ends = 0;
     std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
@@ -75,7 +75,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     platform::Error begin() override;
     platform::Error key(std::uint8_t virtualKey, bool up) override;
     void end() override;
-    bool reachesX11ProgramsOnly() const override { return x11Only; }
+    platform::KeyboardNotice notice() const override { return said; }
 
     // What the keys pressed would put into a text field: digits and capitals
     // as themselves, space, the keypad minus as "-", Enter as a line break;

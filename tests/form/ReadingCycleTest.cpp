@@ -314,16 +314,30 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     TReaderSettings settings = DefaultSettings();
     settings.ChipToKeyboard = true;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
+    using platform::KeyboardNotice;
     const std::string x11Only = "Wayland session: typed chip codes reach X11 programs only";
+    const std::string noAccess =
+        "Wayland session: chip codes reach X11 programs only (no access to /dev/uinput: see "
+        "README)";
+    const std::string noKeymap =
+        "Chip codes not typed: the desktop's keyboard layout could not be read";
     const std::string refused = "Chip code not typed: the system refused the keys";
     const std::string brokenOff =
         "Chip code typing broke off part-way: check the reading where it was typed";
 
-    keyboard.x11Only = true;  // said at the first typed reading only
+    // What the keyboard tells of itself is said once, and again when it changes.
     window.statuses.clear();
-    for (int i = 0; i < 2; ++i)
+    for (KeyboardNotice said :
+         {KeyboardNotice::X11Only, KeyboardNotice::X11Only, KeyboardNotice::X11OnlyNoAccess,
+          KeyboardNotice::X11OnlyNoAccess, KeyboardNotice::None, KeyboardNotice::NoKeymap,
+          KeyboardNotice::NoKeymap}) {
+        keyboard.said = said;
+        keyboard.available = said != KeyboardNotice::NoKeymap;
         ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
-    EXPECT_EQ(window.statuses, Strings{x11Only});
+    }
+    EXPECT_EQ(window.statuses, (Strings{x11Only, noAccess, noKeymap}));
+    keyboard.said = KeyboardNotice::None;
+    keyboard.available = true;
 
     // Refused or broken off: said at every reading it happens to.
     window.statuses.clear();
@@ -333,8 +347,8 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
         ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     }
     EXPECT_EQ(window.statuses, (Strings{refused, refused, brokenOff, brokenOff}));
-    EXPECT_EQ(keyboard.ends, 6) << "every typing ended, its keys released";
-    EXPECT_EQ(RunningOrder, 6u);
+    EXPECT_EQ(keyboard.ends, 9) << "every typing that began ended, its keys released";
+    EXPECT_EQ(RunningOrder, 11u);
 }
 
 // ---- Readings while an error box is open ----

@@ -1,0 +1,52 @@
+// A keyboard layout as a Wayland compositor hands it out (an XKB keymap), and
+// the keys in it that type the characters of a reading: a key types a
+// character only under a keymap, and layouts put them in different places
+// (French needs Shift for digits; German swaps Y and Z).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// A key of the Linux input layer (KEY_* of linux/input-event-codes.h) and the
+// modifiers to hold for it.
+struct KeyStroke {
+    std::uint16_t code = 0;
+    bool shift = false;
+    bool level3 = false;  // AltGr
+    bool operator==(const KeyStroke&) const = default;
+};
+
+class KeyLayout {
+  public:
+    // From the text of a keymap; null when it does not compile.
+    static std::unique_ptr<KeyLayout> FromText(const std::string& keymap);
+    // From layout and variant names ("fr", "de", "us" "dvorak"), as the
+    // system's XKB rules make them.
+    static std::unique_ptr<KeyLayout> FromNames(const char* layout, const char* variant = "");
+    ~KeyLayout();
+
+    // The key for a Windows virtual-key code of the keystroke sequence: 0-9,
+    // A-Z (the capital when `capital`, else the small letter), Space, Enter
+    // and the keypad minus (the plain minus where a layout has no keypad).
+    // `group` is the compositor's active layout of the keymap. Nothing when
+    // the layout has no key for it that Shift and AltGr reach.
+    std::optional<KeyStroke> stroke(std::uint8_t virtualKey, bool capital, unsigned group) const;
+    // The keys that hold Shift and AltGr; 0 when the layout has none.
+    std::uint16_t shiftKey() const { return shiftKey_; }
+    std::uint16_t level3Key() const { return level3Key_; }
+    // Whether every character a reading can type has a key.
+    bool complete(unsigned group) const;
+
+  private:
+    struct Keymap;
+    explicit KeyLayout(Keymap* keymap);
+    std::unique_ptr<Keymap> keymap_;
+    std::uint16_t shiftKey_ = 0;
+    std::uint16_t level3Key_ = 0;
+};
+
+}  // namespace platform

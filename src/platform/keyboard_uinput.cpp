@@ -1,0 +1,221 @@
+// Typing through a virtual keyboard of the Linux input layer (/dev/uinput):
+// the compositor takes its keys like those of any keyboard, so they reach
+// every program, Wayland or X11. A key only means a character under a keymap,
+// so the keys are chosen by the compositor's own, read as a Wayland client.
+//
+// The device is made once and kept while the program runs: the compositor
+// needs a moment to take a new keyboard in, and keys sent before are lost.
+// If the program dies mid-reading, the kernel releases the device's keys.
+#include <fcntl.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "Clock.h"
+#include "KeyLayout.h"
+#include "errno_posix.h"
+#include "keyboards_linux.h"
+#include "wayland_keymap.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* DeviceName = "Chip Reader virtual keyboard";
+// From making the device to its first key.
+constexpr int SettleMs = 500;
+// The most a reading waits for the compositor to answer.
+constexpr int KeymapWaitMs = 1000;
+constexpr std::uint8_t VkShift = 0x10;
+
+class Uinput final : public UinputKeyboard {
+  public:
+    ~Uinput() override {
+        end();
+        if (fd_ >= 0) {
+            ioctl(fd_, UI_DEV_DESTROY);
+            close(fd_);
+        }
+    }
+
+    Error open() override {
+        // Tried again each time until it works: access may be granted while
+        // the program runs.
+        if (fd_ >= 0)
+            return Error::None;
+        const int fd = ::open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return FromErrno(errno);
+        bool ok = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0;
+        for (int code = KEY_ESC; ok && code <= KEY_MICMUTE; ++code)
+            ok = ioctl(fd, UI_SET_KEYBIT, code) == 0;
+        uinput_setup setup{};
+        setup.id.bustype = BUS_VIRTUAL;
+        setup.id.vendor = 0x1209;  // pid.codes' vendor number for open projects
+        setup.id.product = 0x4815;
+        setup.id.version = 1;
+        std::strncpy(setup.name, DeviceName, UINPUT_MAX_NAME_SIZE - 1);
+        ok = ok && ioctl(fd, UI_DEV_SETUP, &setup) == 0 && ioctl(fd, UI_DEV_CREATE) == 0;
+        if (!ok) {
+            const Error e = FromErrno(errno);
+            close(fd);
+            return e == Error::None ? Error::Other : e;
+        }
+        fd_ = fd;
+        created_ = std::chrono::steady_clock::now();
+        return Error::None;
+    }
+
+    void prepare() override { open(); }
+
+    Error begin() override {
+        end();
+        notice_ = KeyboardNotice::None;
+        if (Error e = open(); e != Error::None) {
+            notice_ =
+                e == Error::AccessDenied ? KeyboardNotice::NoAccess : KeyboardNotice::NoUinput;
+            return Error::NotSupported;
+        }
+        const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - created_);
+        if (age.count() < SettleMs)
+            TheClock().sleepMs(int(SettleMs - age.count()));
+        if (!keymap_.refresh(KeymapWaitMs)) {
+            notice_ = KeyboardNotice::NoKeymap;
+            return Error::NotSupported;
+        }
+        if (keymap_.generation() != generation_) {
+            generation_ = keymap_.generation();
+            layout_ = KeyLayout::FromText(keymap_.text());
+        }
+        if (!layout_) {
+            notice_ = KeyboardNotice::NoKeymap;
+            return Error::NotSupported;
+        }
+        group_ = keymap_.group();
+        if (!layout_->complete(group_)) {
+            notice_ = KeyboardNotice::LayoutLacksKeys;
+            return Error::NotSupported;
+        }
+        typing_ = true;
+        return Error::None;
+    }
+
+    // Shift follows the sequence; a key that needs Shift other than held, or
+    // AltGr, gets it around itself only.
+    Error key(std::uint8_t virtualKey, bool up) override {
+        if (!typing_)
+            return Error::Invalid;
+        if (virtualKey == VkShift) {
+            shiftHeld_ = !up;
+            return send({{layout_->shiftKey(), shiftHeld_}});
+        }
+        if (up) {
+            auto it = std::find_if(held_.begin(), held_.end(),
+                                   [&](const Held& h) { return h.virtualKey == virtualKey; });
+            if (it == held_.end())
+                return Error::None;
+            const KeyStroke s = it->stroke;
+            held_.erase(it);
+            std::vector<Change> changes{{s.code, false}};
+            if (s.level3)
+                changes.push_back({layout_->level3Key(), false});
+            if (s.shift != shiftHeld_)
+                changes.push_back({layout_->shiftKey(), shiftHeld_});
+            return send(changes);
+        }
+        const std::optional<KeyStroke> s = layout_->stroke(virtualKey, shiftHeld_, group_);
+        if (!s)
+            return Error::Invalid;
+        std::vector<Change> changes;
+        if (s->shift != shiftHeld_)
+            changes.push_back({layout_->shiftKey(), s->shift});
+        if (s->level3)
+            changes.push_back({layout_->level3Key(), true});
+        changes.push_back({s->code, true});
+        if (Error e = send(changes); e != Error::None)
+            return e;
+        held_.push_back({virtualKey, *s});
+        return Error::None;
+    }
+
+    void end() override {
+        std::vector<Change> release;
+        for (auto it = down_.rbegin(); it != down_.rend(); ++it)
+            release.push_back({*it, false});
+        send(release);
+        down_.clear();
+        held_.clear();
+        shiftHeld_ = false;
+        typing_ = false;
+    }
+
+    KeyboardNotice notice() const override { return notice_; }
+
+  private:
+    struct Change {
+        std::uint16_t code;
+        bool down;
+    };
+    struct Held {
+        std::uint8_t virtualKey;
+        KeyStroke stroke;
+    };
+
+    // Each change as a report of its own, all in one write; keys already in
+    // the state asked for are left alone.
+    Error send(const std::vector<Change>& changes) {
+        std::vector<input_event> events;
+        for (const Change& c : changes) {
+            const auto at = std::find(down_.begin(), down_.end(), c.code);
+            if (c.code == 0 || c.down == (at != down_.end()))
+                continue;
+            if (c.down)
+                down_.push_back(c.code);
+            else
+                down_.erase(at);
+            input_event e{};
+            e.type = EV_KEY;
+            e.code = c.code;
+            e.value = c.down ? 1 : 0;
+            events.push_back(e);
+            e.type = EV_SYN;
+            e.code = SYN_REPORT;
+            e.value = 0;
+            events.push_back(e);
+        }
+        if (events.empty() || fd_ < 0)
+            return fd_ < 0 ? Error::Invalid : Error::None;
+        const std::size_t bytes = events.size() * sizeof(input_event);
+        const ssize_t n = write(fd_, events.data(), bytes);
+        if (n < 0)
+            return FromErrno(errno);
+        return std::size_t(n) == bytes ? Error::None : Error::Other;
+    }
+
+    int fd_ = -1;
+    std::chrono::steady_clock::time_point created_{};
+    WaylandKeymap keymap_;
+    std::uint64_t generation_ = 0;
+    std::unique_ptr<KeyLayout> layout_;
+    unsigned group_ = 0;
+    KeyboardNotice notice_ = KeyboardNotice::None;
+    bool typing_ = false;
+    bool shiftHeld_ = false;
+    std::vector<std::uint16_t> down_;
+    std::vector<Held> held_;
+};
+
+}  // namespace
+
+UinputKeyboard& TheUinputKeyboard() {
+    static Uinput keyboard;
+    return keyboard;
+}
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// The keymap a Wayland compositor gives its clients' keyboards, kept up to
+// date: compositors send it again when the layout changes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct wl_keyboard;
+
+namespace platform {
+
+class WaylandKeymap {
+  public:
+    WaylandKeymap() = default;
+    WaylandKeymap(const WaylandKeymap&) = delete;
+    WaylandKeymap& operator=(const WaylandKeymap&) = delete;
+    ~WaylandKeymap();
+
+    // Connects to WAYLAND_DISPLAY when not connected (again after the
+    // compositor went away) and takes in what it sent since; waits at most
+    // about `timeoutMs` in all. False when there is no keymap to be had.
+    bool refresh(int timeoutMs);
+    const std::string& text() const { return text_; }
+    // Counts the keymaps received, so a caller sees a change.
+    std::uint64_t generation() const { return generation_; }
+    unsigned group() const { return group_; }
+
+    // For the listeners.
+    void OnGlobal(wl_registry* registry, std::uint32_t name, const char* interface,
+                  std::uint32_t version);
+    void OnCapabilities(std::uint32_t capabilities);
+    void OnKeymap(std::uint32_t format, int fd, std::uint32_t size);
+    void OnGroup(std::uint32_t group) { group_ = group; }
+
+  private:
+    bool connect(int timeoutMs);
+    void disconnect();
+    // Until the compositor answered all asked before; false on time-out or error.
+    bool roundtrip(int timeoutMs);
+
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    wl_keyboard* keyboard_ = nullptr;
+    std::string text_;
+    std::uint64_t generation_ = 0;
+    unsigned group_ = 0;
+};
+
+}  // namespace platform

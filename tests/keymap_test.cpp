@@ -1,0 +1,111 @@
+// How keys are typed on Linux: the way chosen from what the session offers,
+// and the keys found for each character in real XKB layouts (the system's
+// xkeyboard-config), as the virtual keyboard uses them on Wayland.
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include "KeyLayout.h"
+#include "Keyboard.h"
+
+namespace {
+
+using platform::Error;
+using platform::KeyboardNotice;
+using platform::KeyRoute;
+using platform::KeyStroke;
+
+TEST(KeyRoute, WaylandGetsTheVirtualKeyboardAndSaysWhyWhenItCannot) {
+    struct Case {
+        bool waylandDisplay, waylandSession, xDisplay;
+        Error uinput;
+        KeyRoute route;
+        KeyboardNotice notice;
+    };
+    const Error ok = Error::None, missing = Error::NotFound, refused = Error::AccessDenied;
+    for (const Case& c : {
+             // X11: XTest, uinput never asked.
+             Case{false, false, true, Error::NotSupported, KeyRoute::X11, KeyboardNotice::None},
+             // Wayland with Xwayland.
+             Case{true, true, true, ok, KeyRoute::Uinput, KeyboardNotice::None},
+             Case{true, true, true, missing, KeyRoute::X11, KeyboardNotice::X11OnlyNoUinput},
+             Case{true, true, true, refused, KeyRoute::X11, KeyboardNotice::X11OnlyNoAccess},
+             Case{true, true, true, Error::Busy, KeyRoute::X11, KeyboardNotice::X11Only},
+             // A Wayland session whose compositor is not named: no keymap to ask.
+             Case{false, true, true, Error::NotSupported, KeyRoute::X11, KeyboardNotice::X11Only},
+             // Wayland without X11.
+             Case{true, false, false, ok, KeyRoute::Uinput, KeyboardNotice::None},
+             Case{true, false, false, missing, KeyRoute::Nothing, KeyboardNotice::NoUinput},
+             Case{true, false, false, refused, KeyRoute::Nothing, KeyboardNotice::NoAccess},
+             // Neither.
+             Case{false, false, false, Error::NotSupported, KeyRoute::Nothing,
+                  KeyboardNotice::NoDisplay},
+         }) {
+        const platform::KeyChoice choice =
+            platform::ChooseKeyRoute({c.waylandDisplay, c.waylandSession, c.xDisplay, c.uinput});
+        EXPECT_EQ(choice.route, c.route)
+            << c.waylandDisplay << c.waylandSession << c.xDisplay << platform::ErrorText(c.uinput);
+        EXPECT_EQ(choice.notice, c.notice)
+            << c.waylandDisplay << c.waylandSession << c.xDisplay << platform::ErrorText(c.uinput);
+    }
+}
+
+TEST(KeyLayout, EachCharacterIsTypedByTheKeyThatCarriesItInTheLayout) {
+    struct Case {
+        const char* layout;
+        const char* variant;
+        char key;
+        bool capital;
+        KeyStroke stroke;
+    };
+    const bool S = true;  // with Shift
+    for (const Case& c : {
+             Case{"us", "", '7', false, {KEY_7}},
+             Case{"us", "", 'A', true, {KEY_A, S}},
+             Case{"us", "", 'A', false, {KEY_A}},
+             Case{"us", "", ' ', false, {KEY_SPACE}},
+             Case{"us", "", '\r', false, {KEY_ENTER}},
+             Case{"us", "", 'm', false, {KEY_KPMINUS}},  // 0x6D, the keypad minus
+             // French: digits on the Shift level, A and Q, Z and W swapped, M beside L.
+             Case{"fr", "", '7', false, {KEY_7, S}},
+             Case{"fr", "", '0', false, {KEY_0, S}},
+             Case{"fr", "", 'A', true, {KEY_Q, S}},
+             Case{"fr", "", 'Q', true, {KEY_A, S}},
+             Case{"fr", "", 'Z', true, {KEY_W, S}},
+             Case{"fr", "", 'W', true, {KEY_Z, S}},
+             Case{"fr", "", 'M', true, {KEY_SEMICOLON, S}},
+             // German: Y and Z swapped, digits plain.
+             Case{"de", "", 'Z', true, {KEY_Y, S}},
+             Case{"de", "", 'Y', true, {KEY_Z, S}},
+             Case{"de", "", '7', false, {KEY_7}},
+             // Dvorak: letters elsewhere altogether.
+             Case{"us", "dvorak", 'Z', true, {KEY_SLASH, S}},
+             Case{"us", "dvorak", 'O', true, {KEY_S, S}},
+         }) {
+        auto layout = platform::KeyLayout::FromNames(c.layout, c.variant);
+        ASSERT_TRUE(layout) << c.layout;
+        const std::uint8_t vk = c.key == 'm' ? 0x6D : std::uint8_t(c.key);
+        const auto stroke = layout->stroke(vk, c.capital, 0);
+        ASSERT_TRUE(stroke) << c.layout << " " << c.key;
+        EXPECT_EQ(*stroke, c.stroke) << c.layout << c.variant << " " << c.key << ": key "
+                                     << stroke->code << " shift " << stroke->shift;
+        EXPECT_EQ(layout->shiftKey(), KEY_LEFTSHIFT);
+    }
+}
+
+TEST(KeyLayout, ALayoutWithoutLatinLettersIsNotCompleteAndTheGroupCounts) {
+    auto us = platform::KeyLayout::FromNames("us");
+    auto ru = platform::KeyLayout::FromNames("ru");
+    auto both = platform::KeyLayout::FromNames("us,ru");
+    ASSERT_TRUE(us && ru && both);
+    EXPECT_TRUE(us->complete(0));
+    EXPECT_FALSE(ru->complete(0));
+    EXPECT_FALSE(ru->stroke('A', true, 0));
+    EXPECT_TRUE(ru->stroke('7', false, 0)) << "digits are there";
+    EXPECT_TRUE(both->complete(0));
+    EXPECT_FALSE(both->complete(1)) << "the second layout, Russian, is active";
+    // AltGr is found where the layout has it.
+    EXPECT_EQ(platform::KeyLayout::FromNames("de")->level3Key(), KEY_RIGHTALT);
+    EXPECT_EQ(platform::KeyLayout::FromText("not a keymap"), nullptr);
+}
+
+}  // namespace
