@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the virtual-machine rigs (usb-serial-rig, wayland-rig) share; sourced,
 # not run. Before sourcing, a rig sets:
 #   rig_name        its name, the prefix of its error lines
@@ -146,15 +147,15 @@ EOF
   (cd "$root" && find . | /bin/busybox cpio -o -H newc 2>/dev/null | gzip -1) >"$work/initramfs.gz"
 }
 
-# rig_start_qemu WORK PROGDIR MEMORY QEMU-OPTION...
+# rig_start_qemu WORK PROGDIR MEMORY CPUS QEMU-OPTION...
 # Starts the machine in the background (its pid in qemu, the start time in
 # started); the console goes to WORK/console.log.
 rig_start_qemu() {
-  local work=$1 progdir=$2 memory=$3
-  shift 3
+  local work=$1 progdir=$2 memory=$3 cpus=$4
+  shift 4
   started=$(date +%s)
   nice -n 15 qemu-system-x86_64 \
-    -accel tcg -m "$memory" -smp 1 -no-reboot \
+    -accel tcg -m "$memory" -smp "$cpus" -no-reboot \
     -display none -monitor none -serial "file:$work/console.log" \
     -kernel "$kernel" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 loglevel=5 panic=-1 rdinit=/init" \
