@@ -5,18 +5,24 @@
 //
 // The device is made once and kept while the program runs: the compositor
 // needs a moment to take a new keyboard in, and keys sent before are lost.
+// It is taken in when its event node is opened (by the compositor or the seat
+// manager for it), which inotify tells without access to the node itself.
 // If the program dies mid-reading, the kernel releases the device's keys.
 #include <fcntl.h>
 #include <linux/uinput.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "Clock.h"
 #include "KeyLayout.h"
 #include "errno_posix.h"
 #include "keyboards_linux.h"
@@ -27,8 +33,11 @@ namespace platform {
 namespace {
 
 constexpr const char* DeviceName = "Chip Reader virtual keyboard";
-// From making the device to its first key.
-constexpr int SettleMs = 500;
+// From the opening of the device's event node to its first key: the
+// compositor sets the new keyboard up.
+constexpr int SetUpMs = 250;
+// The most a first key waits for the device to be taken in, from its making.
+constexpr int TakenInMaxMs = 3000;
 // The most a reading waits for the compositor to answer.
 constexpr int KeymapWaitMs = 1000;
 constexpr std::uint8_t VkShift = 0x10;
@@ -41,6 +50,7 @@ class Uinput final : public UinputKeyboard {
             ioctl(fd_, UI_DEV_DESTROY);
             close(fd_);
         }
+        StopWatching();
     }
 
     Error open() override {
@@ -51,6 +61,12 @@ class Uinput final : public UinputKeyboard {
         const int fd = ::open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return FromErrno(errno);
+        // Watched before the device exists, so no opening of it is missed.
+        watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watch_ >= 0 && inotify_add_watch(watch_, "/dev/input", IN_OPEN) < 0) {
+            close(watch_);
+            watch_ = -1;
+        }
         bool ok = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0;
         for (int code = KEY_ESC; ok && code <= KEY_MICMUTE; ++code)
             ok = ioctl(fd, UI_SET_KEYBIT, code) == 0;
@@ -64,10 +80,14 @@ class Uinput final : public UinputKeyboard {
         if (!ok) {
             const Error e = FromErrno(errno);
             close(fd);
+            StopWatching();
             return e == Error::None ? Error::Other : e;
         }
         fd_ = fd;
         created_ = std::chrono::steady_clock::now();
+        takenIn_ = false;
+        opened_.reset();
+        node_ = EventNode(fd);
         return Error::None;
     }
 
@@ -81,11 +101,16 @@ class Uinput final : public UinputKeyboard {
                 e == Error::AccessDenied ? KeyboardNotice::NoAccess : KeyboardNotice::NoUinput;
             return Error::NotSupported;
         }
-        const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - created_);
-        if (age.count() < SettleMs)
-            TheClock().sleepMs(int(SettleMs - age.count()));
-        if (!keymap_.refresh(KeymapWaitMs)) {
+        AwaitTakenIn();
+        // A seat whose only keyboard is ours gets its keymap once the
+        // compositor has set our keyboard up.
+        bool keymap = keymap_.refresh(KeymapWaitMs);
+        while (!keymap && std::chrono::steady_clock::now() - created_ <
+                              std::chrono::milliseconds(TakenInMaxMs)) {
+            poll(nullptr, 0, 50);
+            keymap = keymap_.refresh(KeymapWaitMs);
+        }
+        if (!keymap) {
             notice_ = KeyboardNotice::NoKeymap;
             return Error::NotSupported;
         }
@@ -158,6 +183,66 @@ class Uinput final : public UinputKeyboard {
     KeyboardNotice notice() const override { return notice_; }
 
   private:
+    // The name of the device's event node in /dev/input ("event17").
+    static std::string EventNode(int fd) {
+        char sysname[64] = {};
+        if (ioctl(fd, UI_GET_SYSNAME(sizeof sysname - 1), sysname) < 0)
+            return {};
+        std::error_code ec;
+        const std::filesystem::path dir =
+            std::filesystem::path("/sys/devices/virtual/input") / sysname;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("event", 0) == 0)
+                return name;
+        }
+        return {};
+    }
+
+    void StopWatching() {
+        if (watch_ >= 0)
+            close(watch_);
+        watch_ = -1;
+    }
+
+    // Until the compositor has had the device open for SetUpMs, or at most
+    // until TakenInMaxMs after its making (without inotify, the whole time).
+    void AwaitTakenIn() {
+        using Clock = std::chrono::steady_clock;
+        using std::chrono::milliseconds;
+        while (!takenIn_) {
+            Clock::time_point until = created_ + milliseconds(TakenInMaxMs);
+            if (opened_)
+                until = std::min(until, *opened_ + milliseconds(SetUpMs));
+            const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());
+            if (left.count() <= 0)
+                break;
+            if (watch_ < 0 || opened_) {
+                poll(nullptr, 0, int(left.count()) + 1);
+                continue;
+            }
+            pollfd p{watch_, POLLIN, 0};
+            if (poll(&p, 1, int(left.count()) + 1) > 0 && WasOpened())
+                opened_ = Clock::now();
+        }
+        takenIn_ = true;
+        StopWatching();
+    }
+
+    // Whether the openings inotify reports include the device's node.
+    bool WasOpened() {
+        alignas(inotify_event) char buffer[4096];
+        bool opened = false;
+        for (ssize_t n; (n = read(watch_, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+                opened = opened || (e->len > 0 && !node_.empty() && node_ == e->name);
+                at += ssize_t(sizeof(inotify_event) + e->len);
+            }
+        }
+        return opened;
+    }
+
     struct Change {
         std::uint16_t code;
         bool down;
@@ -199,7 +284,11 @@ class Uinput final : public UinputKeyboard {
     }
 
     int fd_ = -1;
+    int watch_ = -1;  // inotify on /dev/input until the device is taken in
+    std::string node_;
     std::chrono::steady_clock::time_point created_{};
+    std::optional<std::chrono::steady_clock::time_point> opened_;
+    bool takenIn_ = false;
     WaylandKeymap keymap_;
     std::uint64_t generation_ = 0;
     std::unique_ptr<KeyLayout> layout_;

@@ -35,6 +35,7 @@
 #include "Sound.h"
 #include "Texts.h"
 #include "fakes/FakeWindow.h"
+#include "vm/GuestReport.h"
 
 namespace fs = std::filesystem;
 
@@ -43,28 +44,9 @@ namespace {
 constexpr int Port = 10;
 const std::string Link = "COM10";
 
-std::string OutFolder;
-std::vector<std::string> Failures;
-
-void Say(const std::string& line) {
-    std::cout << "guest: " << line << std::endl;
-}
-
-void Check(bool holds, const std::string& what) {
-    Say(std::string(holds ? "ok   " : "FAIL ") + what);
-    if (!holds)
-        Failures.push_back(what);
-}
-
-// A marker for the host: written beside, then renamed, so the host never
-// reads half of one.
-void Mark(const std::string& name, const std::string& text) {
-    const fs::path done = fs::path(OutFolder) / name;
-    const fs::path part = fs::path(OutFolder) / (name + ".part");
-    std::ofstream(part) << text << "\n";
-    fs::rename(part, done);
-    Say("marker " + name + ": " + text);
-}
+using guest::Check;
+using guest::Mark;
+using guest::Say;
 
 // The adapters the kernel has now, /dev/ttyUSB*, in name order.
 std::vector<std::string> Adapters() {
@@ -217,7 +199,7 @@ int main(int argc, char** argv) {
         std::cerr << "usage: reconnect_guest OUT-FOLDER\n";
         return 2;
     }
-    OutFolder = argv[1];
+    guest::OutFolder = argv[1];
     char folder[] = "/tmp/chipreader-XXXXXX";
     if (!mkdtemp(folder) || chdir(folder) != 0) {
         std::perror("work folder");
@@ -305,6 +287,7 @@ int main(int argc, char** argv) {
     ClosePort();
     platform::UseSerial(nullptr);
     platform::UseSound(nullptr);
-    Say(Failures.empty() ? "passed" : std::to_string(Failures.size()) + " step(s) failed");
-    return Failures.empty() ? 0 : 1;
+    Say(guest::Failures.empty() ? "passed"
+                                : std::to_string(guest::Failures.size()) + " step(s) failed");
+    return guest::Failures.empty() ? 0 : 1;
 }

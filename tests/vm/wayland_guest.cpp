@@ -1,0 +1,232 @@
+// Typing on a Wayland desktop for real, inside the virtual machine of
+// tests/vm/wayland-rig: the operating system's keyboard (a virtual keyboard
+// through /dev/uinput, keys chosen by the compositor's keymap) typing readings
+// into a foot terminal on sway, whose `cat` writes each line into OUT/typed.txt.
+//
+//   wayland_guest OUT
+//
+// The rig runs it as an unprivileged user in the session, with the terminal
+// focused and no access to /dev/uinput; it writes the marker "grant" into OUT
+// when it wants access and goes on once the rig wrote "granted". Steps: the
+// notice without access; the reading of the 1800 ms case, timed, first on a
+// keyboard just made; readings
+// under French, German and US layouts switched while it runs; a typist
+// killed while it holds Shift and a letter, and nothing left pressed after.
+// Exit status 0 when every step held.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Clock.h"
+#include "Drv232.h"
+#include "Global.h"
+#include "Keyboard.h"
+#include "vm/GuestReport.h"
+
+namespace {
+
+using guest::Check;
+using guest::Mark;
+using guest::Say;
+using Ms = std::chrono::milliseconds;
+
+std::string TypedFile;
+
+std::vector<std::string> TypedLines() {
+    std::ifstream in(TypedFile);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The next line the terminal passes on after `before` lines, or "(nothing)".
+std::string NextLine(std::size_t before, int waitMs = 8000) {
+    for (int waited = 0; waited < waitMs; waited += 50) {
+        const std::vector<std::string> lines = TypedLines();
+        if (lines.size() > before)
+            return lines[before];
+        std::this_thread::sleep_for(Ms(50));
+    }
+    return "(nothing)";
+}
+
+void SetReading(std::uint32_t order, const char* time, const char* code) {
+    RunningOrder = order;
+    TimeText = time ? time : "00:00:00";
+    ChipCode = code;
+}
+
+// What a reading types, as the terminal shows it: Space as space, the keypad
+// minus as "-".
+std::string Expected(std::uint32_t order, const char* time, const char* code) {
+    std::string line;
+    if (order)
+        line += std::to_string(order) + "     ";
+    if (time) {
+        for (const char* c = time; *c; ++c)
+            line += *c == ':' ? '-' : *c;
+        line += "     ";
+    }
+    return line + code;
+}
+
+bool WaitFor(const std::string& marker, int waitMs) {
+    for (int waited = 0; waited < waitMs; waited += 100) {
+        if (std::filesystem::exists(std::filesystem::path(guest::OutFolder) / marker))
+            return true;
+        std::this_thread::sleep_for(Ms(100));
+    }
+    return false;
+}
+
+// A clock that stops for good at its nth pause, and says so on standard output.
+class StoppingClock final : public platform::Clock {
+  public:
+    explicit StoppingClock(int stopAt) : stopAt_(stopAt) {}
+    platform::LocalTime localTime() override { return platform::SystemClock().localTime(); }
+    std::uint64_t monotonicMs() override { return platform::SystemClock().monotonicMs(); }
+    std::uint64_t highResolutionCounter() override {
+        return platform::SystemClock().highResolutionCounter();
+    }
+    void sleepMs(unsigned ms) override {
+        if (++pauses_ == stopAt_) {
+            std::printf("stopped\n");
+            std::fflush(stdout);
+            for (;;)
+                pause();
+        }
+        platform::SystemClock().sleepMs(ms);
+    }
+
+  private:
+    int stopAt_;
+    int pauses_ = 0;
+};
+
+// The typist that gets killed: order 7, no time, code 0A1B. Its pauses: 7
+// down and up (2), five spaces (10), 0 down (13), A down (14): it stops with
+// Shift and A held, the terminal showing "7     0A".
+int KilledTypist() {
+    platform::SystemKeyboard().prepare();
+    StoppingClock clock(14);
+    platform::UseClock(&clock);
+    SetReading(7, nullptr, "0A1B");
+    TypeReading(true, false);
+    return 1;  // never reached
+}
+
+void Layout(const char* name) {
+    const std::string command = "swaymsg -q input '*' xkb_layout " + std::string(name);
+    Check(std::system(command.c_str()) == 0, command);
+    std::this_thread::sleep_for(Ms(300));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--killed-typist")
+        return KilledTypist();
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: wayland_guest OUT\n");
+        return 2;
+    }
+    guest::OutFolder = argv[1];
+    TypedFile = guest::OutFolder + "/typed.txt";
+    ::unsetenv("DISPLAY");  // no X11 (Xwayland) to fall back on
+    platform::Keyboard& keyboard = platform::SystemKeyboard();
+
+    // 1. No access to /dev/uinput, no X11 to fall back on: nothing typed, and why.
+    SetReading(1, "09:41:07", "0123456789AB");
+    Check(TypeReading(true, true) == TypingResult::NoDisplay &&
+              keyboard.notice() == platform::KeyboardNotice::NoAccess,
+          "without access to /dev/uinput nothing is typed, and the notice says why");
+    Mark("grant", "/dev/uinput");
+    if (!WaitFor("granted", 20000)) {
+        Check(false, "the rig granted access to /dev/uinput");
+        return 1;
+    }
+
+    // 2. The 1800 ms case: a four-digit order, the time, a 12-character code.
+    // The first right after the option made the keyboard (it waits for the
+    // compositor to take the keyboard in), the second with it long there.
+    for (int round = 1; round <= 2; ++round) {
+        const std::size_t before = TypedLines().size();
+        const auto start = std::chrono::steady_clock::now();
+        if (round == 1)
+            keyboard.prepare();
+        SetReading(4815, "09:41:07", "00000A1B2C3D");
+        const TypingResult result = TypeReading(true, true);
+        const auto took =
+            std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
+        const std::string line = NextLine(before);
+        const std::string which = round == 1 ? "a new keyboard" : "the same keyboard";
+        Check(result == TypingResult::Typed && line == Expected(4815, "09:41:07", "00000A1B2C3D"),
+              "us, " + which + ": order, time, code and Enter: \"" + line + "\" (result " +
+                  std::to_string(int(result)) + ", notice " +
+                  std::to_string(int(keyboard.notice())) + ")");
+        Say("timing, " + which + ": " + std::to_string(took) + " ms for 1800 ms of pauses");
+        Mark(round == 1 ? "timing-new" : "timing", std::to_string(took));
+    }
+
+    // 3. Layouts switched while the program runs: French puts the digits on
+    // Shift and swaps A/Q and Z/W, German swaps Y and Z.
+    std::uint32_t order = 20;
+    for (const char* layout : {"fr", "de", "us"}) {
+        Layout(layout);
+        const std::size_t before = TypedLines().size();
+        SetReading(++order, "23:59:58", "AQWZYM0123456789");
+        const TypingResult result = TypeReading(true, true);
+        const std::string line = NextLine(before);
+        Check(result == TypingResult::Typed &&
+                  line == Expected(order, "23:59:58", "AQWZYM0123456789"),
+              std::string(layout) + ": \"" + line + "\"");
+    }
+
+    // 4. A typist killed while it holds Shift and A: the kernel lets go of
+    // the keys of a device whose program died, so nothing repeats, and the
+    // next reading comes out right (a Shift still held would turn 8 into *).
+    {
+        const std::size_t before = TypedLines().size();
+        int out[2];
+        if (pipe(out) != 0)
+            return 1;
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            execl("/proc/self/exe", argv[0], "--killed-typist", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        char said[16] = {};
+        const bool stopped = read(out[0], said, sizeof said - 1) > 0;
+        close(out[0]);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        Check(stopped && std::string(said) == "stopped\n",
+              "the typist stopped holding Shift and A");
+        // Longer than any key repeat's delay.
+        std::this_thread::sleep_for(Ms(1500));
+        SetReading(8, nullptr, "0A1B");
+        const TypingResult result = TypeReading(true, false);
+        const std::string line = NextLine(before);
+        Check(result == TypingResult::Typed && line == "7     0A" + Expected(8, nullptr, "0A1B"),
+              "killed mid-reading, nothing left pressed: \"" + line + "\"");
+    }
+
+    Say(guest::Failures.empty() ? "passed"
+                                : std::to_string(guest::Failures.size()) + " step(s) failed");
+    return guest::Failures.empty() ? 0 : 1;
+}
