@@ -37,7 +37,7 @@ constexpr const char* DeviceName = "Chip Reader virtual keyboard";
 // compositor sets the new keyboard up.
 constexpr int SetUpMs = 250;
 // The most a first key waits for the device to be taken in, from its making.
-constexpr int TakenInMaxMs = 3000;
+constexpr int TakenInMaxMs = 5000;
 // The most a reading waits for the compositor to answer.
 constexpr int KeymapWaitMs = 1000;
 constexpr std::uint8_t VkShift = 0x10;
