@@ -69,6 +69,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     int takes = -1;
     platform::KeyboardNotice said = platform::KeyboardNotice::None;
     int begins = 0;
+    int prepares = 0;
     int ends = 0;
     std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
 
@@ -76,6 +77,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     platform::Error key(std::uint8_t virtualKey, bool up) override;
     void end() override;
     platform::KeyboardNotice notice() const override { return said; }
+    void prepare() override { ++prepares; }
 
     // What the keys pressed would put into a text field: digits and capitals
     // as themselves, space, the keypad minus as "-", Enter as a line break;

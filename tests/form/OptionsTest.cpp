@@ -110,9 +110,12 @@ TEST_F(Options, UncheckingChipCodeToKeyboardClearsTheThreeFlagsAndHidesTheTwoBox
     EXPECT_TRUE(window.checked(Control::CheckBox3));
     EXPECT_TRUE(window.checked(Control::CheckBox4));
 
-    // Checked again: the two boxes come back with the stored marks.
+    // Checked again: the two boxes come back with the stored marks, and the
+    // keyboard gets ready (a virtual keyboard takes the desktop a moment).
     Settings.OrderToKeyboard = true;
+    const int prepared = keyboard.prepares;
     Click(Control::CheckBox1);
+    EXPECT_EQ(keyboard.prepares, prepared + 1);
     EXPECT_TRUE(Settings.ChipToKeyboard);
     EXPECT_TRUE(Shown(Control::CheckBox3));
     EXPECT_TRUE(Shown(Control::CheckBox4));
