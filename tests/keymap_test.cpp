@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include <optional>
+
 #include "KeyLayout.h"
 #include "Keyboard.h"
 
@@ -84,7 +86,7 @@ TEST(KeyLayout, EachCharacterIsTypedByTheKeyThatCarriesItInTheLayout) {
         auto layout = platform::KeyLayout::FromNames(c.layout, c.variant);
         ASSERT_TRUE(layout) << c.layout;
         const std::uint8_t vk = c.key == 'm' ? 0x6D : std::uint8_t(c.key);
-        const auto stroke = layout->stroke(vk, c.capital, 0);
+        const auto stroke = layout->stroke(vk, c.capital);
         ASSERT_TRUE(stroke) << c.layout << " " << c.key;
         EXPECT_EQ(*stroke, c.stroke) << c.layout << c.variant << " " << c.key << ": key "
                                      << stroke->code << " shift " << stroke->shift;
@@ -92,18 +94,32 @@ TEST(KeyLayout, EachCharacterIsTypedByTheKeyThatCarriesItInTheLayout) {
     }
 }
 
-TEST(KeyLayout, ALayoutWithoutLatinLettersIsNotCompleteAndTheGroupCounts) {
-    auto us = platform::KeyLayout::FromNames("us");
-    auto ru = platform::KeyLayout::FromNames("ru");
-    auto both = platform::KeyLayout::FromNames("us,ru");
-    ASSERT_TRUE(us && ru && both);
-    EXPECT_TRUE(us->complete(0));
-    EXPECT_FALSE(ru->complete(0));
-    EXPECT_FALSE(ru->stroke('A', true, 0));
-    EXPECT_TRUE(ru->stroke('7', false, 0)) << "digits are there";
-    EXPECT_TRUE(both->complete(0));
-    EXPECT_FALSE(both->complete(1)) << "the second layout, Russian, is active";
-    // AltGr is found where the layout has it.
+// Which of several layouts is active, a program that is no window is not
+// told: a character is typed only by a key that gives it in each.
+TEST(KeyLayout, WithSeveralLayoutsOnlyKeysThatAgreeInAllAreUsed) {
+    struct Case {
+        const char* layouts;
+        char key;
+        std::optional<KeyStroke> stroke;
+    };
+    const bool S = true;
+    for (const Case& c : {
+             Case{"ru", 'A', std::nullopt},  // no Latin letters at all
+             Case{"ru", '7', KeyStroke{KEY_7}},
+             Case{"us,ru", '7', KeyStroke{KEY_7}},
+             Case{"us,ru", 'A', std::nullopt},
+             Case{"us,de", 'A', KeyStroke{KEY_A, S}},
+             Case{"us,de", 'Z', std::nullopt},  // Z here, Y there
+             Case{"us,fr", '7', std::nullopt},  // Shift there only
+             Case{"us,fr", 'B', KeyStroke{KEY_B, S}},
+             Case{"us,fr", '\r', KeyStroke{KEY_ENTER}},
+         }) {
+        auto layout = platform::KeyLayout::FromNames(c.layouts);
+        ASSERT_TRUE(layout) << c.layouts;
+        EXPECT_EQ(layout->stroke(std::uint8_t(c.key), true), c.stroke) << c.layouts << " " << c.key;
+        EXPECT_EQ(layout->shiftKey(), KEY_LEFTSHIFT) << c.layouts;
+    }
+    // AltGr is found where the layouts have it.
     EXPECT_EQ(platform::KeyLayout::FromNames("de")->level3Key(), KEY_RIGHTALT);
     EXPECT_EQ(platform::KeyLayout::FromText("not a keymap"), nullptr);
 }

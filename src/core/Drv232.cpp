@@ -211,6 +211,12 @@ TypingResult TypeReading(bool withOrder, bool withTime) {
     platform::Keyboard& keyboard = platform::TheKeyboard();
     if (keyboard.begin() != Error::None)
         return TypingResult::NoDisplay;
+    for (const KeyEvent& k : keys) {
+        if (k.key != KeyPause && k.key != KeyShift && !k.up && !keyboard.canType(k.key)) {
+            keyboard.end();
+            return TypingResult::Untypable;
+        }
+    }
     TypingResult result = TypingResult::Typed;
     bool anyTaken = false;
     for (const KeyEvent& k : keys) {

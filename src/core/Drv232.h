@@ -122,6 +122,7 @@ std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t o
 enum class TypingResult {
     Typed,
     NoDisplay,  // there is nothing to type into here
+    Untypable,  // some character has no key in the keyboard layout: nothing typed
     Refused,    // the system took none of the keys
     BrokenOff,  // the system stopped taking keys part-way
 };

@@ -78,6 +78,6 @@ inline constexpr const char* UinputAccessHint =
 inline constexpr const char* NoKeymap =
     "Chip codes not typed: the desktop's keyboard layout could not be read";
 inline constexpr const char* LayoutLacksKeys =
-    "Chip codes not typed: the keyboard layout has no key for some of 0-9, A-Z";
+    "Chip code not typed: no key gives some of its characters in every keyboard layout";
 
 }  // namespace texts

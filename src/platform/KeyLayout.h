@@ -32,14 +32,13 @@ class KeyLayout {
     // The key for a Windows virtual-key code of the keystroke sequence: 0-9,
     // A-Z (the capital when `capital`, else the small letter), Space, Enter
     // and the keypad minus (the plain minus where a layout has no keypad).
-    // `group` is the compositor's active layout of the keymap. Nothing when
-    // the layout has no key for it that Shift and AltGr reach.
-    std::optional<KeyStroke> stroke(std::uint8_t virtualKey, bool capital, unsigned group) const;
+    // With several layouts in the keymap, the key must give the character in
+    // each: which one is active, a program that is no window is not told.
+    // Nothing when no key that Shift and AltGr reach gives it.
+    std::optional<KeyStroke> stroke(std::uint8_t virtualKey, bool capital) const;
     // The keys that hold Shift and AltGr; 0 when the layout has none.
     std::uint16_t shiftKey() const { return shiftKey_; }
     std::uint16_t level3Key() const { return level3Key_; }
-    // Whether every character a reading can type has a key.
-    bool complete(unsigned group) const;
 
   private:
     struct Keymap;

@@ -19,7 +19,7 @@ enum class KeyboardNotice {
     X11OnlyNoAccess,
     // Nothing typed: no display at all; /dev/uinput missing or refused with
     // no X11 to fall back on; the desktop's keymap not to be had; a keymap
-    // without keys for the characters of a reading.
+    // in which some character of a reading has no key (in every layout).
     NoDisplay,
     NoUinput,
     NoAccess,
@@ -33,6 +33,11 @@ class Keyboard {
     // Gets ready to type; NotSupported when there is nothing to type into
     // (no display, no injection facility, no keymap): notice() says why.
     virtual Error begin() = 0;
+    // Whether the key of a virtual-key code gives its character (letters as
+    // capitals: the sequence holds Shift for them); asked of every key before
+    // the first is pressed, so that nothing is typed rather than a wrong
+    // character. When false, notice() says why.
+    virtual bool canType(std::uint8_t /*virtualKey*/) { return true; }
     virtual Error key(std::uint8_t virtualKey, bool up) = 0;
     // Releases every key still pressed and undoes any change made to type.
     virtual void end() = 0;

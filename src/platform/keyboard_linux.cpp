@@ -49,6 +49,13 @@ class LinuxKeyboard final : public Keyboard {
         return e;
     }
 
+    bool canType(std::uint8_t virtualKey) override {
+        if (!active_ || active_->canType(virtualKey))
+            return active_ != nullptr;
+        notice_ = active_->notice();
+        return false;
+    }
+
     Error key(std::uint8_t virtualKey, bool up) override {
         return active_ ? active_->key(virtualKey, up) : Error::Invalid;
     }

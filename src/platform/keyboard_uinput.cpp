@@ -122,13 +122,16 @@ class Uinput final : public UinputKeyboard {
             notice_ = KeyboardNotice::NoKeymap;
             return Error::NotSupported;
         }
-        group_ = keymap_.group();
-        if (!layout_->complete(group_)) {
-            notice_ = KeyboardNotice::LayoutLacksKeys;
-            return Error::NotSupported;
-        }
         typing_ = true;
         return Error::None;
+    }
+
+    bool canType(std::uint8_t virtualKey) override {
+        const bool letter = virtualKey >= 'A' && virtualKey <= 'Z';
+        if (typing_ && layout_->stroke(virtualKey, letter))
+            return true;
+        notice_ = KeyboardNotice::LayoutLacksKeys;
+        return false;
     }
 
     // Shift follows the sequence; a key that needs Shift other than held, or
@@ -154,7 +157,7 @@ class Uinput final : public UinputKeyboard {
                 changes.push_back({layout_->shiftKey(), shiftHeld_});
             return send(changes);
         }
-        const std::optional<KeyStroke> s = layout_->stroke(virtualKey, shiftHeld_, group_);
+        const std::optional<KeyStroke> s = layout_->stroke(virtualKey, shiftHeld_);
         if (!s)
             return Error::Invalid;
         std::vector<Change> changes;
@@ -252,35 +255,32 @@ class Uinput final : public UinputKeyboard {
         KeyStroke stroke;
     };
 
-    // Each change as a report of its own, all in one write; keys already in
-    // the state asked for are left alone.
+    // Each change as a report of its own; keys already in the state asked
+    // for are left alone. A key counts as down once its press was written.
     Error send(const std::vector<Change>& changes) {
-        std::vector<input_event> events;
+        if (fd_ < 0)
+            return Error::Invalid;
         for (const Change& c : changes) {
             const auto at = std::find(down_.begin(), down_.end(), c.code);
             if (c.code == 0 || c.down == (at != down_.end()))
                 continue;
+            input_event events[2]{};
+            events[0].type = EV_KEY;
+            events[0].code = c.code;
+            events[0].value = c.down ? 1 : 0;
+            events[1].type = EV_SYN;
+            events[1].code = SYN_REPORT;
+            const ssize_t n = write(fd_, events, sizeof events);
+            if (n < 0)
+                return FromErrno(errno);
             if (c.down)
                 down_.push_back(c.code);
             else
                 down_.erase(at);
-            input_event e{};
-            e.type = EV_KEY;
-            e.code = c.code;
-            e.value = c.down ? 1 : 0;
-            events.push_back(e);
-            e.type = EV_SYN;
-            e.code = SYN_REPORT;
-            e.value = 0;
-            events.push_back(e);
+            if (std::size_t(n) != sizeof events)
+                return Error::Other;
         }
-        if (events.empty() || fd_ < 0)
-            return fd_ < 0 ? Error::Invalid : Error::None;
-        const std::size_t bytes = events.size() * sizeof(input_event);
-        const ssize_t n = write(fd_, events.data(), bytes);
-        if (n < 0)
-            return FromErrno(errno);
-        return std::size_t(n) == bytes ? Error::None : Error::Other;
+        return Error::None;
     }
 
     int fd_ = -1;
@@ -292,7 +292,6 @@ class Uinput final : public UinputKeyboard {
     WaylandKeymap keymap_;
     std::uint64_t generation_ = 0;
     std::unique_ptr<KeyLayout> layout_;
-    unsigned group_ = 0;
     KeyboardNotice notice_ = KeyboardNotice::None;
     bool typing_ = false;
     bool shiftHeld_ = false;

@@ -3,6 +3,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "KeyLayout.h"
 
@@ -30,47 +31,79 @@ ContextPtr NewContext() {
 
 }  // namespace
 
+struct KeymapDeleterState {
+    void operator()(xkb_state* s) const { xkb_state_unref(s); }
+};
+
 struct KeyLayout::Keymap {
     KeymapPtr map;
     xkb_mod_mask_t shift = 0;
     xkb_mod_mask_t level3 = 0;
 
-    // The key that gives `sym` with the fewest of Shift and AltGr, by level:
-    // none first, then Shift, AltGr, both; the lowest key among equals.
-    std::optional<KeyStroke> find(xkb_keysym_t sym, unsigned group) const {
-        std::optional<KeyStroke> best;
-        int bestCost = 0;
+    // The keys that give `sym` in `layout` of the keymap, with the Shift and
+    // AltGr to hold for each. A key's own layouts follow the keymap's as its
+    // wrapping rule says, which a state with the layout locked applies.
+    std::vector<KeyStroke> candidates(xkb_keysym_t sym, xkb_layout_index_t layout) const {
+        std::vector<KeyStroke> found;
         xkb_keymap* k = map.get();
+        std::unique_ptr<xkb_state, KeymapDeleterState> state(xkb_state_new(k));
+        if (!state)
+            return found;
+        xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, layout);
         const xkb_keycode_t last = std::min(xkb_keymap_max_keycode(k), LastKey + EvdevOffset);
         for (xkb_keycode_t code = std::max(xkb_keymap_min_keycode(k), EvdevOffset + 1);
              code <= last; ++code) {
-            const xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(k, code);
-            if (layouts == 0)
+            const xkb_layout_index_t keyLayout = xkb_state_key_get_layout(state.get(), code);
+            if (keyLayout == XKB_LAYOUT_INVALID)
                 continue;
-            const xkb_layout_index_t layout = group % layouts;
-            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(k, code, layout);
+            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(k, code, keyLayout);
             for (xkb_level_index_t level = 0; level < levels; ++level) {
                 const xkb_keysym_t* syms = nullptr;
-                if (xkb_keymap_key_get_syms_by_level(k, code, layout, level, &syms) != 1 ||
+                if (xkb_keymap_key_get_syms_by_level(k, code, keyLayout, level, &syms) != 1 ||
                     syms[0] != sym)
                     continue;
                 xkb_mod_mask_t masks[8];
                 const std::size_t n =
-                    xkb_keymap_key_get_mods_for_level(k, code, layout, level, masks, 8);
+                    xkb_keymap_key_get_mods_for_level(k, code, keyLayout, level, masks, 8);
                 for (std::size_t i = 0; i < n; ++i) {
                     if (masks[i] & ~(shift | level3))
                         continue;  // Caps Lock, Control, NumLock and the like: not ours to hold
-                    const bool needShift = masks[i] & shift;
-                    const bool needLevel3 = masks[i] & level3;
-                    const int cost = int(needShift) + 2 * int(needLevel3);
-                    if (!best || cost < bestCost) {
-                        bestCost = cost;
-                        best = KeyStroke{std::uint16_t(code - EvdevOffset), needShift, needLevel3};
-                    }
+                    const KeyStroke s{std::uint16_t(code - EvdevOffset), (masks[i] & shift) != 0,
+                                      (masks[i] & level3) != 0};
+                    if (std::find(found.begin(), found.end(), s) == found.end())
+                        found.push_back(s);
                 }
             }
         }
-        return best;
+        return found;
+    }
+
+    // The keys that give `sym` whichever layout of the keymap is active: a
+    // program that is no window learns nothing of switches between them.
+    std::vector<KeyStroke> common(xkb_keysym_t sym) const {
+        std::vector<KeyStroke> found = candidates(sym, 0);
+        const xkb_layout_index_t layouts = xkb_keymap_num_layouts(map.get());
+        for (xkb_layout_index_t layout = 1; layout < layouts && !found.empty(); ++layout) {
+            const std::vector<KeyStroke> there = candidates(sym, layout);
+            std::erase_if(found, [&](const KeyStroke& s) {
+                return std::find(there.begin(), there.end(), s) == there.end();
+            });
+        }
+        return found;
+    }
+
+    // Of those, the one with the fewest of Shift and AltGr (none, Shift,
+    // AltGr, both), then the lowest key.
+    std::optional<KeyStroke> find(xkb_keysym_t sym) const {
+        const std::vector<KeyStroke> found = common(sym);
+        auto cost = [](const KeyStroke& s) { return int(s.shift) + 2 * int(s.level3); };
+        const auto best =
+            std::min_element(found.begin(), found.end(), [&](const auto& a, const auto& b) {
+                return cost(a) != cost(b) ? cost(a) < cost(b) : a.code < b.code;
+            });
+        if (best == found.end())
+            return std::nullopt;
+        return *best;
     }
 };
 
@@ -83,15 +116,14 @@ KeyLayout::KeyLayout(Keymap* keymap) : keymap_(keymap) {
     keymap_->shift = maskOf(XKB_MOD_NAME_SHIFT);
     // AltGr is the virtual LevelThree, which keymaps put on Mod5.
     keymap_->level3 = maskOf("Mod5") | maskOf("LevelThree");
-    // The modifier keys: the usual ones where they carry the modifier, else
-    // any plain key of the first layout that does (keymaps also put it on
+    // The modifier keys: the usual ones where they carry the modifier in
+    // every layout, else any plain key that does (keymaps also put them on
     // keys no keyboard has).
-    auto plainKey = [this, k](xkb_keysym_t sym, std::uint16_t usual) -> std::uint16_t {
-        const xkb_keysym_t* syms = nullptr;
-        if (xkb_keymap_key_get_syms_by_level(k, usual + EvdevOffset, 0, 0, &syms) == 1 &&
-            syms[0] == sym)
+    auto plainKey = [this](xkb_keysym_t sym, std::uint16_t usual) -> std::uint16_t {
+        const std::vector<KeyStroke> all = keymap_->common(sym);
+        if (std::find(all.begin(), all.end(), KeyStroke{usual}) != all.end())
             return usual;
-        const auto s = keymap_->find(sym, 0);
+        const auto s = keymap_->find(sym);
         return s && !s->shift && !s->level3 ? s->code : 0;
     };
     shiftKey_ = plainKey(XKB_KEY_Shift_L, KEY_LEFTSHIFT);
@@ -124,35 +156,24 @@ std::unique_ptr<KeyLayout> KeyLayout::FromNames(const char* layout, const char* 
     return std::unique_ptr<KeyLayout>(new KeyLayout(new Keymap{std::move(map)}));
 }
 
-std::optional<KeyStroke> KeyLayout::stroke(std::uint8_t vk, bool capital, unsigned group) const {
+std::optional<KeyStroke> KeyLayout::stroke(std::uint8_t vk, bool capital) const {
     std::optional<KeyStroke> s;
     if (vk >= '0' && vk <= '9')
-        s = keymap_->find(XKB_KEY_0 + (vk - '0'), group);
+        s = keymap_->find(XKB_KEY_0 + (vk - '0'));
     else if (vk >= 'A' && vk <= 'Z')
-        s = keymap_->find((capital ? XKB_KEY_A : XKB_KEY_a) + (vk - 'A'), group);
+        s = keymap_->find((capital ? XKB_KEY_A : XKB_KEY_a) + (vk - 'A'));
     else if (vk == 0x20)
-        s = keymap_->find(XKB_KEY_space, group);
+        s = keymap_->find(XKB_KEY_space);
     else if (vk == 0x0D)
-        s = keymap_->find(XKB_KEY_Return, group);
+        s = keymap_->find(XKB_KEY_Return);
     else if (vk == 0x6D) {
-        s = keymap_->find(XKB_KEY_KP_Subtract, group);
+        s = keymap_->find(XKB_KEY_KP_Subtract);
         if (!s)
-            s = keymap_->find(XKB_KEY_minus, group);
+            s = keymap_->find(XKB_KEY_minus);
     }
     if (s && ((s->shift && !shiftKey_) || (s->level3 && !level3Key_)))
         return std::nullopt;
     return s;
-}
-
-bool KeyLayout::complete(unsigned group) const {
-    auto has = [&](std::uint8_t first, std::uint8_t last, bool capital) {
-        for (unsigned vk = first; vk <= last; ++vk)
-            if (!stroke(std::uint8_t(vk), capital, group))
-                return false;
-        return true;
-    };
-    return has('0', '9', false) && has('A', 'Z', true) && has(0x20, 0x20, false) &&
-           has(0x0D, 0x0D, false) && has(0x6D, 0x6D, false);
 }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -36,10 +37,9 @@ void Keymap(void* data, wl_keyboard*, std::uint32_t format, int fd, std::uint32_
 void Enter(void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {}
 void Leave(void*, wl_keyboard*, std::uint32_t, wl_surface*) {}
 void Key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
-void Modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-               std::uint32_t group) {
-    static_cast<WaylandKeymap*>(data)->OnGroup(group);
-}
+// Sent to the focused client only, which this one never is.
+void Modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+               std::uint32_t) {}
 void RepeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 const wl_keyboard_listener KeyboardListener{Keymap, Enter, Leave, Key, Modifiers, RepeatInfo};
 
@@ -95,27 +95,36 @@ void WaylandKeymap::OnKeymap(std::uint32_t format, int fd, std::uint32_t size) {
     close(fd);
 }
 
-bool WaylandKeymap::roundtrip(int timeoutMs) {
+WaylandKeymap::Answer WaylandKeymap::roundtrip(int timeoutMs) {
     bool done = false;
     wl_callback* callback = wl_display_sync(display_);
     wl_callback_add_listener(callback, &CallbackListener, &done);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done && wl_display_dispatch_pending(display_) >= 0 && !done) {
+    Answer answer = Answer::Broken;
+    while (wl_display_dispatch_pending(display_) >= 0) {
+        if (done) {
+            answer = Answer::Done;
+            break;
+        }
         if (wl_display_prepare_read(display_) != 0)
             continue;  // more events queued: dispatch those first
         wl_display_flush(display_);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd p{wl_display_get_fd(display_), POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0) {
+        const int ready = left.count() > 0 ? poll(&p, 1, int(left.count())) : 0;
+        if (ready <= 0) {
             wl_display_cancel_read(display_);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            answer = ready == 0 ? Answer::TimedOut : Answer::Broken;
             break;
         }
         if (wl_display_read_events(display_) < 0)
             break;
     }
     wl_callback_destroy(callback);
-    return done && wl_display_get_error(display_) == 0;
+    return wl_display_get_error(display_) != 0 ? Answer::Broken : answer;
 }
 
 bool WaylandKeymap::connect(int timeoutMs) {
@@ -126,7 +135,7 @@ bool WaylandKeymap::connect(int timeoutMs) {
     wl_registry_add_listener(registry_, &RegistryListener, this);
     // The globals; then the seat's capabilities; then the keyboard's keymap.
     for (int i = 0; i < 3; ++i)
-        if (!roundtrip(timeoutMs / 3))
+        if (roundtrip(timeoutMs / 3) == Answer::Broken)
             return false;
     return true;
 }
@@ -146,12 +155,13 @@ void WaylandKeymap::disconnect() {
     registry_ = nullptr;
     display_ = nullptr;
     text_.clear();
-    group_ = 0;
 }
 
 bool WaylandKeymap::refresh(int timeoutMs) {
-    if (display_ && !roundtrip(timeoutMs))
-        disconnect();  // the compositor went away, or hangs
+    // Only a broken connection is given up: connecting again to a compositor
+    // that hangs would pile connections up in its queue.
+    if (display_ && roundtrip(timeoutMs) == Answer::Broken)
+        disconnect();
     if (!display_ && !connect(timeoutMs))
         disconnect();
     return !text_.empty();

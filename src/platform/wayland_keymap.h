@@ -21,25 +21,26 @@ class WaylandKeymap {
 
     // Connects to WAYLAND_DISPLAY when not connected (again after the
     // compositor went away) and takes in what it sent since; waits at most
-    // about `timeoutMs` in all. False when there is no keymap to be had.
+    // about `timeoutMs` in all. A compositor that is slow to answer keeps
+    // its connection, and the keymap it sent last stands. False when there
+    // is no keymap to be had.
     bool refresh(int timeoutMs);
     const std::string& text() const { return text_; }
     // Counts the keymaps received, so a caller sees a change.
     std::uint64_t generation() const { return generation_; }
-    unsigned group() const { return group_; }
 
     // For the listeners.
     void OnGlobal(wl_registry* registry, std::uint32_t name, const char* interface,
                   std::uint32_t version);
     void OnCapabilities(std::uint32_t capabilities);
     void OnKeymap(std::uint32_t format, int fd, std::uint32_t size);
-    void OnGroup(std::uint32_t group) { group_ = group; }
 
   private:
     bool connect(int timeoutMs);
     void disconnect();
-    // Until the compositor answered all asked before; false on time-out or error.
-    bool roundtrip(int timeoutMs);
+    enum class Answer { Done, TimedOut, Broken };
+    // Until the compositor answered all asked before.
+    Answer roundtrip(int timeoutMs);
 
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
@@ -47,7 +48,6 @@ class WaylandKeymap {
     wl_keyboard* keyboard_ = nullptr;
     std::string text_;
     std::uint64_t generation_ = 0;
-    unsigned group_ = 0;
 };
 
 }  // namespace platform

@@ -436,6 +436,7 @@ void TForm1::ShowTyping(TypingResult result) {
     switch (result) {
         case TypingResult::Typed:
         case TypingResult::NoDisplay:
+        case TypingResult::Untypable:
             // Said once, and again only when the reason changes: it would say
             // the same at every reading.
             if (result == TypingResult::NoDisplay && notice == KeyboardNotice::None)

@@ -70,6 +70,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     platform::KeyboardNotice said = platform::KeyboardNotice::None;
     int begins = 0;
     int prepares = 0;
+    std::uint8_t cannotType = 0;  // a key it has not
     int ends = 0;
     std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
 
@@ -77,6 +78,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     platform::Error key(std::uint8_t virtualKey, bool up) override;
     void end() override;
     platform::KeyboardNotice notice() const override { return said; }
+    bool canType(std::uint8_t virtualKey) override { return virtualKey != cannotType; }
     void prepare() override { ++prepares; }
 
     // What the keys pressed would put into a text field: digits and capitals

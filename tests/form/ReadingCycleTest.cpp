@@ -321,6 +321,8 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
         "README)";
     const std::string noKeymap =
         "Chip codes not typed: the desktop's keyboard layout could not be read";
+    const std::string lacksKeys =
+        "Chip code not typed: no key gives some of its characters in every keyboard layout";
     const std::string refused = "Chip code not typed: the system refused the keys";
     const std::string brokenOff =
         "Chip code typing broke off part-way: check the reading where it was typed";
@@ -335,9 +337,16 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
         keyboard.available = said != KeyboardNotice::NoKeymap;
         ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     }
-    EXPECT_EQ(window.statuses, (Strings{x11Only, noAccess, noKeymap}));
-    keyboard.said = KeyboardNotice::None;
+    // A character without a key: nothing of the reading is typed.
     keyboard.available = true;
+    keyboard.said = KeyboardNotice::LayoutLacksKeys;
+    keyboard.cannotType = 'B';
+    keyboard.keys.clear();
+    ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    EXPECT_TRUE(keyboard.keys.empty());
+    EXPECT_EQ(window.statuses, (Strings{x11Only, noAccess, noKeymap, lacksKeys}));
+    keyboard.said = KeyboardNotice::None;
+    keyboard.cannotType = 0;
 
     // Refused or broken off: said at every reading it happens to.
     window.statuses.clear();
@@ -347,8 +356,8 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
         ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     }
     EXPECT_EQ(window.statuses, (Strings{refused, refused, brokenOff, brokenOff}));
-    EXPECT_EQ(keyboard.ends, 9) << "every typing that began ended, its keys released";
-    EXPECT_EQ(RunningOrder, 11u);
+    EXPECT_EQ(keyboard.ends, 10) << "every typing that began ended, its keys released";
+    EXPECT_EQ(RunningOrder, 12u);
 }
 
 // ---- Readings while an error box is open ----

@@ -10,7 +10,8 @@
 // when it wants access and goes on once the rig wrote "granted". Steps: the
 // notice without access; the reading of the 1800 ms case, timed, first on a
 // keyboard just made; readings
-// under French, German and US layouts switched while it runs; a typist
+// under French, German and US layouts switched while it runs; two layouts in
+// one keymap; a typist
 // killed while it holds Shift and a letter, and nothing left pressed after.
 // Exit status 0 when every step held.
 #include <signal.h>
@@ -127,7 +128,8 @@ int KilledTypist() {
 }
 
 void Layout(const char* name) {
-    const std::string command = "swaymsg -q input '*' xkb_layout " + std::string(name);
+    // Quoted: sway takes a comma for the end of a command.
+    const std::string command = "swaymsg -q input '*' xkb_layout '\"" + std::string(name) + "\"'";
     Check(std::system(command.c_str()) == 0, command);
     std::this_thread::sleep_for(Ms(300));
 }
@@ -193,7 +195,32 @@ int main(int argc, char** argv) {
               std::string(layout) + ": \"" + line + "\"");
     }
 
-    // 4. A typist killed while it holds Shift and A: the kernel lets go of
+    // 4. Two layouts in the keymap, the second active: which one is, a
+    // program that is no window is not told. With US and German, digits and
+    // A-F have the same keys in both, so a hexadecimal code is typed; with US
+    // and French the digits need Shift in one only, so nothing is typed.
+    {
+        Layout("us,de");
+        Check(std::system("swaymsg -q input '*' xkb_switch_layout 1") == 0, "German active");
+        std::size_t before = TypedLines().size();
+        SetReading(++order, "12:34:56", "0A1B2C3D4E5F");
+        TypingResult result = TypeReading(true, true);
+        const std::string line = NextLine(before);
+        Check(result == TypingResult::Typed && line == Expected(order, "12:34:56", "0A1B2C3D4E5F"),
+              "us,de with German active: \"" + line + "\"");
+        Layout("us,fr");
+        Check(std::system("swaymsg -q input '*' xkb_switch_layout 1") == 0, "French active");
+        before = TypedLines().size();
+        SetReading(++order, "12:34:56", "0A1B2C3D4E5F");
+        result = TypeReading(true, true);
+        Check(result == TypingResult::Untypable &&
+                  keyboard.notice() == platform::KeyboardNotice::LayoutLacksKeys &&
+                  NextLine(before, 1500) == "(nothing)",
+              "us,fr: nothing typed, and the notice says why");
+        Layout("us");
+    }
+
+    // 5. A typist killed while it holds Shift and A: the kernel lets go of
     // the keys of a device whose program died, so nothing repeats, and the
     // next reading comes out right (a Shift still held would turn 8 into *).
     {
