@@ -155,9 +155,10 @@ TEST_F(Reconnect, AReaderThatNeverComesBackCostsNothingAndEndStillWorks) {
     EXPECT_LE(serial.attempts.size(), 4u);
     EXPECT_EQ(serial.attempts, std::vector<int>(serial.attempts.size(), 29));
     EXPECT_LT(longestGapMs, 100);
-    // The fake event loop itself wakes every millisecond; the tries add
-    // next to nothing to that.
-    EXPECT_LT(cpuPercent, 5);
+    // The fake event loop itself wakes every millisecond, which costs a few
+    // per cent under the sanitizers on a busy machine; trying without pause
+    // would take a whole core.
+    EXPECT_LT(cpuPercent, 10);
 
     Click(Control::BitBtn7);
     EXPECT_EQ(window.errors, Strings{"Error closing port"});
