@@ -4,6 +4,7 @@
 // (French needs Shift for digits; German swaps Y and Z).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -42,10 +43,11 @@ class KeyLayout {
 
   private:
     struct Keymap;
-    explicit KeyLayout(Keymap* keymap);
-    std::unique_ptr<Keymap> keymap_;
+    explicit KeyLayout(Keymap& keymap);
     std::uint16_t shiftKey_ = 0;
     std::uint16_t level3Key_ = 0;
+    // By virtual-key code, small letters first, then capitals.
+    std::array<std::optional<KeyStroke>, 2 * 256> strokes_{};
 };
 
 }  // namespace platform

@@ -41,7 +41,7 @@ class Keyboard {
     virtual Error key(std::uint8_t virtualKey, bool up) = 0;
     // Releases every key still pressed and undoes any change made to type.
     virtual void end() = 0;
-    // As of the last begin().
+    // As of the last begin() or canType().
     virtual KeyboardNotice notice() const { return KeyboardNotice::None; }
     // Sets up ahead of the first reading what takes the desktop a while to
     // take in (a virtual keyboard); typing works without it, only later.

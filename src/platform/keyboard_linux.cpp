@@ -50,10 +50,12 @@ class LinuxKeyboard final : public Keyboard {
     }
 
     bool canType(std::uint8_t virtualKey) override {
-        if (!active_ || active_->canType(virtualKey))
-            return active_ != nullptr;
-        notice_ = active_->notice();
-        return false;
+        if (!active_)
+            return false;
+        const bool can = active_->canType(virtualKey);
+        if (!can)
+            notice_ = active_->notice();
+        return can;
     }
 
     Error key(std::uint8_t virtualKey, bool up) override {

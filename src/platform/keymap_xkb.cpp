@@ -107,27 +107,48 @@ struct KeyLayout::Keymap {
     }
 };
 
-KeyLayout::KeyLayout(Keymap* keymap) : keymap_(keymap) {
-    xkb_keymap* k = keymap_->map.get();
+// Every key is looked up once, when the keymap comes: a reading then only
+// reads the table.
+KeyLayout::KeyLayout(Keymap& keymap) {
+    xkb_keymap* k = keymap.map.get();
     auto maskOf = [k](const char* name) -> xkb_mod_mask_t {
         const xkb_mod_index_t i = xkb_keymap_mod_get_index(k, name);
         return i == XKB_MOD_INVALID ? 0 : xkb_mod_mask_t(1) << i;
     };
-    keymap_->shift = maskOf(XKB_MOD_NAME_SHIFT);
+    keymap.shift = maskOf(XKB_MOD_NAME_SHIFT);
     // AltGr is the virtual LevelThree, which keymaps put on Mod5.
-    keymap_->level3 = maskOf("Mod5") | maskOf("LevelThree");
+    keymap.level3 = maskOf("Mod5") | maskOf("LevelThree");
     // The modifier keys: the usual ones where they carry the modifier in
     // every layout, else any plain key that does (keymaps also put them on
     // keys no keyboard has).
-    auto plainKey = [this](xkb_keysym_t sym, std::uint16_t usual) -> std::uint16_t {
-        const std::vector<KeyStroke> all = keymap_->common(sym);
+    auto plainKey = [&keymap](xkb_keysym_t sym, std::uint16_t usual) -> std::uint16_t {
+        const std::vector<KeyStroke> all = keymap.common(sym);
         if (std::find(all.begin(), all.end(), KeyStroke{usual}) != all.end())
             return usual;
-        const auto s = keymap_->find(sym);
+        const auto s = keymap.find(sym);
         return s && !s->shift && !s->level3 ? s->code : 0;
     };
     shiftKey_ = plainKey(XKB_KEY_Shift_L, KEY_LEFTSHIFT);
     level3Key_ = plainKey(XKB_KEY_ISO_Level3_Shift, KEY_RIGHTALT);
+
+    auto put = [&](std::uint8_t vk, bool capital, xkb_keysym_t sym, xkb_keysym_t otherwise) {
+        std::optional<KeyStroke> s = keymap.find(sym);
+        if (!s && otherwise != XKB_KEY_NoSymbol)
+            s = keymap.find(otherwise);
+        if (s && ((s->shift && !shiftKey_) || (s->level3 && !level3Key_)))
+            s.reset();
+        strokes_[std::size_t(capital) * 256 + vk] = s;
+    };
+    for (int capital = 0; capital < 2; ++capital) {
+        for (std::uint8_t d = 0; d < 10; ++d)
+            put(std::uint8_t('0' + d), capital, XKB_KEY_0 + d, XKB_KEY_NoSymbol);
+        for (std::uint8_t l = 0; l < 26; ++l)
+            put(std::uint8_t('A' + l), capital, (capital ? XKB_KEY_A : XKB_KEY_a) + l,
+                XKB_KEY_NoSymbol);
+        put(0x20, capital, XKB_KEY_space, XKB_KEY_NoSymbol);
+        put(0x0D, capital, XKB_KEY_Return, XKB_KEY_NoSymbol);
+        put(0x6D, capital, XKB_KEY_KP_Subtract, XKB_KEY_minus);
+    }
 }
 
 KeyLayout::~KeyLayout() = default;
@@ -140,7 +161,8 @@ std::unique_ptr<KeyLayout> KeyLayout::FromText(const std::string& keymap) {
         context.get(), keymap.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (!map)
         return nullptr;
-    return std::unique_ptr<KeyLayout>(new KeyLayout(new Keymap{std::move(map)}));
+    Keymap compiled{std::move(map)};
+    return std::unique_ptr<KeyLayout>(new KeyLayout(compiled));
 }
 
 std::unique_ptr<KeyLayout> KeyLayout::FromNames(const char* layout, const char* variant) {
@@ -153,27 +175,12 @@ std::unique_ptr<KeyLayout> KeyLayout::FromNames(const char* layout, const char* 
     KeymapPtr map(xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (!map)
         return nullptr;
-    return std::unique_ptr<KeyLayout>(new KeyLayout(new Keymap{std::move(map)}));
+    Keymap compiled{std::move(map)};
+    return std::unique_ptr<KeyLayout>(new KeyLayout(compiled));
 }
 
 std::optional<KeyStroke> KeyLayout::stroke(std::uint8_t vk, bool capital) const {
-    std::optional<KeyStroke> s;
-    if (vk >= '0' && vk <= '9')
-        s = keymap_->find(XKB_KEY_0 + (vk - '0'));
-    else if (vk >= 'A' && vk <= 'Z')
-        s = keymap_->find((capital ? XKB_KEY_A : XKB_KEY_a) + (vk - 'A'));
-    else if (vk == 0x20)
-        s = keymap_->find(XKB_KEY_space);
-    else if (vk == 0x0D)
-        s = keymap_->find(XKB_KEY_Return);
-    else if (vk == 0x6D) {
-        s = keymap_->find(XKB_KEY_KP_Subtract);
-        if (!s)
-            s = keymap_->find(XKB_KEY_minus);
-    }
-    if (s && ((s->shift && !shiftKey_) || (s->level3 && !level3Key_)))
-        return std::nullopt;
-    return s;
+    return strokes_[std::size_t(capital) * 256 + vk];
 }
 
 }  // namespace platform
