@@ -26,7 +26,7 @@ TEST_F(DailyLogOnAFullDisk, AFullDiskFailsTheAppendAndLeavesNoPartialLine) {
     RunningOrder = 1;
     TimeText = "09:41:07";
     ChipCode = "00000A1B2C3D";
-    ASSERT_TRUE(AppendLog());
+    ASSERT_TRUE(AppendLog(clock.now));
     const std::string first = fakes::ReadFile("ZV07D03M.txt");
 
     // The file may grow by 10 bytes only: the next line gets cut off there.
@@ -37,21 +37,21 @@ TEST_F(DailyLogOnAFullDisk, AFullDiskFailsTheAppendAndLeavesNoPartialLine) {
     auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     RunningOrder = 2;
-    const bool appended = AppendLog();
+    const bool appended = AppendLog(clock.now);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(appended);
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), first) << "the cut-off line is taken back";
     RunningOrder = 3;
-    ASSERT_TRUE(AppendLog());
+    ASSERT_TRUE(AppendLog(clock.now));
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), first + "3 09:41:07 00000A1B2C3D\r\n");
 }
 
 TEST_F(DailyLogOnAFullDisk, ALogOnAFullDeviceFails) {
     fs::create_symlink("/dev/full", "ZV07D03M.txt");
     RunningOrder = 1;
-    EXPECT_FALSE(AppendLog());
+    EXPECT_FALSE(AppendLog(clock.now));
 }
 
 }  // namespace

@@ -60,10 +60,10 @@ TEST_F(DailyLog, TheFirstReadingCreatesTheFileAndLaterOnesAppend) {
     RunningOrder = 42;
     TimeText = "09:41:07";
     ChipCode = "00000A1B2C3D";
-    ASSERT_TRUE(AppendLog());
+    ASSERT_TRUE(AppendLog(clock.now));
     RunningOrder = 43;
     ChipCode = "FFFFFFFFFFFF";
-    ASSERT_TRUE(AppendLog());
+    ASSERT_TRUE(AppendLog(clock.now));
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"),
               "42 09:41:07 00000A1B2C3D\r\n43 09:41:07 FFFFFFFFFFFF\r\n");
 }
@@ -73,11 +73,11 @@ TEST_F(DailyLog, AReadingAfterMidnightGoesToTheNextDaysFile) {
     TimeText = "23:59:59";
     ChipCode = "0123456789AB";
     clock.now = {2026, 12, 31, 23, 59, 59, 0};
-    ASSERT_TRUE(AppendLog());
+    ASSERT_TRUE(AppendLog(clock.now));
     clock.now = {2027, 1, 1, 0, 0, 1, 0};
     RunningOrder = 2;
     TimeText = "00:00:01";
-    ASSERT_TRUE(AppendLog());
+    ASSERT_TRUE(AppendLog(clock.now));
     EXPECT_EQ(fakes::ReadFile("ZV31D12M.txt"), "1 23:59:59 0123456789AB\r\n");
     EXPECT_EQ(fakes::ReadFile("ZV01D01M.txt"), "2 00:00:01 0123456789AB\r\n");
 }
@@ -86,14 +86,14 @@ TEST_F(DailyLog, ControlCharactersInACodeCannotSplitTheLine) {
     RunningOrder = 4294967295u;
     TimeText = "12:00:00";
     ChipCode = std::string("12\r\n34\x7F\x1B") + "5";
-    ASSERT_TRUE(AppendLog());
+    ASSERT_TRUE(AppendLog(clock.now));
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), "4294967295 12:00:00 12??34??5\r\n");
 }
 
 TEST_F(DailyLog, ALogThatCannotBeWrittenFails) {
     fs::create_directory("ZV07D03M.txt");
     RunningOrder = 5;
-    EXPECT_FALSE(AppendLog());
+    EXPECT_FALSE(AppendLog(clock.now));
     EXPECT_TRUE(fs::is_directory("ZV07D03M.txt"));
 }
 

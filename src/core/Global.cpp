@@ -145,24 +145,30 @@ std::string TwoDigits(std::uint16_t n) {
 }
 
 std::string FormatTime() {
-    const platform::LocalTime now = platform::TheClock().localTime();
-    return TwoDigits(std::uint16_t(now.hour)) + ":" + TwoDigits(std::uint16_t(now.minute)) + ":" +
-           TwoDigits(std::uint16_t(now.second));
+    return FormatTime(platform::TheClock().localTime());
+}
+
+std::string FormatTime(const platform::LocalTime& at) {
+    return TwoDigits(std::uint16_t(at.hour)) + ":" + TwoDigits(std::uint16_t(at.minute)) + ":" +
+           TwoDigits(std::uint16_t(at.second));
 }
 
 std::string LogFileName() {
-    const platform::LocalTime now = platform::TheClock().localTime();
+    return LogFileName(platform::TheClock().localTime());
+}
+
+std::string LogFileName(const platform::LocalTime& at) {
     return std::string(1, char(std::filesystem::path::preferred_separator)) + texts::LogPrefix +
-           TwoDigits(std::uint16_t(now.day)) + texts::LogDay + TwoDigits(std::uint16_t(now.month)) +
+           TwoDigits(std::uint16_t(at.day)) + texts::LogDay + TwoDigits(std::uint16_t(at.month)) +
            texts::LogMonth + texts::LogExtension;
 }
 
-bool AppendLog() {
+bool AppendLog(const platform::LocalTime& readAt) {
     std::error_code ec;
     const std::filesystem::path dir = std::filesystem::current_path(ec);
     if (ec || dir.empty())
         return false;
-    const std::string path = dir.string() + LogFileName();
+    const std::string path = dir.string() + LogFileName(readAt);
     const std::string line = std::to_string(RunningOrder) + " " + std::string(TimeText.view()) +
                              " " + PrintableText(ChipCode.view()) + "\r\n";
 

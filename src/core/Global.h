@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "Clock.h"
 #include "FixedString.h"
 #include "Texts.h"
 
@@ -108,17 +109,22 @@ std::string PrintableText(std::string_view text);
 // text only the third and fourth characters (2019 gives "19", 123 gives "3").
 std::string TwoDigits(std::uint16_t n);
 
-// HH:MM:SS of the current local time.
+// HH:MM:SS of the current local time, or of the time given.
 std::string FormatTime();
+std::string FormatTime(const platform::LocalTime& at);
 
 // The day's log file name with its leading directory separator:
-// separator + "ZV" + day + "D" + month + "M" + ".txt".
+// separator + "ZV" + day + "D" + month + "M" + ".txt"; of today, or of the
+// day given.
 std::string LogFileName();
+std::string LogFileName(const platform::LocalTime& at);
 
-// Appends "<RunningOrder> <TimeText> <ChipCode>" and CR LF to the day's log in
+// Appends "<RunningOrder> <TimeText> <ChipCode>" and CR LF to the log of the
+// day of `readAt`, the clock reading that TimeText was made from (read once:
+// a reading at 23:59:59.9 belongs to that day's file, not the next day's), in
 // the current directory, creating it when needed. On failure the file is cut
 // back to where it was, so no partial line stays, and the result is false.
-bool AppendLog();
+bool AppendLog(const platform::LocalTime& readAt);
 
 // Demo chip codes: a value below DemoCodeLimit written as exactly 8 upper-case
 // hexadecimal digits, leading zeros included.

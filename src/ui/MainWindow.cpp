@@ -381,14 +381,16 @@ void TForm1::Timer3Timer() {
 }
 
 void TForm1::RecordReading() {
-    TimeText = FormatTime();
+    // One clock reading for the time and the day's log.
+    const platform::LocalTime now = platform::TheClock().localTime();
+    TimeText = FormatTime(now);
     const bool withOrder = Settings.OrderToKeyboard;
     const bool withTime = Settings.TimeToKeyboard;
     ++RunningOrder;  // wraps at 2^32
     Settings.OrderNumber = RunningOrder;
     window_.setText(Control::Edit1, Number(RunningOrder));
 
-    if (Settings.SaveOnDisk && !AppendLog())
+    if (Settings.SaveOnDisk && !AppendLog(now))
         SetStatus(texts::LogFailed);
 
     if (Settings.ChipToKeyboard) {

@@ -103,8 +103,12 @@ TEST_F(ReadingCycle, WithSaveOnDiskEachReadingIsAppendedToTheDaysLog) {
         s.OrderNumber = 9;
     })));
     ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    // The last reading of the day: midnight passes while it is recorded.
     clock.now = {2026, 3, 7, 23, 59, 59, 999};
+    clock.later = {{2026, 3, 8, 0, 0, 0, 0}};
     ASSERT_NO_FATAL_FAILURE(ReadChip("00000A1B2C3D4E5F"));
+    EXPECT_FALSE(std::filesystem::exists("ZV08D03M.txt"))
+        << "a reading of 23:59:59 in the next day's log";
     EXPECT_EQ(fakes::ReadFile(TodaysLog),
               "10 09:41:07 0123456789ABCD\r\n11 23:59:59 00000A1B2C3D4E\r\n");
     EXPECT_EQ(form.ReadRow(1), Row(11, "23:59:59", "00000A1B2C3D4E"));
