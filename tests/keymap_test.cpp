@@ -3,11 +3,16 @@
 // xkeyboard-config), as the virtual keyboard uses them on Wayland.
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
 
 #include <optional>
+#include <string>
 
 #include "KeyLayout.h"
 #include "Keyboard.h"
+#include "wayland_keymap.h"
 
 namespace {
 
@@ -122,6 +127,34 @@ TEST(KeyLayout, WithSeveralLayoutsOnlyKeysThatAgreeInAllAreUsed) {
     // AltGr is found where the layouts have it.
     EXPECT_EQ(platform::KeyLayout::FromNames("de")->level3Key(), KEY_RIGHTALT);
     EXPECT_EQ(platform::KeyLayout::FromText("not a keymap"), nullptr);
+}
+
+// The keymap arrives as a file the compositor maps for its clients; the size
+// it announces is not to be trusted.
+TEST(WaylandKeymap, AKeymapFileThatDoesNotHoldTheSizeAnnouncedIsNoKeymap) {
+    auto file = [](const std::string& bytes) {
+        const int fd = memfd_create("keymap", MFD_CLOEXEC);
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        return fd;
+    };
+    const std::uint32_t xkb = WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1;
+    const std::string text = "xkb_keymap { };";
+    platform::WaylandKeymap keymap;
+    keymap.OnKeymap(xkb, file(text + '\0'), std::uint32_t(text.size() + 1));
+    EXPECT_EQ(keymap.text(), text);
+
+    // A page of text with three announced: reading past the file's end.
+    keymap.OnKeymap(xkb, file(std::string(4096, 'k')), 3 * 4096);
+    EXPECT_EQ(keymap.text(), "");
+    keymap.OnKeymap(xkb, file(text), std::uint32_t(text.size()));
+    EXPECT_EQ(keymap.text(), text);
+    // More than a keymap can be, even where the file holds it all.
+    const std::string huge(platform::WaylandKeymap::MaxKeymapBytes + 1, 'k');
+    keymap.OnKeymap(xkb, file(huge), std::uint32_t(huge.size()));
+    EXPECT_EQ(keymap.text(), "");
+    keymap.OnKeymap(WL_KEYBOARD_KEYMAP_FORMAT_NO_KEYMAP, file(text), std::uint32_t(text.size()));
+    EXPECT_EQ(keymap.text(), "");
+    EXPECT_EQ(keymap.generation(), 2u);
 }
 
 }  // namespace

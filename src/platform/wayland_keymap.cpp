@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -83,7 +84,14 @@ void WaylandKeymap::OnCapabilities(std::uint32_t capabilities) {
 }
 
 void WaylandKeymap::OnKeymap(std::uint32_t format, int fd, std::uint32_t size) {
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+    // Whatever the compositor sent last is the keymap: one that cannot be
+    // read leaves none, rather than the one before it.
+    text_.clear();
+    // The file must hold the size announced: reading a mapping beyond the
+    // end of its file kills the program (SIGBUS).
+    struct stat st {};
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0 && size <= MaxKeymapBytes &&
+        fstat(fd, &st) == 0 && st.st_size >= off_t(size)) {
         void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (map != MAP_FAILED) {
             const char* text = static_cast<const char*>(map);

@@ -14,6 +14,10 @@ namespace platform {
 
 class WaylandKeymap {
   public:
+    // A keymap is a few tens of kilobytes; anything announced larger is
+    // taken for a bad one.
+    static constexpr std::uint32_t MaxKeymapBytes = 1024 * 1024;
+
     WaylandKeymap() = default;
     WaylandKeymap(const WaylandKeymap&) = delete;
     WaylandKeymap& operator=(const WaylandKeymap&) = delete;
@@ -26,7 +30,8 @@ class WaylandKeymap {
     // is no keymap to be had.
     bool refresh(int timeoutMs);
     const std::string& text() const { return text_; }
-    // Counts the keymaps received, so a caller sees a change.
+    // Counts the keymaps received, so a caller sees a change. The text is
+    // empty when the last one the compositor sent could not be read.
     std::uint64_t generation() const { return generation_; }
 
     // For the listeners.
