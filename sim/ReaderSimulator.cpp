@@ -60,6 +60,7 @@ struct ReaderSimulator::State {
     bool led = false;
     std::string lastChip = std::string(16, '0');
     std::string pending;  // request bytes received since the last CR
+    std::vector<std::string> chipsAtNextRequest;
     std::vector<std::string> requests;
     std::deque<Transmission> queue;
 
@@ -98,11 +99,29 @@ struct ReaderSimulator::State {
         wake();
     }
 
+    // A chip touches the reader: its frame, unless the reader is blocked or
+    // silent. `chip` has 16 characters. Called with the mutex held.
+    void present(const std::string& chip) {
+        lastChip = chip;
+        if (blocked || (faults.silent && !faults.repliesOnly))
+            return;
+        // Built by appending: GCC 12 at -O3 warns (-Wrestrict) about the
+        // inlined copy of `"A" + chip.substr(...)`, a false alarm that would
+        // fail a warnings-as-errors Release build.
+        std::string frame = "A";
+        frame.append(chip, 0, 14);
+        frame += CR;
+        queueFrame(std::move(frame));
+    }
+
     // A complete request (ending with CR) arrived. Called with the mutex held.
     void answer(const std::string& request) {
         requests.push_back(request);
         changed.notify_all();
         say("<-", request);
+        for (const std::string& chip : chipsAtNextRequest)
+            present(chip);
+        chipsAtNextRequest.clear();
         if (faults.silent)
             return;
         const std::size_t n = request.size();
@@ -347,20 +366,24 @@ std::string ReaderSimulator::devicePath() const {
     return state_->device;
 }
 
-void ReaderSimulator::presentChip(const std::string& code) {
+namespace {
+
+std::string ChipOf(const std::string& code) {
     std::string chip = code.substr(0, 16);
     chip.resize(16, '0');
+    return chip;
+}
+
+}  // namespace
+
+void ReaderSimulator::presentChip(const std::string& code) {
     std::lock_guard lock(state_->mutex);
-    state_->lastChip = chip;
-    if (state_->blocked || (state_->faults.silent && !state_->faults.repliesOnly))
-        return;
-    // Built by appending: GCC 12 at -O3 warns (-Wrestrict) about the inlined
-    // copy of `"A" + chip.substr(...)`, a false alarm that would fail a
-    // warnings-as-errors Release build.
-    std::string frame = "A";
-    frame.append(chip, 0, 14);
-    frame += CR;
-    state_->queueFrame(std::move(frame));
+    state_->present(ChipOf(code));
+}
+
+void ReaderSimulator::presentChipDuringNextRequest(const std::string& code) {
+    std::lock_guard lock(state_->mutex);
+    state_->chipsAtNextRequest.push_back(ChipOf(code));
 }
 
 void ReaderSimulator::sendRaw(const std::string& bytes) {
@@ -412,6 +435,7 @@ bool ReaderSimulator::replug(std::string& error, const std::string& id) {
     s.blocked = false;
     s.led = false;
     s.pending.clear();
+    s.chipsAtNextRequest.clear();
     s.queue.clear();
     s.hungUp = false;
     s.wake();

@@ -49,6 +49,9 @@ class ReaderSimulator {
     // reader is blocked or silent. Codes shorter than 16 are padded with "0";
     // the repeat read sends all 16.
     void presentChip(const std::string& code);
+    // A chip that touches the reader just as the next request arrives: its
+    // frame goes out before that request's reply (several: in order).
+    void presentChipDuringNextRequest(const std::string& code);
     // Sends bytes as they are (garbage, partial frames).
     void sendRaw(const std::string& bytes);
     void sendGarbage(std::size_t count);

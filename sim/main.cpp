@@ -25,6 +25,7 @@ const char* Usage =
     "Commands on standard input, one a line:\n"
     "  CODE              present a chip (up to 16 characters; padded with 0)\n"
     "  chip              present a made-up chip\n"
+    "  during CODE       present a chip as the next request arrives (its frame before the reply)\n"
     "  garbage N         send N random bytes\n"
     "  raw TEXT          send TEXT as it is (\\r for CR)\n"
     "  silent on|off     answer nothing, send no chips\n"
@@ -74,6 +75,10 @@ bool Execute(sim::ReaderSimulator& reader, const std::string& line) {
         std::cout << Usage;
     } else if (verb == "chip") {
         reader.presentChip(sim::MakeUpChipCode());
+    } else if (verb == "during") {
+        std::string code;
+        words >> code;
+        reader.presentChipDuringNextRequest(code.empty() ? sim::MakeUpChipCode() : code);
     } else if (verb == "garbage") {
         std::size_t n = 16;
         words >> n;

@@ -70,6 +70,48 @@ TEST_F(ReaderCommands, AFrameThatDoesNotStartWithAIsRejectedWhole) {
     EXPECT_EQ(ChipCode.view(), "FEDCBA987654");
 }
 
+TEST_F(ReaderCommands, AWindowThatIsNotOneFrameIsNeverAReading) {
+    // "A" first and CR last, but a control byte among the 14 characters: the
+    // tail of a frame with a command's reply behind it, a tab, a DEL.
+    for (const char* window :
+         {"A71B2C3D4E5\rAO0\r", "A0123456789AB\tD\r", "A0123456789ABC\x7F\r"}) {
+        SCOPED_TRACE(window);
+        reader->sendRaw(window);
+        ASSERT_TRUE(reader->waitIdle(1000));
+        EXPECT_FALSE(PollChip());
+        EXPECT_TRUE(ChipCode.empty());
+    }
+}
+
+TEST_F(ReaderCommands, ChipsPresentedWhileARequestWaitsAreKeptAndReadInOrder) {
+    // A chip touches the reader as a request reaches it: its frame comes
+    // first. Every request still gets its own reply.
+    reader->presentChipDuringNextRequest("000A71B2C3D4E5");
+    ASSERT_TRUE(SendCommand(CommandLedOn));
+    EXPECT_TRUE(reader->ledOn());
+    reader->presentChipDuringNextRequest("11111111111111");
+    reader->presentChipDuringNextRequest("22222222222222");
+    ReaderVersion.clear();
+    ASSERT_TRUE(QueryVersion());
+    EXPECT_EQ(ReaderVersion, "1234");
+    // The reader reports its last chip: the one that came before the reply.
+    reader->presentChipDuringNextRequest("3333333333333399");
+    ASSERT_TRUE(RepeatRead());
+    EXPECT_EQ(Chars(), "3333333333333399");
+    EXPECT_EQ(KeptChips.size(), 4u);
+    // A chip presented after all these waits on the line behind them.
+    reader->presentChip("44444444444444");
+    ASSERT_TRUE(reader->waitIdle(1000));
+    Settings.CrcDigits = true;
+    for (const char* code : {"000A71B2C3D4E5", "11111111111111", "22222222222222", "33333333333333",
+                             "44444444444444"}) {
+        ASSERT_TRUE(PollChip()) << code;
+        EXPECT_EQ(ChipCode.view(), code);
+    }
+    EXPECT_FALSE(PollChip());
+    EXPECT_EQ(reader->requests(), (std::vector<std::string>{"QR\r", "QI\r", "*D0\r"}));
+}
+
 TEST_F(ReaderCommands, AFrameWithoutItsEndingCrIsRejected) {
     sim::Faults f;
     f.badLast = true;

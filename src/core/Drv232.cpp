@@ -13,12 +13,74 @@ std::unique_ptr<platform::SerialPort> PortHandle;
 std::string ReaderVersion;
 bool LinkLost = false;
 std::array<std::uint8_t, 16> ChipChars{};
+std::deque<ChipCharacters> KeptChips;
 bool PortAccessDenied = false;
 
 namespace {
+
 constexpr std::uint8_t ReplyStart = 'A';
 constexpr std::uint8_t CR = 0x0D;
+
+bool IsReply(std::span<const std::uint8_t> bytes) {
+    return bytes.front() == ReplyStart && bytes.back() == CR;
+}
+
+bool IsFrameCharacter(std::uint8_t byte) {
+    return byte >= 0x20 && byte != 0x7F;
+}
+
+// One read of the whole of `into`; a hung-up line is noted in LinkLost.
+bool ReadWhole(std::span<std::uint8_t> into) {
+    std::size_t received = 0;
+    const Error error = PortHandle->read(into.data(), into.size(), received);
+    if (error == Error::HungUp)
+        LinkLost = true;
+    return error == Error::None && received == into.size();
+}
+
+// `reply` holds a whole read that is no reply. When it begins with chip
+// frames, they are read whole and kept, and the reply is read behind them.
+bool ReplyBehindChips(std::span<std::uint8_t> reply) {
+    std::vector<std::uint8_t> window(reply.begin(), reply.end());
+    for (int chips = 0; chips < MaxChipsBeforeReply; ++chips) {
+        const std::size_t begun = std::min(window.size(), ChipFrameLength);
+        if (!BeginsChipFrame(std::span(window).first(begun)))
+            return false;
+        if (begun < ChipFrameLength) {
+            window.resize(ChipFrameLength);
+            if (!ReadWhole(std::span(window).subspan(begun)) || !IsChipFrame(window))
+                return false;
+        }
+        ChipCharacters chip;
+        std::copy(window.begin() + 1, window.begin() + ChipFrameLength - 1, chip.begin());
+        KeptChips.push_back(chip);
+        window.erase(window.begin(), window.begin() + ChipFrameLength);
+        const std::size_t have = window.size();
+        window.resize(reply.size());
+        if (!ReadWhole(std::span(window).subspan(have)))
+            return false;
+        if (IsReply(window)) {
+            std::copy(window.begin(), window.end(), reply.begin());
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+bool IsChipFrame(std::span<const std::uint8_t> bytes) {
+    return bytes.size() == ChipFrameLength && BeginsChipFrame(bytes);
+}
+
+bool BeginsChipFrame(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > ChipFrameLength || bytes.front() != ReplyStart)
+        return false;
+    const std::size_t characters = std::min(bytes.size(), ChipFrameLength - 1);
+    if (!std::all_of(bytes.begin() + 1, bytes.begin() + characters, IsFrameCharacter))
+        return false;
+    return bytes.size() < ChipFrameLength || bytes.back() == CR;
+}
 
 std::vector<int> PortSearchOrder(std::uint8_t storedPort) {
     int port = storedPort == 255 ? 29 : storedPort;
@@ -40,6 +102,7 @@ bool OpenPort(int n) {
         return false;
     }
     LinkLost = false;
+    KeptChips.clear();
     platform::SerialPort& port = *PortHandle;
 
     bool result = false;
@@ -85,6 +148,7 @@ bool OpenPort(int n) {
 }
 
 bool ClosePort() {
+    KeptChips.clear();
     if (!PortHandle)
         return false;
     bool result = true;
@@ -110,13 +174,11 @@ bool Exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> rep
         if (error != Error::None)
             return false;
     }
-    std::size_t received = 0;
-    const Error error = PortHandle->read(reply.data(), reply.size(), received);
-    if (error == Error::HungUp)
-        LinkLost = true;
-    if (error != Error::None)
+    if (!ReadWhole(reply))
         return false;
-    return received == reply.size() && reply.front() == ReplyStart && reply.back() == CR;
+    // A chip that touched the reader meanwhile may have its frame on the line
+    // before the reply: only a request has a reply to look for behind it.
+    return IsReply(reply) || (!request.empty() && ReplyBehindChips(reply));
 }
 
 bool QueryVersion() {
@@ -134,10 +196,17 @@ std::string BuildChipText() {
 }
 
 bool PollChip() {
-    std::array<std::uint8_t, 16> frame{};
-    if (!Exchange({}, frame))
-        return false;
-    std::copy(frame.begin() + 1, frame.end() - 1, ChipChars.begin());
+    ChipCharacters chip;
+    if (!KeptChips.empty()) {
+        chip = KeptChips.front();
+        KeptChips.pop_front();
+    } else {
+        std::array<std::uint8_t, ChipFrameLength> frame{};
+        if (!Exchange({}, frame) || !IsChipFrame(frame))
+            return false;
+        std::copy(frame.begin() + 1, frame.end() - 1, chip.begin());
+    }
+    std::copy(chip.begin(), chip.end(), ChipChars.begin());
     ChipCode = BuildChipText();
     return true;
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -62,6 +63,8 @@ bool ClosePort();
 // One request and its reply: a single write of the request (none when it is
 // empty), then a single read of the whole reply length. True only when both
 // calls succeeded, the whole reply arrived, its first byte is "A" and its last CR.
+// When a request's read brings the start of a chip frame instead, the frame
+// is read whole and kept (KeptChips), and the reply read behind it.
 bool Exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply);
 
 // Sends "Q", "I", CR; a reply of "A", four characters, CR sets ReaderVersion.
@@ -71,6 +74,25 @@ bool QueryVersion();
 // 14, a repeat read all 16; the rest keep what they had.
 extern std::array<std::uint8_t, 16> ChipChars;
 
+// A chip frame as the reader sends it: "A", 14 characters, CR. A control byte
+// (below 0x20, or 0x7F) among the 14 means the bytes are not one frame (a CR
+// inside is the end of another reply or frame): such a window is never a
+// reading.
+inline constexpr std::size_t ChipFrameLength = 16;
+using ChipCharacters = std::array<std::uint8_t, ChipFrameLength - 2>;
+bool IsChipFrame(std::span<const std::uint8_t> bytes);
+// Whether the bytes (at most a frame's length) can be the start of a chip
+// frame, so that the rest of one may follow them.
+bool BeginsChipFrame(std::span<const std::uint8_t> bytes);
+
+// The reader sends a chip's frame whenever a chip touches it, also while a
+// request waits for its reply. Such a frame is recognised and kept here,
+// oldest first, and the reply read behind it; the polls take these chips, in
+// order, before reading the line again. Emptied when a port opens or closes.
+extern std::deque<ChipCharacters> KeptChips;
+// The most chip frames one request reads past on the way to its reply.
+inline constexpr int MaxChipsBeforeReply = 4;
+
 // The third byte of the repeat-read request "*", "D", byte, CR.
 inline constexpr std::uint8_t RepeatReadByte = '0';
 
@@ -78,8 +100,9 @@ inline constexpr std::uint8_t RepeatReadByte = '0';
 // else its first 12, byte for byte.
 std::string BuildChipText();
 
-// Collects a chip frame the reader sent on its own: "A", 14 characters, CR.
-// On success ChipChars[0..13] and ChipCode are set; on failure nothing changes.
+// Collects a chip frame the reader sent on its own: "A", 14 characters, CR;
+// a chip kept during a request first. On success ChipChars[0..13] and
+// ChipCode are set; on failure nothing changes.
 bool PollChip();
 
 // Asks for the last chip again: "A", 16 characters, CR. On success

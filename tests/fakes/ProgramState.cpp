@@ -26,6 +26,7 @@ void ResetProgramState() {
     ReaderVersion.clear();
     LinkLost = false;
     ChipChars.fill(0);
+    KeptChips.clear();
     Settings = TReaderSettings{};
     RunningOrder = 0;
     ChipCode.clear();

@@ -743,19 +743,23 @@ void GarbageBetweenFrames(Rig& rig) {
 void ChipJustBeforeACommand(Rig& rig) {
     rig.ReadGood(Code(1));
     // In the pause after a poll: the frame arrives, then the operator
-    // clicks "Light up LED". The command's 4-byte read takes the frame's
-    // first 4 bytes; its reply ends up behind the rest of the frame, and
-    // the next poll takes both together and rejects them.
-    rig.AtNextPollEnd([&rig] {
-        rig.PresentDamaged(Code(2));
+    // clicks "Light up LED". The command's read meets the frame first: the
+    // frame is read whole and kept for the next poll, and the command's
+    // reply read behind it.
+    const std::string code = Code(2);
+    rig.WillPresent(code);
+    rig.AtNextPollEnd([&rig, code] {
+        rig.reader->presentChip(code);
         rig.reader->waitIdle(1000);
         rig.window.click(Control::BitBtn3);
     });
     rig.Check(rig.WaitPollHooks(), "no poll ended");
-    rig.ExpectStatus(LedOnFailed);
-    rig.Check(rig.LampOff(), "the lamp lit for a reply that was a chip frame");
+    rig.ExpectStatus(LedOnDone);
+    rig.Check(rig.WaitFor([] { return RunningOrder == FirstOrder + 2; }),
+              "the chip whose frame the command met was not read");
     rig.WaitDrained();
-    rig.ExpectReadings(1, "after the frame the command took");
+    rig.ExpectReadings(2, "after the command and the chip");
+    rig.Check(rig.LampOff(), "the lamp is not off after the reading's LED-off");
     rig.ReadGood(Code(3));
     rig.Quiet();
 }
@@ -876,8 +880,7 @@ const std::vector<Scenario>& Scenarios() {
          &GarbageBetweenFrames},
         {"ChipJustBeforeACommand",
          "frame on the line as \"Light up LED\" is sent",
-         // The frame the command took is lost, not half-read.
-         {.readings = 2},
+         {.readings = 3, .shown = {LedOnDone}},
          &ChipJustBeforeACommand},
         {"ChipWhileACommandWaits",
          "chip presented while \"Light up LED\" waits",

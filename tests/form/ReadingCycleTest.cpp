@@ -120,6 +120,27 @@ TEST_F(ReadingCycle, WithSaveOnDiskEachReadingIsAppendedToTheDaysLog) {
     EXPECT_EQ(Status(), Connected);
 }
 
+TEST_F(ReadingCycle, AChipPresentedDuringTheLedOffCommandIsTheNextReading) {
+    // Fast work: the next chip touches the reader while the reading's LED-off
+    // waits for its reply, so its frame reaches the line first.
+    ASSERT_NO_FATAL_FAILURE(StartWithReader(With([](TReaderSettings& s) { s.SaveOnDisk = true; })));
+    window.setTimerInterval(Timer::Timer1, 333);
+    window.startTimer(Timer::Timer1);
+    reader->presentChip("0123456789ABCDEF");
+    reader->presentChipDuringNextRequest("000A71B2C3D4E5");
+    ASSERT_TRUE(loop.runUntil([&] { return RunningOrder == 2 && reader->requests().size() == 3; }));
+    loop.runFor(1000);
+
+    EXPECT_EQ(Rows()[0], Row(1, "09:41:07", "0123456789AB"));
+    EXPECT_EQ(Rows()[1], Row(2, "09:41:07", "000A71B2C3D4"));
+    EXPECT_EQ(Rows()[2], "");
+    EXPECT_EQ(fakes::ReadFile(TodaysLog), "1 09:41:07 0123456789AB\r\n2 09:41:07 000A71B2C3D4\r\n");
+    EXPECT_EQ(RunningOrder, 2u);
+    EXPECT_EQ(reader->requests(), (Requests{"QI\r", "QZ\r", "QZ\r"}));
+    EXPECT_EQ(Status(), Connected) << "the LED-off got its own reply";
+    EXPECT_TRUE(LampOff());
+}
+
 struct LedCase {
     const char* name;
     bool autoLedOff;
@@ -223,12 +244,13 @@ TEST_F(ReadingCycle, BytesFromTheReaderFollowOneRuleInTheListTheLogTheStatusAndT
     settings.SaveOnDisk = true;
     reader = &AddReader(29, "\x80<\x01>");
     ASSERT_NO_FATAL_FAILURE(Start(settings));
-    // Windows-1252 characters as such, controls and undefined bytes as "?".
+    // Windows-1252 characters as such, controls and undefined bytes as "?"
+    // (a chip frame has no control byte: it would be no frame).
     EXPECT_EQ(window.caption(), "Chip Reader ZEVO\xE2\x82\xAC<?>");
     EXPECT_EQ(Status(), "Connected device ZEVO\xE2\x82\xAC<?> on port COM29");
 
     ASSERT_NO_FATAL_FAILURE(
-        ReadChip("<b>\x80\x81\x9F\n\xED"
+        ReadChip("<b>\x80\x81\x9F\x9D\xED"
                  "01234567"));
     const std::string shown =
         "<b>\xE2\x82\xAC?\xC5\xB8?\xC3\xAD"

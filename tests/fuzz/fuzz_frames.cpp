@@ -1,6 +1,8 @@
 // Arbitrary byte streams from the reader, cut into the reads a poll and a
-// repeat read make. A frame is accepted only when it begins with "A" and ends
-// with CR, and then the chip code is exactly its characters.
+// repeat read make. A poll's reading is a whole chip frame of the stream ("A",
+// 14 characters without a control byte, CR), read by that poll or kept by an
+// earlier request; a repeat read's code is the 18 bytes it read last, "A"
+// first and CR last; the chip code is exactly their characters.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +18,7 @@ namespace {
 class StreamPort final : public platform::SerialPort {
   public:
     StreamPort(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::string lastRead;
+    std::string stream;  // every byte read so far
 
     platform::Error getLineSettings(platform::LineSettings&) override { return {}; }
     platform::Error setLineSettings(const platform::LineSettings&) override { return {}; }
@@ -30,13 +32,12 @@ class StreamPort final : public platform::SerialPort {
     }
     platform::Error read(std::uint8_t* out, std::size_t n, std::size_t& received) override {
         received = 0;
-        lastRead.clear();
         if (pos_ >= size_)
             return platform::Error::None;
         const std::size_t arrived = std::min<std::size_t>(data_[pos_++] % (n + 2), n);
         received = std::min(arrived, size_ - pos_);
         std::memcpy(out, data_ + pos_, received);
-        lastRead.assign(reinterpret_cast<const char*>(out), received);
+        stream.append(reinterpret_cast<const char*>(out), received);
         pos_ += received;
         return platform::Error::None;
     }
@@ -54,6 +55,19 @@ void Check(bool condition) {
         std::abort();
 }
 
+bool IsFrame(const std::string& f) {
+    if (f.size() != 16 || f.front() != 'A' || f.back() != '\r')
+        return false;
+    for (std::size_t i = 1; i < 15; ++i)
+        if (static_cast<unsigned char>(f[i]) < 0x20 || f[i] == 0x7F)
+            return false;
+    return true;
+}
+
+std::string Text(const std::uint8_t* bytes, std::size_t n) {
+    return std::string(reinterpret_cast<const char*>(bytes), n);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -63,27 +77,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Settings = TReaderSettings{};
     ChipChars.fill(0);
     ChipCode.clear();
+    KeptChips.clear();
     for (int turn = 0; !port->done(); ++turn) {
         Settings.CrcDigits = turn % 3 == 0;
         const bool repeat = turn % 4 == 3;
         const auto charsBefore = ChipChars;
         const std::string codeBefore = ChipCode.str();
+        const std::deque<ChipCharacters> keptBefore = KeptChips;
+        const std::size_t readBefore = port->stream.size();
         const bool accepted = repeat ? RepeatRead() : PollChip();
+        const std::string read = port->stream.substr(readBefore);
         const std::size_t length = repeat ? 18 : 16;
-        const std::string& frame = port->lastRead;
+        const std::string payload = Text(ChipChars.data(), length - 2);
+        if (repeat) {
+            // Chips kept on the way are whole frames of what it read.
+            Check(KeptChips.size() >= keptBefore.size());
+            Check(KeptChips.size() - keptBefore.size() <= std::size_t(MaxChipsBeforeReply));
+            for (std::size_t i = keptBefore.size(); i < KeptChips.size(); ++i) {
+                const std::string frame = "A" + Text(KeptChips[i].data(), 14) + "\r";
+                Check(IsFrame(frame) && read.find(frame) != std::string::npos);
+            }
+            if (accepted)
+                Check(read.size() >= length &&
+                      read.substr(read.size() - length) == "A" + payload + "\r");
+        } else if (!keptBefore.empty()) {
+            // A kept chip first, without reading the line.
+            Check(accepted && read.empty() && KeptChips.size() == keptBefore.size() - 1);
+            Check(std::memcmp(ChipChars.data(), keptBefore.front().data(), 14) == 0);
+        } else {
+            Check(accepted == IsFrame(read));
+            if (accepted)
+                Check(read == "A" + payload + "\r");
+        }
         if (accepted) {
-            Check(frame.size() == length && frame.front() == 'A' && frame.back() == '\r');
-            const std::string payload = frame.substr(1, length - 2);
-            Check(std::memcmp(ChipChars.data(), payload.data(), payload.size()) == 0);
             Check(ChipCode.view() == payload.substr(0, Settings.CrcDigits ? 14 : 12));
             if (!repeat)
                 Check(ChipChars[14] == charsBefore[14] && ChipChars[15] == charsBefore[15]);
         } else {
-            Check(frame.size() != length || frame.front() != 'A' || frame.back() != '\r');
             Check(ChipChars == charsBefore && ChipCode.view() == codeBefore);
         }
         Check(BuildChipText().size() == (Settings.CrcDigits ? 14u : 12u));
     }
     PortHandle.reset();
+    KeptChips.clear();
     return 0;
 }
