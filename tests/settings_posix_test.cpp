@@ -1,8 +1,14 @@
 // The settings save keeps what a plain rewrite of the file would keep: its
-// permissions, and symbolic links, which only POSIX systems give an operator.
+// permissions, owner and group, and symbolic links, which only POSIX systems
+// give an operator; and it saves where a plain rewrite would.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +27,29 @@ std::string Saved() {
     std::string bytes(16, '\0');
     bytes[0] = '\x0B';
     return bytes;
+}
+
+constexpr uid_t Nobody = 65534;
+constexpr gid_t NoGroup = 65534;
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// Runs `work` in a child process as the user nobody, as an operator without
+// root's rights; whether it returned true.
+bool AsNobody(const std::function<bool()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool ok = ::setgroups(0, nullptr) == 0 && ::setgid(NoGroup) == 0 &&
+                        ::setuid(Nobody) == 0 && work();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 class SettingsFileOnPosix : public ::testing::Test {
@@ -113,6 +142,71 @@ TEST_F(SettingsFileOnPosix, ALinkLoopFailsTheSave) {
     fs::create_symlink(SettingsFileName, "loop");
     EXPECT_FALSE(SaveSettings());
     EXPECT_TRUE(fs::is_symlink(SettingsFileName));
+}
+
+TEST_F(SettingsFileOnPosix, TheOwnerAndGroupOfTheFileAreKept) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    // Saved by root (a run with sudo), the operator's file stays the operator's.
+    WriteFile(SettingsFileName, Old);
+    ASSERT_EQ(::chown(SettingsFileName, Nobody, NoGroup), 0);
+    ::chmod(SettingsFileName, 0664);
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(ReadFile(SettingsFileName), Saved());
+    struct stat st = StatOf(SettingsFileName);
+    EXPECT_EQ(st.st_uid, Nobody);
+    EXPECT_EQ(st.st_gid, NoGroup);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+
+    // Saved by an operator who may write another user's file (by its group)
+    // but cannot give a new file that owner: it is rewritten in place.
+    ::chmod(dir.path().c_str(), 0777);
+    WriteFile(SettingsFileName, Old);
+    ASSERT_EQ(::chown(SettingsFileName, 0, NoGroup), 0);
+    const ino_t inode = StatOf(SettingsFileName).st_ino;
+    EXPECT_TRUE(AsNobody([] { return SaveSettings(); }));
+    EXPECT_EQ(ReadFile(SettingsFileName), Saved());
+    st = StatOf(SettingsFileName);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_gid, NoGroup);
+    EXPECT_EQ(st.st_ino, inode);
+    EXPECT_FALSE(fs::exists(SettingsTempFileName));
+}
+
+TEST_F(SettingsFileOnPosix, AWritableFileInAFolderTheOperatorMayNotWriteIntoIsSaved) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a folder closed to the operator needs a second user";
+    // The folder is root's, the file the operator's: no file can be made
+    // beside it, so it is rewritten in place, as a plain rewrite would.
+    WriteFile(SettingsFileName, Old + "more than a record");
+    ASSERT_EQ(::chown(SettingsFileName, Nobody, NoGroup), 0);
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_TRUE(AsNobody([] { return SaveSettings(); }));
+    EXPECT_EQ(ReadFile(SettingsFileName), Saved());
+    EXPECT_EQ(StatOf(SettingsFileName).st_uid, Nobody);
+    // A read-only file there is still not written.
+    ::chmod(SettingsFileName, 0444);
+    Settings.Port = 12;
+    EXPECT_FALSE(AsNobody([] { return SaveSettings(); }));
+    EXPECT_EQ(ReadFile(SettingsFileName), Saved());
+    // Nor is a file that is not there made.
+    fs::remove(SettingsFileName);
+    EXPECT_FALSE(AsNobody([] { return SaveSettings(); }));
+    EXPECT_FALSE(fs::exists(SettingsFileName));
+}
+
+TEST_F(SettingsFileOnPosix, ATemporaryNameThatIsTakenIsNeverWrittenThrough) {
+    // A link planted where the save puts its new file, to a file of
+    // someone else's: the link goes, the file it led to stays as it was.
+    WriteFile("victim.txt", "not the settings");
+    WriteFile(SettingsFileName, Old);
+    fs::create_symlink("victim.txt", SettingsTempFileName);
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(ReadFile("victim.txt"), "not the settings");
+    EXPECT_FALSE(fs::is_symlink(SettingsFileName));
+    EXPECT_EQ(ReadFile(SettingsFileName), Saved());
+    EXPECT_FALSE(fs::exists(SettingsTempFileName));
+    EXPECT_FALSE(fs::is_symlink(SettingsTempFileName));
 }
 
 }  // namespace

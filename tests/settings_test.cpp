@@ -110,26 +110,28 @@ TEST_F(SettingsFile, ADirectoryWhereAFileMustGoFailsTheSaveAndKeepsTheOldFile) {
 class FailingFiles final : public platform::Files {
   public:
     std::string failStep;
-    platform::Error writeDurably(const std::string& path, const void* data,
-                                 std::size_t n) override {
+    platform::Error writeNew(const platform::Path& path, const void* data, std::size_t n) override {
         if (failStep == "write") {
             // A write that got halfway: the temporary file holds a torn record.
-            platform::SystemFiles().writeDurably(path, data, n / 2);
+            platform::SystemFiles().writeNew(path, data, n / 2);
             return platform::Error::NoSpace;
         }
-        return platform::SystemFiles().writeDurably(path, data, n);
+        return platform::SystemFiles().writeNew(path, data, n);
     }
-    platform::Error replaceTarget(const std::string& path, std::string& target) override {
+    platform::Error replaceTarget(const platform::Path& path, platform::Path& target) override {
         if (failStep == "target")
             return platform::Error::AccessDenied;
         return platform::SystemFiles().replaceTarget(path, target);
     }
-    platform::Error replace(const std::string& from, const std::string& to) override {
+    platform::Error replace(const platform::Path& from, const platform::Path& to) override {
         if (failStep == "replace")
-            return platform::Error::AccessDenied;
+            return platform::Error::Other;
         return platform::SystemFiles().replace(from, to);
     }
-    platform::Error remove(const std::string& path) override {
+    platform::Error rewrite(const platform::Path& path, const void* data, std::size_t n) override {
+        return platform::SystemFiles().rewrite(path, data, n);
+    }
+    platform::Error remove(const platform::Path& path) override {
         return platform::SystemFiles().remove(path);
     }
 };
@@ -201,7 +203,7 @@ TEST(SettingsPath, ALongCurrentDirectoryIsUsedWhole) {
     ASSERT_TRUE(LoadSettings());
     EXPECT_EQ(Settings.Port, 12);
     EXPECT_EQ(std::uint32_t(Settings.OrderNumber), 77u);
-    EXPECT_EQ(PathInCurrentDirectory(SettingsFileName), (dir.path() / SettingsFileName).string());
+    EXPECT_EQ(PathInCurrentDirectory(SettingsFileName), dir.path() / SettingsFileName);
 }
 
 TEST(SettingsPath, AFolderNamedInAnyLanguageWorks) {

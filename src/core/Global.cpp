@@ -1,8 +1,8 @@
 #include "Global.h"
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "Clock.h"
@@ -14,27 +14,29 @@ std::uint32_t RunningOrder = 0;
 FixedString<8> TimeText;
 FixedString<16> ChipCode;
 
-std::string PathInCurrentDirectory(const std::string& fileName) {
+std::filesystem::path PathInCurrentDirectory(const std::string& fileName) {
     std::error_code ec;
     std::filesystem::path dir = std::filesystem::current_path(ec);
     if (ec || dir.empty())
         return {};
     // The whole path, however long: a shortened one would name another file.
-    return (dir / fileName).string();
+    return dir / fileName;
 }
 
 bool LoadSettings() {
-    const std::string path = PathInCurrentDirectory(SettingsFileName);
+    const std::filesystem::path path = PathInCurrentDirectory(SettingsFileName);
     if (path.empty())
         return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open())
         return false;
-    unsigned char bytes[sizeof(TReaderSettings)];
-    const std::size_t got = std::fread(bytes, 1, sizeof bytes, file);
-    const bool readFailed = std::ferror(file) != 0;
-    const bool closed = std::fclose(file) == 0;
-    if (readFailed || !closed)
+    char bytes[sizeof(TReaderSettings)];
+    file.read(bytes, sizeof bytes);
+    const std::size_t got = std::size_t(file.gcount());
+    const bool readFailed = file.bad();
+    file.clear();  // a file shorter than the record is no failure
+    file.close();
+    if (readFailed || file.fail())
         return false;
     // Only what the file holds replaces the start of the record.
     std::memcpy(&Settings, bytes, got);
@@ -42,26 +44,30 @@ bool LoadSettings() {
 }
 
 bool SaveSettings() {
-    const std::string path = PathInCurrentDirectory(SettingsFileName);
+    const std::filesystem::path path = PathInCurrentDirectory(SettingsFileName);
     if (path.empty())
         return false;
     platform::Files& files = platform::TheFiles();
     // What a plain rewrite would do: a read-only file stays as it is, and
     // through a link the file it leads to is replaced. The temporary file
     // goes beside that file, so the rename stays on its disk.
-    std::string target;
+    std::filesystem::path target;
     if (files.replaceTarget(path, target) != platform::Error::None)
         return false;
-    const std::string temp = target + SettingsTempSuffix;
-    if (files.writeDurably(temp, &Settings, sizeof Settings) != platform::Error::None) {
-        files.remove(temp);
-        return false;
+    std::filesystem::path temp = target;
+    temp += SettingsTempSuffix;
+    platform::Error error = files.writeNew(temp, &Settings, sizeof Settings);
+    if (error == platform::Error::None) {
+        error = files.replace(temp, target);
+        if (error == platform::Error::None)
+            return true;
     }
-    if (files.replace(temp, target) != platform::Error::None) {
-        files.remove(temp);
-        return false;
-    }
-    return true;
+    files.remove(temp);
+    // No new file can take the old one's place (a folder the operator may
+    // not write into, a file of another owner): the file is rewritten where
+    // it is, as a plain rewrite would, which an interruption can leave torn.
+    return error == platform::Error::AccessDenied &&
+           files.rewrite(target, &Settings, sizeof Settings) == platform::Error::None;
 }
 
 namespace {
@@ -165,23 +171,26 @@ std::string LogFileName(const platform::LocalTime& at) {
 
 bool AppendLog(const platform::LocalTime& readAt) {
     std::error_code ec;
-    const std::filesystem::path dir = std::filesystem::current_path(ec);
-    if (ec || dir.empty())
+    std::filesystem::path path = std::filesystem::current_path(ec);
+    if (ec || path.empty())
         return false;
-    const std::string path = dir.string() + LogFileName(readAt);
+    path += LogFileName(readAt);
     const std::string line = std::to_string(RunningOrder) + " " + std::string(TimeText.view()) +
                              " " + PrintableText(ChipCode.view()) + "\r\n";
 
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file)
+    std::ofstream file(path, std::ios::binary | std::ios::app);
+    if (!file.is_open())
         return false;
-    const long before = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
-    bool ok = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok && before >= 0) {
+    const std::uintmax_t before = std::filesystem::file_size(path, ec);
+    const bool sized = !ec;
+    file.write(line.data(), std::streamsize(line.size()));
+    file.flush();
+    bool ok = file.good();
+    file.close();
+    ok = ok && !file.fail();
+    if (!ok && sized) {
         // Take back whatever part of the line reached the file.
-        std::filesystem::resize_file(path, std::uintmax_t(before), ec);
+        std::filesystem::resize_file(path, before, ec);
     }
     return ok;
 }

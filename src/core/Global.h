@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,17 +71,20 @@ extern FixedString<16> ChipCode;
 
 // The full path of a file in the process's current directory; empty when the
 // current directory cannot be had.
-std::string PathInCurrentDirectory(const std::string& fileName);
+std::filesystem::path PathInCurrentDirectory(const std::string& fileName);
 
 // Up to 16 bytes of the settings file replace the start of Settings. True when
 // the file could be opened and read.
 bool LoadSettings();
 
 // Replaces the settings file with the 16 bytes of Settings. The new contents
-// go to a temporary file beside it first, which is then renamed over the old
-// one, so a failure at any step leaves the old file exactly as it was. Like a
-// plain rewrite, it fails on a read-only file, replaces the file a symbolic
-// link leads to (the link stays) and keeps the file's permissions.
+// go to a new temporary file beside it first, which is then renamed over the
+// old one, so a failure at any step leaves the old file exactly as it was.
+// Like a plain rewrite, it fails on a read-only file, replaces the file a
+// symbolic link leads to (the link stays) and keeps the file's permissions,
+// owner and group; where no new file can be made or given them (a folder the
+// operator may not write into, a file of another owner), it rewrites the file
+// in place, as a plain rewrite would.
 bool SaveSettings();
 
 // The temporary file SaveSettings writes before the rename: the name of the

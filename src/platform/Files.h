@@ -1,29 +1,43 @@
 // The file operations that must be safe against interruption and that the
-// standard library cannot promise: a durable write and an atomic replace.
+// standard library cannot promise: a durable write of a new file, an atomic
+// replace, and the rewrite in place where no new file can be made. Paths are
+// std::filesystem::path, so that on Windows any name reaches the system whole
+// (wide characters), whatever the code page.
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <filesystem>
 
 #include "Error.h"
 
 namespace platform {
 
+using Path = std::filesystem::path;
+
 class Files {
   public:
     virtual ~Files() = default;
-    // Creates or truncates the file, writes all bytes, flushes them to the disk, closes.
-    virtual Error writeDurably(const std::string& path, const void* data, std::size_t n) = 0;
+    // Makes the file anew, writes all bytes, flushes them to the disk,
+    // closes. Whatever has the name already (a file an interrupted save
+    // left, a link someone planted) is removed first, never written
+    // through. AccessDenied when the folder takes no new file.
+    virtual Error writeNew(const Path& path, const void* data, std::size_t n) = 0;
     // The file that a replace of path must go to, in target: path itself or,
     // when path is a symbolic link, the file it leads to (which need not exist
     // yet), so that the link stays a link. AccessDenied when that file exists
     // and is read-only: as the operator marked it (no write permission for its
     // owner; on Windows the read-only attribute), or for this user.
-    virtual Error replaceTarget(const std::string& path, std::string& target) = 0;
+    virtual Error replaceTarget(const Path& path, Path& target) = 0;
     // Renames from over to, replacing to atomically; the new file keeps the
-    // permissions of the old. A read-only to is not replaced (AccessDenied).
-    virtual Error replace(const std::string& from, const std::string& to) = 0;
-    virtual Error remove(const std::string& path) = 0;
+    // permissions, the owner and the group of the old. AccessDenied when to
+    // is read-only, or when from cannot be given to's owner and group (to
+    // is another user's).
+    virtual Error replace(const Path& from, const Path& to) = 0;
+    // Writes the bytes over the existing file, from its start, cuts it after
+    // them and flushes it to the disk: what a plain rewrite does. Not atomic:
+    // for a file that cannot be replaced. AccessDenied when it is read-only.
+    virtual Error rewrite(const Path& path, const void* data, std::size_t n) = 0;
+    virtual Error remove(const Path& path) = 0;
 };
 
 Files& TheFiles();

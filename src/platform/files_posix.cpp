@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "Files.h"
 #include "errno_posix.h"
@@ -39,36 +40,49 @@ bool IsReadOnly(const std::string& path, const struct stat& st) {
     return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
 }
 
+// Writes all of data to fd, flushes it to the disk and closes fd.
+Error WriteAllAndClose(int fd, const void* data, std::size_t n) {
+    const char* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    int failure = 0;
+    while (done < n) {
+        ssize_t w = ::write(fd, bytes + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            failure = errno;
+            break;
+        }
+        done += std::size_t(w);
+    }
+    if (failure == 0 && ::ftruncate(fd, off_t(n)) != 0)
+        failure = errno;
+    if (failure == 0 && ::fsync(fd) != 0)
+        failure = errno;
+    if (::close(fd) != 0 && failure == 0)
+        failure = errno;
+    return FromErrno(failure);
+}
+
 class PosixFiles final : public Files {
   public:
-    Error writeDurably(const std::string& path, const void* data, std::size_t n) override {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Error writeNew(const Path& path, const void* data, std::size_t n) override {
+        // O_EXCL: never through a link, never into a file someone else holds
+        // open. What stands there is removed (a link itself, not where it
+        // leads), once.
+        constexpr int Flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+        int fd = ::open(path.c_str(), Flags, 0644);
+        if (fd < 0 && errno == EEXIST && ::unlink(path.c_str()) == 0)
+            fd = ::open(path.c_str(), Flags, 0644);
         if (fd < 0)
             return FromErrno(errno);
-        const char* bytes = static_cast<const char*>(data);
-        std::size_t done = 0;
-        int failure = 0;
-        while (done < n) {
-            ssize_t w = ::write(fd, bytes + done, n - done);
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                failure = errno;
-                break;
-            }
-            done += std::size_t(w);
-        }
-        if (failure == 0 && ::fsync(fd) != 0)
-            failure = errno;
-        if (::close(fd) != 0 && failure == 0)
-            failure = errno;
-        return FromErrno(failure);
+        return WriteAllAndClose(fd, data, n);
     }
 
-    Error replaceTarget(const std::string& path, std::string& target) override {
+    Error replaceTarget(const Path& path, Path& target) override {
         // One link at a time, as open(2) would follow them: the last may lead
         // to a file that is not there yet, which realpath(3) refuses.
-        std::string file = path;
+        std::string file = path.string();
         for (int links = 0;; ++links) {
             struct stat st {};
             if (::lstat(file.c_str(), &st) != 0) {
@@ -100,21 +114,47 @@ class PosixFiles final : public Files {
         return Error::None;
     }
 
-    Error replace(const std::string& from, const std::string& to) override {
+    Error replace(const Path& from, const Path& to) override {
         struct stat st {};
         if (::stat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            if (IsReadOnly(to, st))
+            if (IsReadOnly(to.string(), st))
                 return Error::AccessDenied;
+            // The owner first: a change of owner may clear mode bits.
+            struct stat made {};
+            if (::stat(from.c_str(), &made) != 0)
+                return FromErrno(errno);
+            if ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
+                ::chown(from.c_str(), st.st_uid, st.st_gid) != 0)
+                return errno == EPERM ? Error::AccessDenied : FromErrno(errno);
             if (::chmod(from.c_str(), st.st_mode & 07777) != 0)
                 return FromErrno(errno);
         }
         if (std::rename(from.c_str(), to.c_str()) != 0)
             return FromErrno(errno);
-        SyncDirectoryOf(to);
+        SyncDirectoryOf(to.string());
         return Error::None;
     }
 
-    Error remove(const std::string& path) override {
+    Error rewrite(const Path& path, const void* data, std::size_t n) override {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return FromErrno(errno);
+        struct stat st {};
+        Error refused = Error::None;
+        if (::fstat(fd, &st) != 0)
+            refused = FromErrno(errno);
+        else if (!S_ISREG(st.st_mode))
+            refused = Error::Invalid;
+        else if (IsReadOnly(path.string(), st))
+            refused = Error::AccessDenied;
+        if (refused != Error::None) {
+            ::close(fd);
+            return refused;
+        }
+        return WriteAllAndClose(fd, data, n);
+    }
+
+    Error remove(const Path& path) override {
         return ::unlink(path.c_str()) == 0 ? Error::None : FromErrno(errno);
     }
 };

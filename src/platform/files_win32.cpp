@@ -1,6 +1,8 @@
-// The durable write and the atomic replace on Windows: the file is flushed to
-// the disk before it is closed, and moved over the old one in a single call
-// that returns only once the move is on the disk.
+// The durable write, the atomic replace and the rewrite on Windows: a file is
+// flushed to the disk before it is closed, and moved over the old one in a
+// single call that returns only once the move is on the disk. Paths go to the
+// wide ("W") calls, so a folder named in any language works on every Windows,
+// whatever its code page.
 #include <windows.h>
 
 #include <algorithm>
@@ -17,37 +19,54 @@ bool IsReadOnly(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+HANDLE OpenForWriting(const Path& path, DWORD disposition) {
+    return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// Writes all of data to the file from where it stands, cuts it there, flushes
+// it to the disk and closes it.
+Error WriteAllAndClose(HANDLE file, const void* data, std::size_t n) {
+    const char* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    Error failure = Error::None;
+    while (done < n && failure == Error::None) {
+        const DWORD chunk =
+            DWORD(std::min<std::size_t>(n - done, std::numeric_limits<DWORD>::max()));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes + done, chunk, &written, nullptr))
+            failure = LastWin32Error();
+        else if (written == 0)
+            failure = Error::Other;  // a disk file never takes nothing without saying why
+        done += written;
+    }
+    if (failure == Error::None && !SetEndOfFile(file))
+        failure = LastWin32Error();
+    if (failure == Error::None && !FlushFileBuffers(file))
+        failure = LastWin32Error();
+    if (!CloseHandle(file) && failure == Error::None)
+        failure = LastWin32Error();
+    return failure;
+}
+
 class Win32Files final : public Files {
   public:
-    Error writeDurably(const std::string& path, const void* data, std::size_t n) override {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    Error writeNew(const Path& path, const void* data, std::size_t n) override {
+        // CREATE_NEW: never through a link, never into someone else's file.
+        // What stands there is deleted (a link itself, not where it leads), once.
+        HANDLE file = OpenForWriting(path, CREATE_NEW);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+            DeleteFileW(path.c_str()))
+            file = OpenForWriting(path, CREATE_NEW);
         if (file == INVALID_HANDLE_VALUE)
             return LastWin32Error();
-        const char* bytes = static_cast<const char*>(data);
-        std::size_t done = 0;
-        Error failure = Error::None;
-        while (done < n && failure == Error::None) {
-            const DWORD chunk =
-                DWORD(std::min<std::size_t>(n - done, std::numeric_limits<DWORD>::max()));
-            DWORD written = 0;
-            if (!WriteFile(file, bytes + done, chunk, &written, nullptr))
-                failure = LastWin32Error();
-            else if (written == 0)
-                failure = Error::Other;  // a disk file never takes nothing without saying why
-            done += written;
-        }
-        if (failure == Error::None && !FlushFileBuffers(file))
-            failure = LastWin32Error();
-        if (!CloseHandle(file) && failure == Error::None)
-            failure = LastWin32Error();
-        return failure;
+        return WriteAllAndClose(file, data, n);
     }
 
-    Error replaceTarget(const std::string& path, std::string& target) override {
+    Error replaceTarget(const Path& path, Path& target) override {
         // The file itself: a symbolic link to a file needs an administrator
         // to make on Windows, and MoveFileEx would replace the link.
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const Error error = LastWin32Error();
             if (error != Error::NotFound)
@@ -59,20 +78,30 @@ class Win32Files final : public Files {
         return Error::None;
     }
 
-    Error replace(const std::string& from, const std::string& to) override {
+    Error replace(const Path& from, const Path& to) override {
         // MoveFileEx refuses a read-only file too, but under Wine the file to
         // be moved is lost on the way: ask first, and leave both as they are.
-        const DWORD attributes = GetFileAttributesA(to.c_str());
+        const DWORD attributes = GetFileAttributesW(to.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && IsReadOnly(attributes))
             return Error::AccessDenied;
-        if (!MoveFileExA(from.c_str(), to.c_str(),
+        if (!MoveFileExW(from.c_str(), to.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return LastWin32Error();
         return Error::None;
     }
 
-    Error remove(const std::string& path) override {
-        return DeleteFileA(path.c_str()) ? Error::None : LastWin32Error();
+    Error rewrite(const Path& path, const void* data, std::size_t n) override {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && IsReadOnly(attributes))
+            return Error::AccessDenied;
+        HANDLE file = OpenForWriting(path, OPEN_EXISTING);
+        if (file == INVALID_HANDLE_VALUE)
+            return LastWin32Error();
+        return WriteAllAndClose(file, data, n);
+    }
+
+    Error remove(const Path& path) override {
+        return DeleteFileW(path.c_str()) ? Error::None : LastWin32Error();
     }
 };
 

@@ -28,22 +28,24 @@ std::string ReadAll(const char* name) {
 // and a flush per input would leave the fuzzer a few runs a second.
 class QuickFiles final : public platform::Files {
   public:
-    platform::Error writeDurably(const std::string& path, const void* data,
-                                 std::size_t n) override {
+    platform::Error writeNew(const platform::Path& path, const void* data, std::size_t n) override {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(static_cast<const char*>(data), std::streamsize(n));
         return out.good() ? platform::Error::None : platform::Error::Other;
     }
-    platform::Error replaceTarget(const std::string& path, std::string& target) override {
+    platform::Error replaceTarget(const platform::Path& path, platform::Path& target) override {
         target = path;
         return platform::Error::None;
     }
-    platform::Error replace(const std::string& from, const std::string& to) override {
+    platform::Error replace(const platform::Path& from, const platform::Path& to) override {
         std::error_code ec;
         std::filesystem::rename(from, to, ec);
         return ec ? platform::Error::Other : platform::Error::None;
     }
-    platform::Error remove(const std::string& path) override {
+    platform::Error rewrite(const platform::Path& path, const void* data, std::size_t n) override {
+        return writeNew(path, data, n);
+    }
+    platform::Error remove(const platform::Path& path) override {
         std::error_code ec;
         return std::filesystem::remove(path, ec) ? platform::Error::None
                                                  : platform::Error::NotFound;

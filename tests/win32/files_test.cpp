@@ -1,4 +1,5 @@
-// The durable write, the replace and the remove through the Win32 file calls.
+// The durable write, the replace, the rewrite and the remove through the Win32
+// file calls.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -21,37 +22,40 @@ class Win32Files : public ::testing::Test {
     platform::Files& files = platform::SystemFiles();
     fakes::TempWorkDir dir;
 
-    std::string Path(const char* name) const { return (dir.path() / name).string(); }
+    // `name` in UTF-8.
+    fs::path Path(const std::string& name) const {
+        return dir.path() / fs::path(std::u8string(name.begin(), name.end()));
+    }
 };
 
 TEST_F(Win32Files, WritesTheBytesExactlyWithNoTextTranslation) {
     const std::string bytes("line\r\nnext\nend\x1A\x00\xFF", 17);
-    ASSERT_EQ(files.writeDurably(Path("a.bin"), bytes.data(), bytes.size()), Error::None);
+    ASSERT_EQ(files.writeNew(Path("a.bin"), bytes.data(), bytes.size()), Error::None);
     EXPECT_EQ(ReadFile(Path("a.bin")), bytes);
 }
 
 TEST_F(Win32Files, AWriteReplacesALongerFileWhole) {
     WriteFile(Path("a.bin"), std::string(100, 'x'));
-    ASSERT_EQ(files.writeDurably(Path("a.bin"), "abc", 3), Error::None);
+    ASSERT_EQ(files.writeNew(Path("a.bin"), "abc", 3), Error::None);
     EXPECT_EQ(ReadFile(Path("a.bin")), "abc");
-    ASSERT_EQ(files.writeDurably(Path("a.bin"), "", 0), Error::None);
+    ASSERT_EQ(files.writeNew(Path("a.bin"), "", 0), Error::None);
     EXPECT_TRUE(fs::exists(Path("a.bin")));
     EXPECT_EQ(fs::file_size(Path("a.bin")), 0u);
 }
 
 TEST_F(Win32Files, AWriteIntoAMissingFolderOrOntoAFolderFails) {
-    EXPECT_EQ(files.writeDurably(Path("missing\\a.bin"), "abc", 3), Error::NotFound);
+    EXPECT_EQ(files.writeNew(Path("missing\\a.bin"), "abc", 3), Error::NotFound);
     fs::create_directory(Path("folder"));
-    EXPECT_EQ(files.writeDurably(Path("folder"), "abc", 3), Error::AccessDenied);
+    EXPECT_EQ(files.writeNew(Path("folder"), "abc", 3), Error::AccessDenied);
     EXPECT_TRUE(fs::is_directory(Path("folder")));
 }
 
 TEST_F(Win32Files, AFileHeldWithoutSharingCannotBeWritten) {
     WriteFile(Path("held.bin"), "old");
-    HANDLE held = CreateFileA(Path("held.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE held = CreateFileW(Path("held.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(files.writeDurably(Path("held.bin"), "new", 3), Error::Busy);
+    EXPECT_EQ(files.writeNew(Path("held.bin"), "new", 3), Error::Busy);
     CloseHandle(held);
     EXPECT_EQ(ReadFile(Path("held.bin")), "old");
 }
@@ -83,18 +87,48 @@ TEST_F(Win32Files, ReplaceFailsOnAMissingSourceOrAFolderInTheWay) {
 TEST_F(Win32Files, AReadOnlyFileIsNeitherATargetNorReplaced) {
     WriteFile(Path("target.ini"), "old");
     WriteFile(Path("new.tmp"), "new");
-    std::string target;
+    fs::path target;
     ASSERT_EQ(files.replaceTarget(Path("target.ini"), target), Error::None);
     EXPECT_EQ(target, Path("target.ini"));
     ASSERT_EQ(files.replaceTarget(Path("fresh.ini"), target), Error::None) << "a new file";
     EXPECT_EQ(target, Path("fresh.ini"));
 
-    ASSERT_TRUE(SetFileAttributesA(Path("target.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesW(Path("target.ini").c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(files.replaceTarget(Path("target.ini"), target), Error::AccessDenied);
     EXPECT_EQ(files.replace(Path("new.tmp"), Path("target.ini")), Error::AccessDenied);
     EXPECT_EQ(ReadFile(Path("target.ini")), "old");
     EXPECT_EQ(ReadFile(Path("new.tmp")), "new");
-    ASSERT_TRUE(SetFileAttributesA(Path("target.ini").c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(SetFileAttributesW(Path("target.ini").c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
+TEST_F(Win32Files, ARewriteWritesOverTheFileInPlace) {
+    WriteFile(Path("target.ini"), "old contents, longer than the new");
+    ASSERT_EQ(files.rewrite(Path("target.ini"), "new", 3), Error::None);
+    EXPECT_EQ(ReadFile(Path("target.ini")), "new");
+    EXPECT_EQ(files.rewrite(Path("missing.ini"), "new", 3), Error::NotFound);
+    EXPECT_FALSE(fs::exists(Path("missing.ini")));
+    ASSERT_TRUE(SetFileAttributesW(Path("target.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(files.rewrite(Path("target.ini"), "xyz", 3), Error::AccessDenied);
+    ASSERT_TRUE(SetFileAttributesW(Path("target.ini").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(ReadFile(Path("target.ini")), "new");
+}
+
+// The test programs run without the UTF-8 code page of the program's
+// manifest, as on Windows before version 1903, which ignores it.
+TEST_F(Win32Files, NamesInAnyLanguageReachTheSystemWhole) {
+    fs::create_directory(Path("Jos\xC3\xA9 \xCE\xA9 \xE6\x97\xA5\xE6\x9C\xAC"));
+    const fs::path file = Path("Jos\xC3\xA9 \xCE\xA9 \xE6\x97\xA5\xE6\x9C\xAC/ZV4815.INI");
+    fs::path temp = file;
+    temp += ".new";
+    ASSERT_EQ(files.writeNew(temp, "new", 3), Error::None);
+    ASSERT_EQ(files.replace(temp, file), Error::None);
+    ASSERT_EQ(files.rewrite(file, "again", 5), Error::None);
+    EXPECT_EQ(ReadFile(file), "again");
+    fs::path target;
+    ASSERT_EQ(files.replaceTarget(file, target), Error::None);
+    EXPECT_EQ(target, file);
+    EXPECT_EQ(files.remove(file), Error::None);
+    EXPECT_FALSE(fs::exists(file));
 }
 
 TEST_F(Win32Files, RemoveDeletesAFileAndReportsAMissingOne) {
