@@ -56,6 +56,13 @@ inline constexpr const char* TypingBrokenOff =
 // The reader's line hung up: "Reader on COM" + port + ReaderLostEnd.
 inline constexpr const char* ReaderLost = "Reader on COM";
 inline constexpr const char* ReaderLostEnd = " lost: waiting for it to come back";
+// Its adapter is back under a device name that no port number reaches:
+// "Reader on COM" + port + ReaderUnreachable + device; on standard error,
+// ReaderLinkHint + stable name + " COM" + port.
+inline constexpr const char* ReaderUnreachable = " is back, but no port number reaches ";
+inline constexpr const char* ReaderLinkHint =
+    "To take the reader back, link its adapter's stable name as its port in the program's "
+    "folder: ln -s ";
 // Said once about typing: where the keys do not reach every program, or why
 // nothing can be typed.
 inline constexpr const char* X11Only = "Wayland session: typed chip codes reach X11 programs only";

@@ -50,6 +50,18 @@ class SerialPort {
     virtual Error read(std::uint8_t* data, std::size_t n, std::size_t& received) = 0;
     // Releases the device; later calls fail. The destructor closes too.
     virtual Error close() = 0;
+    // The device's stable name, which stays the same whatever number the
+    // system gives it when it comes back: on Linux the /dev/serial/by-id entry
+    // that leads to it. Empty when it has none (a built-in port, a
+    // pseudo-terminal, any port on Windows).
+    virtual std::string identity() { return {}; }
+};
+
+// Where the device of a stable name is now: `device` is empty when it is not
+// there; `port` is the number that reaches it, or -1 when none of 0..255 does.
+struct Whereabouts {
+    std::string device;
+    int port = -1;
 };
 
 class SerialPorts {
@@ -59,6 +71,12 @@ class SerialPorts {
     virtual std::string deviceName(int n) = 0;
     // Opens port n for reading and writing, for this process alone.
     virtual std::unique_ptr<SerialPort> open(int n, Error& error) = 0;
+    // Where the device of a stable name (SerialPort::identity) is now; port
+    // `preferred` first when it reaches it. Nothing opens the device.
+    virtual Whereabouts locate(const std::string& /*identity*/, int /*preferred*/) { return {}; }
+    // Whether the device of port n is there now; it is not opened. Ports that
+    // have no stable names never ask.
+    virtual bool present(int /*n*/) { return false; }
 };
 
 // "COM9" for port 9; from port 10 on the name takes the device-namespace
@@ -74,5 +92,10 @@ SerialPorts& SystemSerial();
 // directory, never through the machine's own serial devices. For tests, which
 // put it back in ResetProgramState (tests/fakes/ProgramState.h).
 void LimitToLinkedPorts(bool limit);
+
+// The folder of stable device names: on Linux "/dev/serial/by-id" unless a
+// test set another (empty: back to it). For tests, which put it back in
+// ResetProgramState; nothing on Windows, whose ports have no stable names.
+void UseIdentityFolder(const std::string& folder);
 
 }  // namespace platform

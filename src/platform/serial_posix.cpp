@@ -14,6 +14,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "SerialPort.h"
 #include "errno_posix.h"
@@ -25,6 +28,39 @@ namespace {
 // Set by tests (LimitToLinkedPorts); put back in ResetProgramState
 // (tests/fakes/ProgramState.h).
 bool linkedPortsOnly = false;
+
+// Where the system keeps the stable names of serial devices (udev's links,
+// named after the adapter's make, model and serial number). Set by tests
+// (UseIdentityFolder); put back in ResetProgramState.
+const char* const SystemIdentityFolder = "/dev/serial/by-id";
+std::string identityFolder = SystemIdentityFolder;
+
+// The device number of the character device that `path` leads to, links
+// followed; false when there is none.
+bool CharDevice(const std::string& path, dev_t& device) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    device = st.st_rdev;
+    return true;
+}
+
+// The entry of the identity folder that leads to the device numbered
+// `device`, as a path; empty when none does. Told by device number, not by
+// name: the port may have been opened through any link or name.
+std::string IdentityOf(dev_t device) {
+    std::vector<std::string> entries;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(identityFolder, ec))
+        entries.push_back(entry.path().string());
+    std::sort(entries.begin(), entries.end());  // the same answer whatever the folder's order
+    for (const std::string& entry : entries) {
+        dev_t found{};
+        if (CharDevice(entry, found) && found == device)
+            return entry;
+    }
+    return {};
+}
 
 std::int64_t NowMs() {
     timespec ts{};
@@ -254,6 +290,13 @@ class PosixSerialPort final : public SerialPort {
         return ::close(fd) == 0 ? Error::None : FromErrno(errno);
     }
 
+    std::string identity() override {
+        struct stat st {};
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISCHR(st.st_mode))
+            return {};
+        return IdentityOf(st.st_rdev);
+    }
+
   private:
     int fd_;
     Timeouts timeouts_{};
@@ -298,6 +341,39 @@ class PosixSerialPorts final : public SerialPorts {
         error = Error::None;
         return std::make_unique<PosixSerialPort>(fd);
     }
+
+    Whereabouts locate(const std::string& identity, int preferred) override {
+        Whereabouts where;
+        dev_t wanted{};
+        if (identity.empty() || !CharDevice(identity, wanted))
+            return where;
+        std::error_code ec;
+        where.device = std::filesystem::canonical(identity, ec).string();
+        if (ec)
+            where.device = identity;
+        const auto reaches = [&](int n) {
+            dev_t device{};
+            return CharDevice(deviceName(n), device) && device == wanted;
+        };
+        if (preferred >= 0 && preferred <= MaxPort && reaches(preferred)) {
+            where.port = preferred;
+            return where;
+        }
+        for (int n = 0; n <= MaxPort; ++n)
+            if (n != preferred && reaches(n)) {
+                where.port = n;
+                break;
+            }
+        return where;
+    }
+
+    bool present(int n) override {
+        dev_t device{};
+        return CharDevice(deviceName(n), device);
+    }
+
+  private:
+    static constexpr int MaxPort = 255;
 };
 
 }  // namespace
@@ -309,6 +385,10 @@ SerialPorts& SystemSerial() {
 
 void LimitToLinkedPorts(bool limit) {
     linkedPortsOnly = limit;
+}
+
+void UseIdentityFolder(const std::string& folder) {
+    identityFolder = folder.empty() ? SystemIdentityFolder : folder;
 }
 
 }  // namespace platform

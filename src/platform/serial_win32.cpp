@@ -191,4 +191,9 @@ void LimitToLinkedPorts(bool) {
     // open goes through the same name as it does for a real port.
 }
 
+void UseIdentityFolder(const std::string&) {
+    // Nothing to do: Windows ports have no stable names here, and a lost
+    // reader is looked for on its own port number only.
+}
+
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -133,6 +134,7 @@ void TForm1::FormActivate() {
                       std::to_string(port));
             found = true;
             Settings.Port = std::uint8_t(port);
+            readerIdentity_ = PortHandle->identity();
             window_.setCaption(window_.caption() + WindowsToUtf8(PrintableText(ReaderVersion)));
             break;
         }
@@ -349,6 +351,11 @@ void TForm1::Timer1Timer() {
 
 void TForm1::LoseReader() {
     readerLost_ = true;
+    failedTries_ = 0;
+    searched_ = false;
+    portsSeen_.clear();
+    searchDue_ = false;
+    shownDevice_.clear();
     ClosePort();  // the control lines of a line that is gone cannot be lowered
     window_.setStatusColour(LostBarColor);
     SetStatus(texts::ReaderLost + std::to_string(Settings.Port) + texts::ReaderLostEnd);
@@ -360,24 +367,87 @@ void TForm1::Timer3Timer() {
     // is not there fails its open at once; only a port that opens costs the
     // settle pause and one identification exchange, as in the start-up search.
     window_.stopTimer(Timer::Timer3);
-    const std::string version = ReaderVersion;
-    const int port = Settings.Port;
-    if (OpenPort(port)) {
-        platform::TheClock().sleepMs(PortSettleMs);
-        if (QueryVersion()) {
-            readerLost_ = false;
-            window_.setStatusColour(SavedBarColor);
-            SetStatus(texts::Connected + PrintableText(ReaderVersion) + texts::OnPort +
-                      std::to_string(port));
-            if (ReaderVersion != version)
-                window_.setCaption(
-                    WindowsToUtf8(texts::MainCaption + PrintableText(ReaderVersion)));
-            window_.startTimer(Timer::Timer1);
-            return;
+    if (readerIdentity_.empty()) {
+        // Nothing but the port number tells the reader's device.
+        if (!TakeBack(Settings.Port))
+            window_.startTimer(Timer::Timer3);
+        return;
+    }
+
+    // The adapter under whatever number the system gave it on its return.
+    // The old number alone is never opened: another device may have it now.
+    const platform::Whereabouts where = platform::Serial().locate(readerIdentity_, Settings.Port);
+    if (where.port >= 0 && TakeBack(where.port))
+        return;
+    ShowWhereabouts(where);
+
+    // Not back for a while: the reader may be behind another adapter. Every
+    // port is tried once, and once more only after a port appears that was
+    // not there: at the next try, when the system has made its device ready.
+    // The other devices are left alone in between.
+    if (++failedTries_ >= SearchAfterTries) {
+        std::vector<int> ports;
+        for (const int port : PortSearchOrder(Settings.Port))
+            if (platform::Serial().present(port))
+                ports.push_back(port);
+        const bool searchNow = !searched_ || searchDue_;
+        searchDue_ = false;
+        if (searched_)
+            for (const int port : ports)
+                if (std::find(portsSeen_.begin(), portsSeen_.end(), port) == portsSeen_.end())
+                    searchDue_ = true;
+        portsSeen_ = ports;
+        if (searchNow) {
+            searched_ = true;
+            if (SearchForReader(where.port))
+                return;
         }
-        ClosePort();
     }
     window_.startTimer(Timer::Timer3);
+}
+
+bool TForm1::TakeBack(int port) {
+    const std::string version = ReaderVersion;
+    if (!OpenPort(port))
+        return false;
+    platform::TheClock().sleepMs(PortSettleMs);
+    if (!QueryVersion()) {
+        ClosePort();
+        return false;
+    }
+    readerLost_ = false;
+    Settings.Port = std::uint8_t(port);
+    readerIdentity_ = PortHandle->identity();
+    window_.setStatusColour(SavedBarColor);
+    SetStatus(texts::Connected + PrintableText(ReaderVersion) + texts::OnPort +
+              std::to_string(port));
+    if (ReaderVersion != version)
+        window_.setCaption(WindowsToUtf8(texts::MainCaption + PrintableText(ReaderVersion)));
+    window_.startTimer(Timer::Timer1);
+    return true;
+}
+
+bool TForm1::SearchForReader(int skip) {
+    // The red bar keeps saying the reader is lost meanwhile.
+    for (const int port : PortSearchOrder(Settings.Port))
+        if (port != skip && TakeBack(port))
+            return true;
+    return false;
+}
+
+void TForm1::ShowWhereabouts(const platform::Whereabouts& where) {
+    const std::string outOfReach = where.port < 0 ? where.device : std::string();
+    if (outOfReach == shownDevice_)
+        return;
+    shownDevice_ = outOfReach;
+    const std::string reader = texts::ReaderLost + std::to_string(Settings.Port);
+    if (outOfReach.empty()) {
+        SetStatus(reader + texts::ReaderLostEnd);
+        return;
+    }
+    SetStatus(reader + texts::ReaderUnreachable + outOfReach);
+    std::fprintf(stderr, "%s%s COM%d\n", texts::ReaderLinkHint, readerIdentity_.c_str(),
+                 int(Settings.Port));
 }
 
 void TForm1::RecordReading() {

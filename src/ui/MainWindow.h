@@ -7,9 +7,11 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Drv232.h"
 #include "Keyboard.h"
+#include "SerialPort.h"
 #include "Window.h"
 
 // State of the main window that lives for the whole run. The tests put it
@@ -27,6 +29,10 @@ inline constexpr unsigned PortSettleMs = 300;
 inline constexpr Colour RepeatReadBarColor = Rgb(255, 255, 0);
 // The status bar while the reader is lost.
 inline constexpr Colour LostBarColor = Rgb(255, 96, 96);
+// A lost reader whose adapter has a stable name (SerialPort::identity) and is
+// not back after this many tries, about ten seconds of them, is searched for
+// on every port as at start-up: it may have come back behind another adapter.
+inline constexpr int SearchAfterTries = 10;
 
 class TForm1 {
   public:
@@ -70,7 +76,9 @@ class TForm1 {
     void Edit1Exit();
     void Timer1Timer();
     void Timer2Timer();
-    // While the reader is lost: one try to open its port and identify it.
+    // While the reader is lost: one try to take it back. Without a stable name
+    // for its adapter, on its port number; with one, on whichever port number
+    // reaches that adapter now, and after SearchAfterTries on every port.
     void Timer3Timer();
     // The common steps of a reading, real or demo; ChipCode holds the new code.
     void RecordReading();
@@ -100,10 +108,31 @@ class TForm1 {
     // The line hung up: the port is let go at once (a USB adapter's device
     // stays taken while a descriptor holds it) and Timer3 takes over from Timer1.
     void LoseReader();
+    // Opens port n, waits the settle pause and asks for the identification;
+    // when the reader answers it is taken back there: Settings.Port becomes n.
+    bool TakeBack(int port);
+    // The ports in the start-up's order, `skip` left out (tried just now);
+    // true when the reader was taken back on one of them.
+    bool SearchForReader(int skip);
+    // Says on the status line whether the lost reader's adapter is back where
+    // no port number reaches it, and how to mend that on standard error.
+    void ShowWhereabouts(const platform::Whereabouts& where);
 
     Window& window_;
     bool startupBegun_ = false;
     bool startupDone_ = false;
     platform::KeyboardNotice shownNotice_ = platform::KeyboardNotice::None;
     bool readerLost_ = false;
+    // The stable name of the reader's adapter, as found when the reader was
+    // found; empty when it has none.
+    std::string readerIdentity_;
+    // Since the reader was lost: the tries that failed, whether the ports
+    // were searched, the ports that were there at the last try after the
+    // first search, and whether one appeared then (searched at this try).
+    int failedTries_ = 0;
+    bool searched_ = false;
+    std::vector<int> portsSeen_;
+    bool searchDue_ = false;
+    // The device the status line says the reader is back on, out of reach.
+    std::string shownDevice_;
 };

@@ -21,6 +21,7 @@ void ResetProgramState() {
     platform::UseKeyboard(nullptr);
     platform::UseSound(nullptr);
     platform::LimitToLinkedPorts(false);
+    platform::UseIdentityFolder({});
     ClosePort();
     PortHandle.reset();
     ReaderVersion.clear();

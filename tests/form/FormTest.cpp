@@ -31,6 +31,14 @@ std::unique_ptr<platform::SerialPort> RecordingSerial::open(int n, platform::Err
     return port;
 }
 
+platform::Whereabouts RecordingSerial::locate(const std::string& identity, int preferred) {
+    return platform::SystemSerial().locate(identity, preferred);
+}
+
+bool RecordingSerial::present(int n) {
+    return platform::SystemSerial().present(n);
+}
+
 platform::Error RecordingKeyboard::begin() {
     ++begins;
     return available ? platform::Error::None : platform::Error::NotSupported;
@@ -108,6 +116,7 @@ void FormTest::SetUp() {
     folder = std::make_unique<fakes::TempWorkDir>();
     // Nothing but the COM<n> links of the folder counts as a port.
     platform::LimitToLinkedPorts(true);
+    platform::UseIdentityFolder((folder->path() / "by-id").string());
     serial.events = &events;
     clock.journal = &events;
     platform::UseSerial(&serial);

@@ -2,7 +2,8 @@
 // system, in a working folder of its own, with the real serial code against a
 // simulated reader; a clock that stands at 7 March 2026, 09:41:07 and whose
 // pauses take no time; a counting sound; a keyboard that writes its keys down;
-// and the system's serial ports with every open attempt written down.
+// and the system's serial ports with every open attempt written down, whose
+// stable device names are the links of the folder "by-id" there.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -43,6 +44,8 @@ class RecordingSerial final : public platform::SerialPorts {
   public:
     std::string deviceName(int n) override;
     std::unique_ptr<platform::SerialPort> open(int n, platform::Error& error) override;
+    platform::Whereabouts locate(const std::string& identity, int preferred) override;
+    bool present(int n) override;
 
     std::vector<std::string>* events = nullptr;
     std::vector<int> attempts;  // the port of every open attempt

@@ -1,16 +1,20 @@
 // The reader's line hangs up (a USB adapter pulled out): the next poll lets
 // the port go and says so; about once a second the window tries the same
 // port again, and when the reader answers, the readings go on where they
-// stopped.
+// stopped. An adapter with a stable name is looked for by that name instead,
+// under whatever port number it comes back with.
 #include <sys/resource.h>
 
 #include <chrono>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "Drv232.h"
 #include "FormTest.h"
 #include "ReaderSimulator.h"
+#include "Texts.h"
 #include "fakes/FakeWindow.h"
 #include "fakes/TempDir.h"
 
@@ -165,6 +169,184 @@ TEST_F(Reconnect, AReaderThatNeverComesBackCostsNothingAndEndStillWorks) {
     EXPECT_TRUE(window.closed);
     EXPECT_FALSE(window.timerActive(Timer::Timer3));
     EXPECT_EQ(fakes::ReadFile(SettingsFileName).substr(0, 1), std::string(1, char(29)));
+}
+
+// ---- An adapter with a stable name (udev's /dev/serial/by-id, here the
+// folder "by-id" of the test's folder) ----
+
+namespace fs = std::filesystem;
+
+const std::string ReaderAdapter = "usb-ZEVO_Reader_R1A2B3-if00-port0";
+const std::string SpareAdapter = "usb-ZEVO_Reader_S9Y8X7-if00-port0";
+
+class ReconnectByName : public Reconnect {
+  protected:
+    // The stable name of a line's adapter, as udev makes it when the adapter
+    // is plugged in, and takes it away when it is pulled out.
+    static void Name(const sim::ReaderSimulator& line, const std::string& name) {
+        fs::create_directories("by-id");
+        fs::create_symlink(line.devicePath(), "by-id/" + name);
+    }
+    static void Unname(const std::string& name) { fs::remove("by-id/" + name); }
+
+    // The reader on COM29 behind a named adapter, found by the start-up.
+    void StartWithNamedReader() {
+        reader = &AddReader(29);
+        Name(*reader, ReaderAdapter);
+        ASSERT_NO_FATAL_FAILURE(Start(DefaultSettings()));
+        ASSERT_NE(PortHandle, nullptr) << "the reader was not found";
+        window.setTimerInterval(Timer::Timer1, 3600 * 1000);
+        window.startTimer(Timer::Timer1);
+    }
+
+    // Its adapter pulled out; the next poll finds the line gone.
+    void PullOut(const std::string& name = ReaderAdapter) {
+        reader->unplug();
+        Unname(name);
+        form.Timer1Timer();
+    }
+
+    // A device that is no reader: it answers nothing and keeps what it gets.
+    sim::ReaderSimulator& AddOtherDevice(int port) {
+        sim::ReaderSimulator& other = AddReader(port, "9999");
+        sim::Faults silent;
+        silent.silent = true;
+        other.setFaults(silent);
+        return other;
+    }
+
+    // The opens of a search from COM29 down: the ports that open get the
+    // settle pause; it ends at `found`.
+    static Strings Search(const std::set<int>& opening, int found = -1) {
+        Strings events;
+        for (int port = 29; port >= 0; --port) {
+            const std::string open = "open " + std::to_string(port);
+            if (opening.count(port) || port == found) {
+                events.push_back(open + " ok");
+                events.push_back("sleep 300");
+            } else {
+                events.push_back(open + " failed");
+            }
+            if (port == found)
+                break;
+        }
+        return events;
+    }
+};
+
+// The adapter comes back under another number, because another device took
+// its old one meanwhile. That device is never opened by the tries; only the
+// one search, ten tries on, asks it once who it is. The adapter is found by
+// its name under the new number, and the reader is taken back there.
+TEST_F(ReconnectByName, ItsOldNumberIsLeftToTheDeviceThatTookItAndItIsTakenBackUnderItsNew) {
+    ASSERT_NO_FATAL_FAILURE(StartWithNamedReader());
+    const Colour designed = window.statusColour();
+    const std::string caption = window.caption();
+    ReadChip("0100000000000000");
+    PullOut();
+    ExpectLost();
+
+    sim::ReaderSimulator& other = AddOtherDevice(29);
+    for (int attempt = 1; attempt < SearchAfterTries; ++attempt)
+        EXPECT_EQ(Try(), Strings{}) << "try " << attempt;
+    EXPECT_EQ(other.requests(), Requests{});
+    EXPECT_EQ(Try(), Search({29}));
+    EXPECT_EQ(other.requests(), Requests{"QI\r"});
+    ExpectLost();
+    for (int attempt = 0; attempt < 5; ++attempt)
+        EXPECT_EQ(Try(), Strings{});
+
+    reader = &AddReader(27);
+    Name(*reader, ReaderAdapter);
+    EXPECT_EQ(Try(), (Strings{"open 27 ok", "sleep 300"}));
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM27");
+    EXPECT_EQ(window.statusColour(), designed);
+    EXPECT_EQ(window.caption(), caption);
+    EXPECT_EQ(Settings.Port, 27);
+    EXPECT_TRUE(window.timerActive(Timer::Timer1));
+    EXPECT_FALSE(window.timerActive(Timer::Timer3));
+    ReadChip("0200000000000000");
+    EXPECT_EQ(reader->requests(), (Requests{"QI\r", "QZ\r"}));
+    const Strings rows = Rows();
+    EXPECT_EQ((Strings(rows.begin(), rows.begin() + 2)),
+              (Strings{Row(1, "09:41:07", "010000000000"), Row(2, "09:41:07", "020000000000")}));
+    EXPECT_EQ(other.requests(), Requests{"QI\r"});
+
+    // End keeps the new number for the next start.
+    Click(Control::BitBtn7);
+    EXPECT_EQ(window.errors, Strings{});
+    EXPECT_EQ(fakes::ReadFile(SettingsFileName).substr(0, 1), std::string(1, char(27)));
+}
+
+// Back under its own number, the adapter costs what it did without a name.
+// Not back for ten tries: every port is tried once; after that, only a port
+// that appears is a reason to try them all again, a try later, when its
+// device is ready. A reader found so, behind another adapter, is taken back
+// there and known by that adapter's name from then on.
+TEST_F(ReconnectByName, ThePortsAreSearchedOnceAndAgainOnlyWhenADeviceAppears) {
+    ASSERT_NO_FATAL_FAILURE(StartWithNamedReader());
+    PullOut();
+    EXPECT_EQ(Try(), Strings{});
+    Replug();
+    Name(*reader, ReaderAdapter);
+    EXPECT_EQ(Try(), (Strings{"open 29 ok", "sleep 300"}));
+    EXPECT_EQ(SinceReplug(), Requests{"QI\r"});
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM29");
+
+    PullOut();
+    for (int attempt = 1; attempt < SearchAfterTries; ++attempt)
+        EXPECT_EQ(Try(), Strings{}) << "try " << attempt;
+    EXPECT_EQ(Try(), Search({}));
+    for (int attempt = 0; attempt < 3; ++attempt)
+        EXPECT_EQ(Try(), Strings{});
+
+    sim::ReaderSimulator& other = AddOtherDevice(12);
+    EXPECT_EQ(Try(), Strings{});
+    EXPECT_EQ(Try(), Search({12}));
+    EXPECT_EQ(other.requests(), Requests{"QI\r"});
+    for (int attempt = 0; attempt < 3; ++attempt)
+        EXPECT_EQ(Try(), Strings{});
+    ExpectLost();
+
+    reader = &AddReader(7);
+    Name(*reader, SpareAdapter);
+    EXPECT_EQ(Try(), Strings{});
+    EXPECT_EQ(Try(), Search({12}, 7));
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM7");
+    EXPECT_EQ(Settings.Port, 7);
+    EXPECT_EQ(other.requests(), (Requests{"QI\r", "QI\r"}));
+
+    PullOut(SpareAdapter);
+    EXPECT_EQ(Status(), "Reader on COM7 lost: waiting for it to come back");
+    reader = &AddReader(8);
+    Name(*reader, SpareAdapter);
+    EXPECT_EQ(Try(), (Strings{"open 8 ok", "sleep 300"}));
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM8");
+}
+
+// The adapter back where no port number reaches it: the status line says
+// where, standard error how to mend it, once; when the operator links its
+// name as the port, the reader is taken back on that port.
+TEST_F(ReconnectByName, BackWhereNoPortNumberReachesItIsSaidWithTheMend) {
+    ASSERT_NO_FATAL_FAILURE(StartWithNamedReader());
+    PullOut();
+    sim::ReaderSimulator& back = AddReader(256);
+    Name(back, ReaderAdapter);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Try(), Strings{});
+    EXPECT_EQ(Try(), Strings{});
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Status(), "Reader on COM29 is back, but no port number reaches " + back.devicePath());
+    EXPECT_EQ(window.statusColour(), LostBarColor);
+    const std::string name = (folder->path() / "by-id" / ReaderAdapter).string();
+    EXPECT_EQ(said, texts::ReaderLinkHint + name + " COM29\n");
+
+    fs::create_symlink(name, "COM29");
+    EXPECT_EQ(Try(), (Strings{"open 29 ok", "sleep 300"}));
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM29");
+    reader = &back;
+    ReadChip("0300000000000000");
+    EXPECT_EQ(RunningOrder, 1u);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Pulls the virtual machine's USB serial adapter out, or plugs it back in,
+"""Pulls one of the virtual machine's USB serial adapters out, or plugs one in,
 through QEMU's monitor protocol (QMP).
 
-    qmp.py SOCKET unplug    device_del of "ftdi"; waits until the guest let it go
-    qmp.py SOCKET replug    device_add of a usb-serial "ftdi" on chardev ser0
+    qmp.py SOCKET unplug ID                  device_del of ID; waits until the guest let it go
+    qmp.py SOCKET plug ID CHARDEV SERIAL     device_add of a usb-serial ID on the chardev,
+                                             with that USB serial number (its stable name)
 
 Exit status 0 when QEMU did it, 1 with the reason otherwise.
 """
@@ -60,20 +61,22 @@ class Monitor:
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[2] not in ("unplug", "replug"):
+    args = sys.argv[2:]
+    known = {"unplug": 2, "plug": 4}  # the words of each command
+    if not args or known.get(args[0]) != len(args):
         print(__doc__, file=sys.stderr)
         return 2
     try:
         monitor = Monitor(sys.argv[1])
-        if sys.argv[2] == "unplug":
-            monitor.execute("device_del", id="ftdi")
-            # A second device "ftdi" can be added only once this one is gone.
-            monitor.wait_event("DEVICE_DELETED", "ftdi")
+        if args[0] == "unplug":
+            monitor.execute("device_del", id=args[1])
+            # A device of the same id can be added only once this one is gone.
+            monitor.wait_event("DEVICE_DELETED", args[1])
         else:
-            monitor.execute("device_add", driver="usb-serial", chardev="ser0", id="ftdi",
-                            bus="xhci.0")
+            monitor.execute("device_add", driver="usb-serial", id=args[1], chardev=args[2],
+                            serial=args[3], bus="xhci.0")
     except (OSError, RuntimeError, ValueError) as e:
-        print(f"qmp {sys.argv[2]}: {e}", file=sys.stderr)
+        print(f"qmp {' '.join(args)}: {e}", file=sys.stderr)
         return 1
     return 0
 

@@ -1,18 +1,24 @@
-// The reconnect scenario on a real kernel with a real USB serial adapter, run
+// The reconnect scenario on a real kernel with real USB serial adapters, run
 // inside the virtual machine of tests/vm/usb-serial-rig: the main window's
 // behaviour on the fake window system, with the operating system's serial
-// ports and clock, against the simulated reader behind the adapter.
+// ports and clock, against the simulated reader behind one adapter, and with
+// udev naming the adapters in /dev/serial/by-id.
 //
 //   reconnect_guest OUT
 //
-// It works in a fresh folder under /tmp, where COM10 links to the adapter's
-// /dev/ttyUSB<n>. The host acts on markers written into OUT: "connected" once
-// the reader was found (the host presents chips), "ready" after a first
-// reading (the host stops them and pulls the adapter out), "lost" once the
-// window says so (the host plugs it back in), "again" once the reader is taken
-// back (chips again), "back" after a reading that followed the return. Exit
-// status 0 when every step held.
-#include <dirent.h>
+// It works in a fresh folder under /tmp, where COM10 to COM19 link to
+// /dev/ttyUSB0 to 9, the machine's own numbers for USB adapters (the ttyS
+// ports are left out: the guest's console is on ttyS0). The host acts on
+// markers written into OUT: "connected" once the reader was found on COM10
+// (the host presents chips); "ready" after a first reading (the host stops
+// them and pulls the adapter out); "lost" once the window says so (the host
+// plugs in another adapter, which takes /dev/ttyUSB0 and writes what it
+// receives to OUT/other-adapter.bin); "searched" once the window has searched
+// the ports and then left that adapter alone for a while (the host plugs the
+// reader's adapter back: /dev/ttyUSB1); "again" once the reader is taken back
+// on COM11 (chips again); "back" after a reading that followed the return.
+// Exit status 0 when every step held.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +32,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Drv232.h"
@@ -41,8 +48,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int Port = 10;
-const std::string Link = "COM10";
+constexpr int ReaderPort = 10;  // /dev/ttyUSB0, where the reader's adapter is at boot
+constexpr int ReturnPort = 11;  // /dev/ttyUSB1, where it comes back: the other took ttyUSB0
+const std::string IdentityFolder = "/dev/serial/by-id";
 
 using guest::Check;
 using guest::Mark;
@@ -59,26 +67,33 @@ std::vector<std::string> Adapters() {
     return found;
 }
 
-std::string Target() {
-    std::error_code ec;
-    return fs::read_symlink(Link, ec).string();
+std::string Listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (const auto& item : items)
+        text += " " + item;
+    return text.empty() ? " none" : text;
 }
 
-// COM10 to the adapter, as a link to /dev/serial/by-id/... would follow it
-// (no udev here to make one): re-pointed when its device has gone and
-// another has come.
-bool FollowAdapter() {
-    const std::string now = Target();
-    if (!now.empty() && fs::exists(now))
-        return true;
-    const std::vector<std::string> adapters = Adapters();
-    if (adapters.empty())
-        return false;
+// The stable name udev gave the device, as a path in /dev/serial/by-id; empty
+// when it has none (yet). Told by device number (fs::equivalent turns
+// character devices down).
+std::string NameOf(const std::string& device) {
+    struct stat wanted {};
+    if (::stat(device.c_str(), &wanted) != 0 || !S_ISCHR(wanted.st_mode))
+        return {};
     std::error_code ec;
-    fs::remove(Link, ec);
-    fs::create_symlink(adapters.front(), Link);
-    Say(Link + " -> " + adapters.front());
-    return true;
+    for (const auto& entry : fs::directory_iterator(IdentityFolder, ec)) {
+        struct stat found {};
+        if (::stat(entry.path().c_str(), &found) == 0 && S_ISCHR(found.st_mode) &&
+            found.st_rdev == wanted.st_rdev)
+            return entry.path().string();
+    }
+    return {};
+}
+
+std::string LinkOf(int port) {
+    std::error_code ec;
+    return fs::read_symlink("COM" + std::to_string(port), ec).string();
 }
 
 // The operating system's serial ports, telling what the kernel answered on
@@ -117,6 +132,7 @@ class TellingPort final : public platform::SerialPort {
     platform::Error close() override {
         return Tell("close", [&] { return port_->close(); });
     }
+    std::string identity() override { return port_->identity(); }
 
   private:
     template <typename Call>
@@ -139,12 +155,16 @@ class TellingPort final : public platform::SerialPort {
     std::string device_;
 };
 
+// Every open attempt: the port and whether it opened.
+std::vector<std::pair<int, bool>> Opens;
+
 class TellingPorts final : public platform::SerialPorts {
   public:
     std::string deviceName(int n) override { return platform::SystemSerial().deviceName(n); }
     std::unique_ptr<platform::SerialPort> open(int n, platform::Error& error) override {
-        const std::string device = Target();
+        const std::string device = LinkOf(n);
         auto port = platform::SystemSerial().open(n, error);
+        Opens.emplace_back(n, port != nullptr);
         if (!port) {
             if (error != lastOpenError_)
                 Say("open COM" + std::to_string(n) + " (" + device +
@@ -156,10 +176,37 @@ class TellingPorts final : public platform::SerialPorts {
         Say("open COM" + std::to_string(n) + " (" + device + "): ok");
         return std::make_unique<TellingPort>(std::move(port), device);
     }
+    platform::Whereabouts locate(const std::string& identity, int preferred) override {
+        return platform::SystemSerial().locate(identity, preferred);
+    }
+    bool present(int n) override { return platform::SystemSerial().present(n); }
 
   private:
     platform::Error lastOpenError_ = platform::Error::None;
 };
+
+// The successful opens of port n from the open attempt `since` on.
+int OpensOf(int n, std::size_t since) {
+    int count = 0;
+    for (std::size_t i = since; i < Opens.size(); ++i)
+        count += Opens[i].first == n && Opens[i].second;
+    return count;
+}
+
+// What the other adapter received, as the host's QEMU wrote it down.
+std::string OtherReceived() {
+    std::ifstream file(fs::path(guest::OutFolder) / "other-adapter.bin", std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+std::string Visible(const std::string& bytes) {
+    std::string text;
+    for (const unsigned char c : bytes)
+        text += c == '\r' ? std::string("\\r") : c < 32 || c > 126 ? "?" : std::string(1, char(c));
+    return '"' + text + '"';
+}
 
 class QuietSound final : public platform::Sound {
   public:
@@ -205,6 +252,8 @@ int main(int argc, char** argv) {
         std::perror("work folder");
         return 2;
     }
+    for (int n = 0; n <= 9; ++n)
+        fs::create_symlink("/dev/ttyUSB" + std::to_string(n), "COM" + std::to_string(10 + n));
 
     fakes::EventLoop loop;
     fakes::FakeWindow window(loop);
@@ -214,36 +263,43 @@ int main(int argc, char** argv) {
     QuietSound sound;
     platform::UseSerial(&ports);
     platform::UseSound(&sound);
-    // Only COM10: the guest's console is on ttyS0.
     platform::LimitToLinkedPorts(true);
 
-    const std::string connected =
-        texts::Connected + std::string("1234") + texts::OnPort + std::to_string(Port);
-    const std::string lost = texts::ReaderLost + std::to_string(Port) + texts::ReaderLostEnd;
+    const auto connected = [](int port) {
+        return texts::Connected + std::string("1234") + texts::OnPort + std::to_string(port);
+    };
+    const std::string lost = texts::ReaderLost + std::to_string(ReaderPort) + texts::ReaderLostEnd;
     const auto status = [&] { return window.status(); };
 
-    // The adapter as the kernel found it at boot.
-    loop.runUntil([] { return !Adapters().empty(); }, 15000);
-    Check(FollowAdapter(), "a USB serial adapter at boot");
-    const std::string before = Target();
+    // The adapter as the kernel found it at boot, named by udev.
+    const std::string first = "/dev/ttyUSB0";
+    loop.runUntil([&] { return !NameOf(first).empty(); }, 20000);
+    const std::string readerName = NameOf(first);
+    Check(!readerName.empty(), "the reader's adapter at boot: " + first + " named " +
+                                   (readerName.empty() ? "(nothing)" : readerName) +
+                                   "; adapters:" + Listed(Adapters()));
 
     Settings = TReaderSettings{};
-    Settings.Port = Port;
+    Settings.Port = ReaderPort;
     Settings.AutoLedOff = true;
     Settings.SaveOnDisk = true;
     SaveSettings();
     window.activate();
-    Check(form.StartupDone() && status() == connected, "found the reader: " + status());
-    Mark("connected", before);
+    Check(form.StartupDone() && status() == connected(ReaderPort), "found the reader: " + status());
+    const std::string known = PortHandle ? PortHandle->identity() : std::string();
+    Check(!known.empty() && known == readerName,
+          "its port tells the adapter's stable name: " + known);
+    Mark("connected", first);
 
     loop.runUntil([] { return RunningOrder >= 1; }, 15000);
     Check(RunningOrder >= 1, "a reading before the adapter is pulled out");
     const std::uint32_t readBefore = RunningOrder;
-    Mark("ready", before);
+    Mark("ready", first);
 
     // The host pulls the adapter out while the window polls.
     loop.runUntil([&] { return status() == lost; }, 20000);
     const std::uint32_t readWhileLost = RunningOrder;
+    const std::size_t opensAtLoss = Opens.size();
     Check(status() == lost, "the reader said lost: " + status());
     Check(window.statusColour() == LostBarColor, "the lost bar's colour");
     std::string held;
@@ -253,25 +309,50 @@ int main(int argc, char** argv) {
           "the hung-up port let go at once (descriptors held:" + (held.empty() ? " none" : held) +
               ")");
     Check(!LineErrors.empty(), "the serial layer reported the hang-up");
-    std::string adaptersLeft;
-    for (const auto& a : Adapters())
-        adaptersLeft += " " + a;
-    Say("adapters after the unplug:" + (adaptersLeft.empty() ? " none" : adaptersLeft));
+    Say("adapters after the unplug:" + Listed(Adapters()));
     Mark("lost", LineErrors.empty() ? "no error" : LineErrors.front());
 
-    // The host plugs it back in; COM10 follows the adapter under whichever
-    // name it comes back with, as a by-id link would.
-    const int follower = loop.watch([] { FollowAdapter(); });
-    loop.runUntil([&] { return status() == connected; }, 30000);
-    Check(status() == connected, "the reader taken back: " + status());
-    Mark("again", Target());
+    // The host plugs in another adapter. It takes ttyUSB0: a descriptor left
+    // on the reader's dead adapter would have kept that number taken.
+    std::string otherName;
+    loop.runUntil(
+        [&] {
+            otherName = NameOf(first);
+            return !otherName.empty() && otherName != readerName;
+        },
+        20000);
+    Check(!otherName.empty() && otherName != readerName,
+          "another adapter took " + first + ": " + (otherName.empty() ? "(none)" : otherName));
+
+    // Nothing opens it until the one search, about ten tries after the loss;
+    // after that it is left alone.
+    loop.runUntil([&] { return OpensOf(ReaderPort, opensAtLoss) > 0; }, 30000);
+    const std::size_t searchedAt = Opens.size();
+    loop.runFor(4000);
+    Check(OpensOf(ReaderPort, opensAtLoss) == 1 && Opens.size() == searchedAt,
+          "the other adapter on COM" + std::to_string(ReaderPort) +
+              " opened once, by the search (" + std::to_string(OpensOf(ReaderPort, opensAtLoss)) +
+              " opens, " + std::to_string(Opens.size() - searchedAt) +
+              " open attempts in the 4 s after it)");
+    Check(status() == lost, "still lost after the search: " + status());
+    Check(OtherReceived() == "QI\r",
+          "the other adapter received the search's identification request only: " +
+              Visible(OtherReceived()));
+    Mark("searched", otherName);
+
+    // The host plugs the reader's adapter back: ttyUSB1, found by its name.
+    loop.runUntil([&] { return status() == connected(ReturnPort); }, 30000);
+    Check(status() == connected(ReturnPort), "the reader taken back: " + status());
+    Check(Settings.Port == ReturnPort && NameOf(LinkOf(ReturnPort)) == readerName,
+          "on COM" + std::to_string(int(Settings.Port)) + ", " + LinkOf(ReturnPort) + ", named " +
+              NameOf(LinkOf(ReturnPort)));
+    Mark("again", LinkOf(ReturnPort));
     loop.runUntil([&] { return RunningOrder > readWhileLost; }, 15000);
-    loop.unwatch(follower);
     Check(RunningOrder > readWhileLost, "a reading after the return");
-    const std::string after = Target();
-    // A descriptor left on the dead adapter keeps its name taken: it would
-    // come back as the next ttyUSB.
-    Check(after == before, "the adapter back under its old name: " + before + " -> " + after);
+    loop.runFor(2000);
+    Check(OpensOf(ReaderPort, opensAtLoss) == 1 && OtherReceived() == "QI\r",
+          "the other adapter left alone: " + std::to_string(OpensOf(ReaderPort, opensAtLoss)) +
+              " open, received " + Visible(OtherReceived()));
 
     const std::vector<unsigned long> orders = LoggedOrders();
     bool numberedOn = !orders.empty();
@@ -282,7 +363,7 @@ int main(int argc, char** argv) {
               " lines, order " + std::to_string(RunningOrder) + ", " + std::to_string(readBefore) +
               " before the unplug)");
     Check(window.errors.empty(), "no error box");
-    Mark("back", before + " -> " + after);
+    Mark("back", first + " -> " + LinkOf(ReturnPort));
 
     ClosePort();
     platform::UseSerial(nullptr);
