@@ -6,8 +6,8 @@ namespace fakes {
 
 // Closes the port and resets the variables of Global, Drv232 and MainWindow,
 // the demo's random numbers, every platform override, the linked-ports
-// switch and the folder of stable device names. Every fixture that touches any of them calls it
-// first.
+// switch and the folder of stable device names. Every fixture that touches
+// any of them calls it first.
 void ResetProgramState();
 
 // InitGoogleTest, a listener that fails any test that ends with the port open
