@@ -2,8 +2,16 @@
 // become keysyms; each keysym is typed with the keycode that carries it on the
 // first level of the current keyboard map, or with a spare keycode bound to it
 // for the moment when the map has none there.
+//
+// The X server keeps a key that XTest pressed down after its client is gone:
+// a program ended mid-reading would leave Shift held for everything typed
+// afterwards. So a signal that ends the program (SIGTERM, SIGINT, SIGHUP)
+// while keys may be down ends it only once they are released.
+
+#include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "Clock.h"
@@ -21,6 +29,66 @@
 namespace platform {
 
 namespace {
+
+// Between begin() and the end of end(): keys may be down in the X server.
+std::atomic<bool> typing{false};
+// An ending signal that came meanwhile.
+std::atomic<int> endingSignal{0};
+constexpr int EndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "used in a signal handler");
+
+// Ends the program by `signal` as if it had not been caught.
+void EndBy(int signal) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    raise(signal);
+}
+
+// Whichever of the handler and end() sees the other's mark last ends the
+// program: the handler when no keys can be down, end() once they are up.
+extern "C" void OnEndingSignal(int signal) {
+    endingSignal.store(signal);
+    if (!typing.load())
+        EndBy(signal);
+}
+
+// Catches the ending signals that would end the program at once; one that
+// is ignored (a program started with nohup) stays ignored.
+void GuardEndingSignals() {
+    static bool guarded = false;
+    if (guarded)
+        return;
+    guarded = true;
+    for (int signal : EndingSignals) {
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = OnEndingSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// Keys may go down from now on; an ending signal that came first ends the
+// program here, before any is pressed.
+void KeysMayGoDown() {
+    GuardEndingSignals();
+    typing.store(true);
+    if (const int signal = endingSignal.load())
+        EndBy(signal);
+}
+
+// Every key is up again: an ending signal that came meanwhile ends the program.
+void KeysAreUp() {
+    typing.store(false);
+    if (const int signal = endingSignal.load())
+        EndBy(signal);
+}
 
 KeySym ToKeySym(std::uint8_t vk) {
     if (vk >= '0' && vk <= '9')
@@ -58,6 +126,7 @@ class X11Keyboard final : public Keyboard {
         }
         XkbStateRec state{};
         group_ = XkbGetState(display_, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+        KeysMayGoDown();
         return Error::None;
     }
 
@@ -101,6 +170,7 @@ class X11Keyboard final : public Keyboard {
         XSync(display_, False);
         XCloseDisplay(display_);
         display_ = nullptr;
+        KeysAreUp();
     }
 
   private:

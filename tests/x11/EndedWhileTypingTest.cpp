@@ -1,0 +1,141 @@
+// The program ended by a signal in the middle of typing a reading: the X
+// server keeps a key that XTest pressed after its client is gone, so the
+// program must release its keys before it goes.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ReaderSimulator.h"
+#include "fakes/TempDir.h"
+
+// X11 last: its macro None would clash with names above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#undef None
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Starts the program in `folder` with the ending signals as a shell leaves
+// them (a test runner started in the background ignores SIGINT).
+pid_t StartProgram(const std::filesystem::path& folder) {
+    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen"};
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
+            env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t set;
+    sigemptyset(&set);
+    posix_spawnattr_setsigmask(&attributes, &set);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, s);
+    posix_spawnattr_setsigdefault(&attributes, &set);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    char* argv[] = {const_cast<char*>(CHIPREADER_EXE), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, CHIPREADER_EXE, &actions, &attributes, argv, envp.data()) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return pid;
+}
+
+// The keycodes down in the server, and whether a modifier is in force.
+std::vector<KeyCode> KeysDown(Display* display) {
+    char keys[32];
+    XQueryKeymap(display, keys);
+    std::vector<KeyCode> down;
+    for (int code = 0; code < 256; ++code)
+        if (keys[code / 8] & (1 << (code % 8)))
+            down.push_back(KeyCode(code));
+    return down;
+}
+
+bool ModifiersInForce(Display* display) {
+    XkbStateRec state{};
+    return XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.mods != 0;
+}
+
+TEST(ProgramEndedWhileTyping, ReleasesItsKeysBeforeItGoes) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr) << "no X server";
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        fakes::TempWorkDir folder;
+        sim::Options options;
+        options.folder = folder.path().string();
+        options.port = 3;
+        sim::ReaderSimulator reader(options);
+        std::string error;
+        ASSERT_TRUE(reader.start(error)) << error;
+        // Port 3, "Chip code to keyboard" and CRC on: 14 letters, all typed
+        // with Shift held.
+        fakes::WriteFile(folder.path() / "ZV4815.INI",
+                         std::string("\x03\0\0\x01\0\0\0\0\0\0\0\0\x01\0\0\0", 16));
+        const pid_t program = StartProgram(folder.path());
+        ASSERT_GT(program, 0);
+        ASSERT_TRUE(reader.waitForRequests(1, 20000)) << "the program never asked the reader";
+        reader.presentChip("ABCDEFABCDEFAB");
+
+        // Ended as soon as Shift is down.
+        bool shiftSeen = false;
+        for (const auto until = Clock::now() + std::chrono::seconds(15);
+             !shiftSeen && Clock::now() < until;) {
+            const std::vector<KeyCode> down = KeysDown(display);
+            shiftSeen = std::find(down.begin(), down.end(), shift) != down.end();
+            if (!shiftSeen)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_TRUE(shiftSeen) << "the program never typed";
+        ::kill(program, signal);
+        int status = 0;
+        pid_t ended = 0;
+        for (const auto until = Clock::now() + std::chrono::seconds(10);
+             ended == 0 && Clock::now() < until;
+             std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+            ended = ::waitpid(program, &status, WNOHANG);
+        if (ended == 0) {
+            ::kill(program, SIGKILL);
+            ::waitpid(program, &status, 0);
+        }
+        EXPECT_EQ(ended, program) << "the program did not end";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+            << "it ends as the signal ends it";
+
+        XSync(display, False);
+        const std::vector<KeyCode> left = KeysDown(display);
+        EXPECT_TRUE(left.empty()) << left.size() << " keys left down, the first "
+                                  << (left.empty() ? 0 : int(left.front()));
+        EXPECT_FALSE(ModifiersInForce(display));
+        // Whatever it left, the next case starts without it.
+        for (KeyCode code : left)
+            XTestFakeKeyEvent(display, code, False, CurrentTime);
+        XSync(display, False);
+    }
+    XCloseDisplay(display);
+}
+
+}  // namespace
