@@ -69,19 +69,22 @@ inline constexpr const char* X11Only = "Wayland session: typed chip codes reach 
 inline constexpr const char* X11OnlyNoUinput =
     "Wayland session: chip codes reach X11 programs only (no /dev/uinput: sudo modprobe uinput)";
 inline constexpr const char* X11OnlyNoAccess =
-    "Wayland session: chip codes reach X11 programs only (no access to /dev/uinput: see README)";
+    "Wayland session: chip codes reach X11 programs only (no access to /dev/uinput: "
+    "join the group chipreader)";
 inline constexpr const char* NoUinput =
     "Chip codes cannot be typed here: no /dev/uinput (sudo modprobe uinput)";
 inline constexpr const char* NoUinputAccess =
-    "Chip codes cannot be typed here: no access to /dev/uinput (see README)";
+    "Chip codes cannot be typed here: no access to /dev/uinput (join the group chipreader)";
 // On standard error with the two notices about access.
 inline constexpr const char* UinputAccessHint =
-    "Typing on a Wayland desktop needs access to /dev/uinput. The chipreader package gives it "
-    "to the user at the desktop; without it, put this line into "
+    "Typing on a Wayland desktop needs access to /dev/uinput, which lets a program type into "
+    "every window. The chipreader package gives it to the members of the group chipreader: "
+    "sudo adduser $USER chipreader, then log in again. Without the package, as root: "
+    "addgroup --system chipreader, put this line into "
     "/etc/udev/rules.d/70-chipreader-uinput.rules:\n"
-    "  KERNEL==\"uinput\", SUBSYSTEM==\"misc\", TAG+=\"uaccess\", "
+    "  KERNEL==\"uinput\", SUBSYSTEM==\"misc\", GROUP=\"chipreader\", MODE=\"0660\", "
     "OPTIONS+=\"static_node=uinput\"\n"
-    "then run: sudo udevadm control --reload && sudo udevadm trigger /dev/uinput";
+    "then run: udevadm control --reload && udevadm trigger /dev/uinput";
 inline constexpr const char* NoKeymap =
     "Chip codes not typed: the desktop's keyboard layout could not be read";
 inline constexpr const char* LayoutLacksKeys =

@@ -55,9 +55,13 @@ class Win32Files final : public Files {
         // CREATE_NEW: never through a link, never into someone else's file.
         // What stands there is deleted (a link itself, not where it leads), once.
         HANDLE file = OpenForWriting(path, CREATE_NEW);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
-            DeleteFileW(path.c_str()))
-            file = OpenForWriting(path, CREATE_NEW);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+            const DWORD attributes = GetFileAttributesW(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return Error::IsDirectory;
+            if (DeleteFileW(path.c_str()))
+                file = OpenForWriting(path, CREATE_NEW);
+        }
         if (file == INVALID_HANDLE_VALUE)
             return LastWin32Error();
         return WriteAllAndClose(file, data, n);

@@ -343,8 +343,8 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     using platform::KeyboardNotice;
     const std::string x11Only = "Wayland session: typed chip codes reach X11 programs only";
     const std::string noAccess =
-        "Wayland session: chip codes reach X11 programs only (no access to /dev/uinput: see "
-        "README)";
+        "Wayland session: chip codes reach X11 programs only (no access to /dev/uinput: join "
+        "the group chipreader)";
     const std::string noKeymap =
         "Chip codes not typed: the desktop's keyboard layout could not be read";
     const std::string lacksKeys =

@@ -5,9 +5,11 @@
 //
 //   wayland_guest OUT
 //
-// The rig runs it as an unprivileged user in the session, with the terminal
-// focused and no access to /dev/uinput; it writes the marker "grant" into OUT
-// when it wants access and goes on once the rig wrote "granted". Steps: the
+// The rig runs it as an unprivileged user in the session, a member of the
+// group chipreader, with the terminal focused and no access to /dev/uinput
+// yet; it writes the marker "grant" into OUT when it wants access and goes on
+// once the rig wrote "granted" (the package's udev rule then gives the device
+// to that group). Steps: the
 // notice without access; the reading of the 1800 ms case, timed, first on a
 // keyboard just made; readings
 // under French, German and US layouts switched while it runs; two layouts in
