@@ -10,16 +10,9 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+#include "KeyPlan.h"
 
-// A key of the Linux input layer (KEY_* of linux/input-event-codes.h) and the
-// modifiers to hold for it.
-struct KeyStroke {
-    std::uint16_t code = 0;
-    bool shift = false;
-    bool level3 = false;  // AltGr
-    bool operator==(const KeyStroke&) const = default;
-};
+namespace platform {
 
 class KeyLayout {
   public:
@@ -30,9 +23,10 @@ class KeyLayout {
     static std::unique_ptr<KeyLayout> FromNames(const char* layout, const char* variant = "");
     ~KeyLayout();
 
-    // The key for a Windows virtual-key code of the keystroke sequence: 0-9,
-    // A-Z (the capital when `capital`, else the small letter), Space, Enter
-    // and the keypad minus (the plain minus where a layout has no keypad).
+    // The key (KEY_* of linux/input-event-codes.h) for a Windows virtual-key
+    // code of the keystroke sequence: 0-9, A-Z (the capital when `capital`,
+    // else the small letter), Space, Enter and the keypad minus (the plain
+    // minus where a layout has no keypad).
     // With several layouts in the keymap, the key must give the character in
     // each: which one is active, a program that is no window is not told.
     // Nothing when no key that Shift and AltGr reach gives it.

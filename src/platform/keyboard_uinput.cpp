@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "KeyLayout.h"
+#include "KeyPlan.h"
 #include "errno_posix.h"
 #include "keyboards_linux.h"
 #include "wayland_keymap.h"
@@ -40,7 +41,6 @@ constexpr int SetUpMs = 250;
 constexpr int TakenInMaxMs = 5000;
 // The most a reading waits for the compositor to answer.
 constexpr int KeymapWaitMs = 1000;
-constexpr std::uint8_t VkShift = 0x10;
 
 class Uinput final : public UinputKeyboard {
   public:
@@ -135,41 +135,23 @@ class Uinput final : public UinputKeyboard {
     }
 
     // Shift follows the sequence; a key that needs Shift other than held, or
-    // AltGr, gets it around itself only.
+    // AltGr, gets it around itself only (KeyPlanner).
     Error key(std::uint8_t virtualKey, bool up) override {
         if (!typing_)
             return Error::Invalid;
-        if (virtualKey == VkShift) {
-            shiftHeld_ = !up;
-            return send({{layout_->shiftKey(), shiftHeld_}});
-        }
-        if (up) {
-            auto it = std::find_if(held_.begin(), held_.end(),
-                                   [&](const Held& h) { return h.virtualKey == virtualKey; });
-            if (it == held_.end())
-                return Error::None;
-            const KeyStroke s = it->stroke;
-            held_.erase(it);
-            std::vector<Change> changes{{s.code, false}};
-            if (s.level3)
-                changes.push_back({layout_->level3Key(), false});
-            if (s.shift != shiftHeld_)
-                changes.push_back({layout_->shiftKey(), shiftHeld_});
-            return send(changes);
-        }
-        const std::optional<KeyStroke> s = layout_->stroke(virtualKey, shiftHeld_);
-        if (!s)
+        const auto planned = planner_.event(virtualKey, up, [this](std::uint8_t vk, bool capital) {
+            return layout_->stroke(vk, capital);
+        });
+        if (!planned)
             return Error::Invalid;
         std::vector<Change> changes;
-        if (s->shift != shiftHeld_)
-            changes.push_back({layout_->shiftKey(), s->shift});
-        if (s->level3)
-            changes.push_back({layout_->level3Key(), true});
-        changes.push_back({s->code, true});
-        if (Error e = send(changes); e != Error::None)
-            return e;
-        held_.push_back({virtualKey, *s});
-        return Error::None;
+        for (const KeyChange& c : *planned) {
+            const std::uint16_t code = c.what == KeyChange::What::Shift    ? layout_->shiftKey()
+                                       : c.what == KeyChange::What::Level3 ? layout_->level3Key()
+                                                                           : c.code;
+            changes.push_back({code, c.down});
+        }
+        return send(changes);
     }
 
     void end() override {
@@ -178,8 +160,7 @@ class Uinput final : public UinputKeyboard {
             release.push_back({*it, false});
         send(release);
         down_.clear();
-        held_.clear();
-        shiftHeld_ = false;
+        planner_.reset();
         typing_ = false;
     }
 
@@ -250,10 +231,6 @@ class Uinput final : public UinputKeyboard {
         std::uint16_t code;
         bool down;
     };
-    struct Held {
-        std::uint8_t virtualKey;
-        KeyStroke stroke;
-    };
 
     // Each change as a report of its own; keys already in the state asked
     // for are left alone. A key counts as down once its press was written.
@@ -294,9 +271,8 @@ class Uinput final : public UinputKeyboard {
     std::unique_ptr<KeyLayout> layout_;
     KeyboardNotice notice_ = KeyboardNotice::None;
     bool typing_ = false;
-    bool shiftHeld_ = false;
+    KeyPlanner planner_;
     std::vector<std::uint16_t> down_;
-    std::vector<Held> held_;
 };
 
 }  // namespace

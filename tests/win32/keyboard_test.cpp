@@ -58,6 +58,11 @@ class Win32Keyboard : public ::testing::Test {
 };
 
 TEST_F(Win32Keyboard, AReadingReachesTheSystemAsItsVirtualKeysWithScanCode1) {
+    // Under a US layout, where each key of the sequence gives its own
+    // character, the keys are the sequence's, one for one.
+    const HKL layout = GetKeyboardLayout(0);
+    ASSERT_EQ(VkKeyScanExW(L'1', layout), 0x0031) << "not a US layout";
+    ASSERT_EQ(VkKeyScanExW(L'Z', layout), 0x015A) << "not a US layout";
     fakes::FakeClock clock;  // the pauses are the core's business, not waited out here
     fakes::ClockInUse use(clock);
     RunningOrder = 7;

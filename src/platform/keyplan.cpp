@@ -1,0 +1,67 @@
+// The keys and modifiers for the keystroke sequence under a layout.
+#include <algorithm>
+
+#include "KeyPlan.h"
+
+namespace platform {
+
+namespace {
+constexpr std::uint8_t VkShift = 0x10;
+}
+
+std::optional<std::vector<KeyChange>> KeyPlanner::event(std::uint8_t virtualKey, bool up,
+                                                        const StrokeLookup& stroke) {
+    using What = KeyChange::What;
+    if (virtualKey == VkShift) {
+        shiftHeld_ = !up;
+        return std::vector<KeyChange>{{What::Shift, 0, shiftHeld_}};
+    }
+    if (up) {
+        auto it = std::find_if(held_.begin(), held_.end(),
+                               [&](const auto& h) { return h.first == virtualKey; });
+        if (it == held_.end()) {
+            // Not pressed by us: its release goes out on its own.
+            const std::optional<KeyStroke> s = stroke(virtualKey, shiftHeld_);
+            return s ? std::vector<KeyChange>{{What::Key, s->code, false}}
+                     : std::vector<KeyChange>{};
+        }
+        const KeyStroke s = it->second;
+        held_.erase(it);
+        std::vector<KeyChange> changes{{What::Key, s.code, false}};
+        if (s.level3)
+            changes.push_back({What::Level3, 0, false});
+        if (s.shift != shiftHeld_)
+            changes.push_back({What::Shift, 0, shiftHeld_});
+        return changes;
+    }
+    const std::optional<KeyStroke> s = stroke(virtualKey, shiftHeld_);
+    if (!s)
+        return std::nullopt;
+    std::vector<KeyChange> changes;
+    if (s->shift != shiftHeld_)
+        changes.push_back({What::Shift, 0, s->shift});
+    if (s->level3)
+        changes.push_back({What::Level3, 0, true});
+    changes.push_back({What::Key, s->code, true});
+    held_.emplace_back(virtualKey, *s);
+    return changes;
+}
+
+void KeyPlanner::reset() {
+    shiftHeld_ = false;
+    held_.clear();
+}
+
+std::optional<KeyStroke> StrokeFromKeyScan(std::uint16_t scan) {
+    constexpr std::uint16_t Shift = 0x100, Ctrl = 0x200, Alt = 0x400;
+    const std::uint16_t modifiers = scan & 0xFF00;
+    const std::uint16_t key = scan & 0xFF;
+    if (scan == 0xFFFF || key == 0 || (modifiers & ~(Shift | Ctrl | Alt)) != 0)
+        return std::nullopt;
+    const bool ctrl = (modifiers & Ctrl) != 0, alt = (modifiers & Alt) != 0;
+    if (ctrl != alt)
+        return std::nullopt;
+    return KeyStroke{key, (modifiers & Shift) != 0, ctrl && alt};
+}
+
+}  // namespace platform
