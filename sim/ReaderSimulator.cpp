@@ -407,6 +407,15 @@ void ReaderSimulator::hangUp() {
     s.queue.clear();
     s.wake();
     s.changed.wait_for(lock, std::chrono::seconds(2), [&] { return s.master < 0; });
+    // The kernel gives the closed terminal's number to the next one made, on
+    // this machine, by anyone: a link left on it would lead the program to
+    // another simulator's line (another test's, running beside this one). It
+    // leads nowhere instead, as a dead line's device does.
+    if (!s.link.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(s.link, ec);
+        std::filesystem::create_symlink(s.link + ".hung-up", s.link, ec);
+    }
 }
 
 void ReaderSimulator::unplug() {

@@ -55,7 +55,8 @@ class ReaderSimulator {
     // Sends bytes as they are (garbage, partial frames).
     void sendRaw(const std::string& bytes);
     void sendGarbage(std::size_t count);
-    // Closes the line: the program's reads and writes fail from now on.
+    // Closes the line: the program's reads and writes fail from now on, and
+    // COM<n> leads nowhere (its terminal's number may be another's soon).
     void hangUp();
     // As a USB adapter pulled out: the line hangs up and COM<n> goes away.
     void unplug();
