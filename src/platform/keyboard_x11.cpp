@@ -1,7 +1,9 @@
 // Key injection on X11 through the XTest extension. Windows virtual-key codes
-// become keysyms; each keysym is typed with the keycode that carries it on the
-// first level of the current keyboard map, or with a spare keycode bound to it
-// for the moment when the map has none there.
+// become keysyms; each keysym is typed with the key that carries it in the
+// current group of the keyboard map, with Shift around it when it is the
+// key's shifted level (French digits), the modifier rule shared with the other
+// keyboards (KeyPlanner). Only a keysym that no key carries is typed with a
+// spare keycode bound to it for the moment.
 //
 // The X server keeps a key that XTest pressed down after its client is gone:
 // a program ended mid-reading would leave Shift held for everything typed
@@ -12,9 +14,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <vector>
 
 #include "Clock.h"
+#include "KeyPlan.h"
 #include "Keyboard.h"
 #include "keyboards_linux.h"
 
@@ -90,14 +94,14 @@ void KeysAreUp() {
         EndBy(signal);
 }
 
-KeySym ToKeySym(std::uint8_t vk) {
+// The keysym of a virtual-key code of the sequence; a letter as the capital
+// when `capital` (typed with Shift), else as the small letter.
+KeySym ToKeySym(std::uint8_t vk, bool capital) {
     if (vk >= '0' && vk <= '9')
         return XK_0 + (vk - '0');
     if (vk >= 'A' && vk <= 'Z')
-        return XK_a + (vk - 'A');
+        return (capital ? XK_A : XK_a) + (vk - 'A');
     switch (vk) {
-        case 0x10:
-            return XK_Shift_L;
         case 0x20:
             return XK_space;
         case 0x0D:
@@ -126,6 +130,8 @@ class X11Keyboard final : public Keyboard {
         }
         XkbStateRec state{};
         group_ = XkbGetState(display_, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+        // The map as it is now: the layout may have changed since the last reading.
+        map_ = XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
         KeysMayGoDown();
         return Error::None;
     }
@@ -133,25 +139,30 @@ class X11Keyboard final : public Keyboard {
     Error key(std::uint8_t virtualKey, bool up) override {
         if (!display_)
             return Error::Invalid;
-        const KeySym sym = ToKeySym(virtualKey);
-        if (sym == NoSymbol)
-            return Error::Invalid;
-        const KeyCode code = CodeFor(sym);
-        if (code == 0)
+        const auto planned = planner_.event(virtualKey, up, [this](std::uint8_t vk, bool capital) {
+            return StrokeFor(vk, capital);
+        });
+        if (!planned)
             return Error::NotSupported;
-        if (up) {
-            auto it = std::find(pressed_.begin(), pressed_.end(), code);
-            if (it != pressed_.end())
+        for (const KeyChange& change : *planned) {
+            KeyCode code = KeyCode(change.code);
+            if (change.what == KeyChange::What::Shift)
+                code = ShiftCode();
+            if (change.what == KeyChange::What::Level3 || code == 0)
+                return Error::NotSupported;
+            const auto it = std::find(pressed_.begin(), pressed_.end(), code);
+            if (!change.down && it != pressed_.end())
                 pressed_.erase(it);
-        } else if (std::find(pressed_.begin(), pressed_.end(), code) == pressed_.end()) {
-            pressed_.push_back(code);
+            else if (change.down && it == pressed_.end())
+                pressed_.push_back(code);
+            XTestFakeKeyEvent(display_, code, change.down ? True : False, CurrentTime);
         }
-        XTestFakeKeyEvent(display_, code, up ? False : True, CurrentTime);
         XFlush(display_);
         return Error::None;
     }
 
     void end() override {
+        planner_.reset();
         if (!display_)
             return;
         for (KeyCode code : pressed_)
@@ -167,6 +178,9 @@ class X11Keyboard final : public Keyboard {
             XChangeKeyboardMapping(display_, b.code, b.width, none.data(), 1);
         }
         borrowed_.clear();
+        if (map_)
+            XkbFreeKeyboard(map_, 0, True);
+        map_ = nullptr;
         XSync(display_, False);
         XCloseDisplay(display_);
         display_ = nullptr;
@@ -176,21 +190,76 @@ class X11Keyboard final : public Keyboard {
   private:
     struct Borrowed {
         KeyCode code;
-        KeySym sym;
+        KeySym lower, upper;  // its two levels
         int width;
     };
 
-    KeyCode CodeFor(KeySym sym) {
-        for (const Borrowed& b : borrowed_)
-            if (b.sym == sym)
-                return b.code;
-        const KeyCode code = XKeysymToKeycode(display_, sym);
-        if (code != 0 && XkbKeycodeToKeysym(display_, code, group_, 0) == sym)
-            return code;
-        return Borrow(sym);
+    KeyCode ShiftCode() {
+        const std::optional<KeyStroke> s = Carrying(XK_Shift_L);
+        return s && !s->shift ? KeyCode(s->code) : 0;
     }
 
-    // Binds sym to a keycode that carries no symbols, until end().
+    std::optional<KeyStroke> StrokeFor(std::uint8_t vk, bool capital) {
+        const KeySym sym = ToKeySym(vk, capital);
+        if (sym == NoSymbol)
+            return std::nullopt;
+        for (const Borrowed& b : borrowed_)
+            if (b.lower == sym || b.upper == sym)
+                return KeyStroke{b.code, sym != b.lower};
+        if (const std::optional<KeyStroke> s = Carrying(sym))
+            return s;
+        if (Borrow(sym))
+            return StrokeFor(vk, capital);
+        return std::nullopt;
+    }
+
+    // The key that gives sym in the current group: on its first level, or
+    // on its second with Shift; the key XKeysymToKeycode names first.
+    std::optional<KeyStroke> Carrying(KeySym sym) {
+        const auto strokeOf = [&](KeyCode code) -> std::optional<KeyStroke> {
+            if (Symbol(code, 0) == sym)
+                return KeyStroke{code, false};
+            if (Symbol(code, 1) == sym && ShiftGivesSecondLevel(code))
+                return KeyStroke{code, true};
+            return std::nullopt;
+        };
+        if (const KeyCode code = XKeysymToKeycode(display_, sym))
+            if (std::optional<KeyStroke> s = strokeOf(code))
+                return s;
+        int low = 0, high = 0;
+        XDisplayKeycodes(display_, &low, &high);
+        for (int code = low; code <= high; ++code)
+            if (std::optional<KeyStroke> s = strokeOf(KeyCode(code)))
+                return s;
+        return std::nullopt;
+    }
+
+    KeySym Symbol(KeyCode code, int level) const {
+        return XkbKeycodeToKeysym(display_, code, int(EffectiveGroup(code)), level);
+    }
+
+    unsigned EffectiveGroup(KeyCode code) const {
+        const unsigned groups = map_ ? XkbKeyNumGroups(map_, code) : 1;
+        return groups > 0 && unsigned(group_) < groups ? unsigned(group_) : 0;
+    }
+
+    // Whether Shift alone moves the key to its second level (the key's type
+    // says so: it does for letters, digits and symbols, not for all keys).
+    bool ShiftGivesSecondLevel(KeyCode code) const {
+        if (!map_ || code < map_->min_key_code || code > map_->max_key_code)
+            return false;
+        const XkbKeyTypePtr type = XkbKeyKeyType(map_, code, EffectiveGroup(code));
+        for (int i = 0; type && i < type->map_count; ++i) {
+            const XkbKTMapEntryRec& entry = type->map[i];
+            if (entry.active && entry.level == 1 && entry.mods.mask == ShiftMask)
+                return true;
+        }
+        return false;
+    }
+
+    // Binds sym to a keycode that carries no symbols, until end(). A letter
+    // goes on both levels in the case the keyboard expects, so Shift gives
+    // the capital.
     KeyCode Borrow(KeySym sym) {
         int low = 0, high = 0;
         XDisplayKeycodes(display_, &low, &high);
@@ -207,8 +276,6 @@ class X11Keyboard final : public Keyboard {
         XFree(map);
         if (spare == 0 || width < 2)
             return 0;
-        // The letter on both levels in the case the keyboard expects, so Shift
-        // gives the capital.
         std::vector<KeySym> syms(std::size_t(width), NoSymbol);
         KeySym lower = sym, upper = sym;
         XConvertCase(sym, &lower, &upper);
@@ -216,12 +283,14 @@ class X11Keyboard final : public Keyboard {
         syms[1] = upper;
         XChangeKeyboardMapping(display_, spare, width, syms.data(), 1);
         XSync(display_, False);
-        borrowed_.push_back({spare, sym, width});
+        borrowed_.push_back({spare, lower, upper, width});
         return spare;
     }
 
     Display* display_ = nullptr;
     int group_ = 0;
+    XkbDescPtr map_ = nullptr;
+    KeyPlanner planner_;
     std::vector<KeyCode> pressed_;
     std::vector<Borrowed> borrowed_;
 };
