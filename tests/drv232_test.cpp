@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "Drv232.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeSerial.h"
 #include "fakes/ProgramState.h"
 
@@ -210,6 +211,36 @@ TEST_F(ReaderLink, ExchangeWithoutARequestOnlyReads) {
     EXPECT_TRUE(Exchange({}, reply));
     EXPECT_EQ(script.calls, (Calls{"read"}));
     EXPECT_TRUE(script.written.empty());
+}
+
+TEST_F(ReaderLink, AFrameThatTheReadsTimeOutCutIsReadOnToItsEnd) {
+    fakes::FakeClock clock;
+    fakes::ClockInUse use(clock);
+    script.clock = &clock;
+    ASSERT_TRUE(OpenPort(3));
+    // The frame began 8 bytes before the poll's 328 ms ran out.
+    script.calls.clear();
+    script.replies = {"A0123456", "789ABCD\r"};
+    script.readMs = {328, 8};
+    ASSERT_TRUE(PollChip());
+    EXPECT_EQ(ChipCode.view(), "0123456789AB");
+    EXPECT_EQ(script.calls, (Calls{"read", "read"}));
+    // A frame that stopped short, 20 ms after its last byte, is no frame, and
+    // nothing is read on: the bytes that come next are another's.
+    script.calls.clear();
+    script.replies = {"A0123456", "789ABCD\r"};
+    script.readMs = {60, 8};
+    EXPECT_FALSE(PollChip());
+    EXPECT_EQ(script.calls, (Calls{"read"}));
+    EXPECT_FALSE(PollChip()) << "the rest alone";
+    // Cut by the time-out, but what follows does not end the frame; and what
+    // was cut is no start of a frame.
+    for (const char* first : {"A0123456", "XO0\r"}) {
+        script.replies = {first, "78\r"};
+        script.readMs = {328, 8};
+        EXPECT_FALSE(PollChip()) << first;
+    }
+    EXPECT_EQ(ChipCode.view(), "0123456789AB");
 }
 
 }  // namespace

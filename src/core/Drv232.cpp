@@ -67,6 +67,29 @@ bool ReplyBehindChips(std::span<std::uint8_t> reply) {
     return false;
 }
 
+// A poll's read of a chip frame. The reader sends a frame in one piece, but
+// it may begin just before the read's time-out runs out: the read then ends
+// with its first bytes, and the rest follows at once. Such a frame is read
+// whole; a frame that stopped short (20 ms without a byte) is not, so that
+// the bytes of another never join it.
+bool ReadChipFrame(std::array<std::uint8_t, ChipFrameLength>& frame) {
+    platform::Clock& clock = platform::TheClock();
+    const std::uint64_t began = clock.monotonicMs();
+    std::size_t received = 0;
+    const Error error = PortHandle->read(frame.data(), frame.size(), received);
+    if (error == Error::HungUp)
+        LinkLost = true;
+    if (error != Error::None)
+        return false;
+    constexpr std::uint64_t TimeOut = ReadTotalMultiplier * ChipFrameLength + ReadTotalConstant;
+    const bool cut = received > 0 && received < frame.size() &&
+                     clock.monotonicMs() - began + ReadIntervalTimeout >= TimeOut &&
+                     BeginsChipFrame(std::span(frame).first(received));
+    if (cut && !ReadWhole(std::span(frame).subspan(received)))
+        return false;
+    return (cut || received == frame.size()) && IsChipFrame(frame);
+}
+
 }  // namespace
 
 bool IsChipFrame(std::span<const std::uint8_t> bytes) {
@@ -202,7 +225,7 @@ bool PollChip() {
         KeptChips.pop_front();
     } else {
         std::array<std::uint8_t, ChipFrameLength> frame{};
-        if (!Exchange({}, frame) || !IsChipFrame(frame))
+        if (!PortHandle || !ReadChipFrame(frame))
             return false;
         std::copy(frame.begin() + 1, frame.end() - 1, chip.begin());
     }

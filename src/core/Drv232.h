@@ -101,8 +101,9 @@ inline constexpr std::uint8_t RepeatReadByte = '0';
 std::string BuildChipText();
 
 // Collects a chip frame the reader sent on its own: "A", 14 characters, CR;
-// a chip kept during a request first. On success ChipChars[0..13] and
-// ChipCode are set; on failure nothing changes.
+// a chip kept during a request first. A frame whose first bytes came as the
+// read's time-out ran out is read on to its end. On success ChipChars[0..13]
+// and ChipCode are set; on failure nothing changes.
 bool PollChip();
 
 // Asks for the last chip again: "A", 16 characters, CR. On success

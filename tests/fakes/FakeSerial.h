@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SerialPort.h"
+#include "fakes/FakeClock.h"
 
 namespace fakes {
 
@@ -25,6 +26,9 @@ struct SerialScript {
     int closes = 0;
     // A write succeeds saying it wrote at most this many bytes (all are recorded).
     std::size_t writeReports = SIZE_MAX;
+    // How long successive reads take on `clock`, when one is given.
+    fakes::FakeClock* clock = nullptr;
+    std::deque<unsigned> readMs;
 };
 
 class FakeSerialPort final : public platform::SerialPort {
@@ -61,6 +65,10 @@ class FakeSerialPort final : public platform::SerialPort {
     }
     platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
         received = 0;
+        if (s_.clock && !s_.readMs.empty()) {
+            s_.clock->monotonic += s_.readMs.front();
+            s_.readMs.pop_front();
+        }
         if (!s_.replies.empty()) {
             std::string reply = s_.replies.front();
             s_.replies.pop_front();
