@@ -29,13 +29,18 @@ bool IsFrameCharacter(std::uint8_t byte) {
     return byte >= 0x20 && byte != 0x7F;
 }
 
-// One read of the whole of `into`; a hung-up line is noted in LinkLost.
-bool ReadWhole(std::span<std::uint8_t> into) {
-    std::size_t received = 0;
-    const Error error = PortHandle->read(into.data(), into.size(), received);
+// Whether a call on the port succeeded; a hung-up line is noted in LinkLost.
+bool Succeeded(Error error) {
     if (error == Error::HungUp)
         LinkLost = true;
-    return error == Error::None && received == into.size();
+    return error == Error::None;
+}
+
+// One read of the whole of `into`.
+bool ReadWhole(std::span<std::uint8_t> into) {
+    std::size_t received = 0;
+    return Succeeded(PortHandle->read(into.data(), into.size(), received)) &&
+           received == into.size();
 }
 
 // `reply` holds a whole read that is no reply. When it begins with chip
@@ -76,10 +81,7 @@ bool ReadChipFrame(std::array<std::uint8_t, ChipFrameLength>& frame) {
     platform::Clock& clock = platform::TheClock();
     const std::uint64_t began = clock.monotonicMs();
     std::size_t received = 0;
-    const Error error = PortHandle->read(frame.data(), frame.size(), received);
-    if (error == Error::HungUp)
-        LinkLost = true;
-    if (error != Error::None)
+    if (!Succeeded(PortHandle->read(frame.data(), frame.size(), received)))
         return false;
     constexpr std::uint64_t TimeOut = ReadTotalMultiplier * ChipFrameLength + ReadTotalConstant;
     const bool cut = received > 0 && received < frame.size() &&
@@ -191,10 +193,7 @@ bool Exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> rep
         return false;
     if (!request.empty()) {
         std::size_t written = 0;
-        const Error error = PortHandle->write(request.data(), request.size(), written);
-        if (error == Error::HungUp)
-            LinkLost = true;
-        if (error != Error::None)
+        if (!Succeeded(PortHandle->write(request.data(), request.size(), written)))
             return false;
     }
     if (!ReadWhole(reply))
