@@ -46,7 +46,7 @@ TEST_F(Win32Files, AWriteReplacesALongerFileWhole) {
 TEST_F(Win32Files, AWriteIntoAMissingFolderOrOntoAFolderFails) {
     EXPECT_EQ(files.writeNew(Path("missing\\a.bin"), "abc", 3), Error::NotFound);
     fs::create_directory(Path("folder"));
-    EXPECT_EQ(files.writeNew(Path("folder"), "abc", 3), Error::AccessDenied);
+    EXPECT_EQ(files.writeNew(Path("folder"), "abc", 3), Error::IsDirectory);
     EXPECT_TRUE(fs::is_directory(Path("folder")));
 }
 
