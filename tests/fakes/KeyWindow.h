@@ -42,23 +42,33 @@ class KeyWindow {
 
     Display* display() const { return display_; }
 
-    // The text received, up to and including the first Enter (as "\n").
+    // Takes the keys that have arrived into `text`, without waiting; true
+    // once Enter came, which ends the text as "\n".
+    bool take(std::string& text) {
+        while (XPending(display_)) {
+            XEvent e;
+            XNextEvent(display_, &e);
+            if (e.type != KeyPress)
+                continue;
+            char buffer[8];
+            KeySym sym;
+            int n = XLookupString(&e.xkey, buffer, sizeof buffer, &sym, nullptr);
+            if (sym == XK_Return) {
+                text += "\n";
+                return true;
+            }
+            text.append(buffer, std::size_t(n));
+        }
+        return false;
+    }
+
+    // The text received, up to and including the first Enter.
     std::string received() {
         std::string text;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < end) {
-            while (XPending(display_)) {
-                XEvent e;
-                XNextEvent(display_, &e);
-                if (e.type != KeyPress)
-                    continue;
-                char buffer[8];
-                KeySym sym;
-                int n = XLookupString(&e.xkey, buffer, sizeof buffer, &sym, nullptr);
-                if (sym == XK_Return)
-                    return text + "\n";
-                text.append(buffer, std::size_t(n));
-            }
+            if (take(text))
+                return text;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return text + "<no Enter>";

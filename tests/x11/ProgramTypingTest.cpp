@@ -24,8 +24,8 @@
 // Window with ours, so here it is XWindow.
 #define Window XWindow
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/keysym.h>
+
+#include "fakes/KeyWindow.h"
 #undef Window
 #undef None
 
@@ -104,43 +104,15 @@ class ProgramTyping : public ::testing::Test {
 };
 
 TEST_F(ProgramTyping, AReadingIsTypedIntoTheFocusedWindowOfAnotherApplication) {
-    const XWindow target =
-        XCreateSimpleWindow(display, DefaultRootWindow(display), 300, 300, 200, 100, 0, 0, 0);
-    XSelectInput(display, target, KeyPressMask | StructureNotifyMask);
-    XMapWindow(display, target);
-    for (XEvent e;;) {
-        XNextEvent(display, &e);
-        if (e.type == MapNotify)
-            break;
-    }
-    XSetInputFocus(display, target, RevertToParent, CurrentTime);
-    XSync(display, False);
+    fakes::KeyWindow target;
+    ASSERT_NE(target.display(), nullptr);
     const QString listBefore = list->toPlainText();
 
     reader->presentChip("00000A1B2C3D99");
     std::string text;
-    bool enter = false;
-    const bool arrived = QTest::qWaitFor(
-        [&] {
-            while (XPending(display)) {
-                XEvent e;
-                XNextEvent(display, &e);
-                if (e.type != KeyPress)
-                    continue;
-                char buffer[8];
-                KeySym sym;
-                const int n = XLookupString(&e.xkey, buffer, sizeof buffer, &sym, nullptr);
-                if (sym == XK_Return)
-                    enter = true;
-                else
-                    text.append(buffer, std::size_t(n));
-            }
-            return enter;
-        },
-        10000);
-    EXPECT_TRUE(arrived && enter);
-    EXPECT_EQ(text, "7     09-41-07     00000A1B2C3D");
-    EXPECT_FALSE(AnyKeyDown());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return target.take(text); }, 10000));
+    EXPECT_EQ(text, "7     09-41-07     00000A1B2C3D\n");
+    EXPECT_FALSE(target.anyKeyDown());
     EXPECT_EQ(RunningOrder, 7u);
     EXPECT_EQ(list->toPlainText(), listBefore) << "a typed reading is not listed";
 }
