@@ -75,14 +75,15 @@ class KeyWindow {
     }
 
     // A key still down, or a modifier (Shift) still in force in the XKB state.
-    bool anyKeyDown() {
+    bool anyKeyDown() { return AnyKeyDown(display_); }
+    static bool AnyKeyDown(Display* display) {
         char keys[32];
-        XQueryKeymap(display_, keys);
+        XQueryKeymap(display, keys);
         for (char k : keys)
             if (k)
                 return true;
         XkbStateRec state{};
-        return XkbGetState(display_, XkbUseCoreKbd, &state) != Success || state.mods != 0;
+        return XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.mods != 0;
     }
 
   private:

@@ -85,15 +85,6 @@ class ProgramTyping : public ::testing::Test {
         dir.reset();
     }
 
-    bool AnyKeyDown() {
-        char keys[32];
-        XQueryKeymap(display, keys);
-        for (char k : keys)
-            if (k)
-                return true;
-        return false;
-    }
-
     std::unique_ptr<fakes::TempWorkDir> dir;
     fakes::FakeClock clock;
     std::unique_ptr<sim::ReaderSimulator> reader;
@@ -127,7 +118,7 @@ TEST_F(ProgramTyping, WithItsOwnListFocusedTheKeysLandInTheList) {
     EXPECT_TRUE(
         list->toPlainText().startsWith(QStringLiteral("7     09-41-07     FEDCBA987654\n")));
     EXPECT_EQ(list->document()->blockCount(), linesBefore + 1);
-    EXPECT_FALSE(AnyKeyDown());
+    EXPECT_FALSE(fakes::KeyWindow::AnyKeyDown(display));
 }
 
 }  // namespace
