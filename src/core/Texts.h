@@ -89,5 +89,10 @@ inline constexpr const char* NoKeymap =
     "Chip codes not typed: the desktop's keyboard layout could not be read";
 inline constexpr const char* LayoutLacksKeys =
     "Chip code not typed: no key gives some of its characters in every keyboard layout";
+// Said at every reading it happens to: the window in front would drop the keys.
+inline constexpr const char* TargetElevated =
+    "Chip code not typed: the window in front runs as administrator";
+inline constexpr const char* TargetOtherUser =
+    "Chip code not typed: the window in front runs as another user, perhaps as administrator";
 
 }  // namespace texts
