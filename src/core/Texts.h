@@ -48,6 +48,9 @@ inline constexpr const char* BadNumber = "Bad number format";
 
 // ---- Ours: texts the program adds, free to change ----
 inline constexpr const char* SettingsTempFile = "ZV4815.INI.new";
+// Windows: the folder a Start-menu entry names cannot be made or entered.
+inline constexpr const char* FolderUnusable =
+    "Chip Reader cannot keep its settings and logs in this folder: ";
 inline constexpr const char* CannotType =
     "Chip codes cannot be typed here: no display to type into";
 inline constexpr const char* TypingRefused = "Chip code not typed: the system refused the keys";
