@@ -305,7 +305,7 @@ TEST(KeysBarred, AWindowOfHigherIntegrityOrUnreadableRightsTakesNoKeysFromUs) {
              Case{high, medium, KeyboardNotice::None},
              Case{high, system, KeyboardNotice::TargetElevated},
              // Another user's program, whose token we may not read.
-             Case{medium, unknown, KeyboardNotice::TargetOtherUser},
+             Case{medium, unknown, KeyboardNotice::TargetRightsUnknown},
              Case{high, unknown, KeyboardNotice::None},
              // Nothing known of ours, or no integrity levels: as ever.
              Case{unknown, high, KeyboardNotice::None},

@@ -95,7 +95,7 @@ inline constexpr const char* LayoutLacksKeys =
 // Said at every reading it happens to: the window in front would drop the keys.
 inline constexpr const char* TargetElevated =
     "Chip code not typed: the window in front runs as administrator";
-inline constexpr const char* TargetOtherUser =
-    "Chip code not typed: the window in front runs as another user, perhaps as administrator";
+inline constexpr const char* TargetRightsUnknown =
+    "Chip code not typed: the window in front runs as administrator or as another user";
 
 }  // namespace texts

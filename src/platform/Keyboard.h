@@ -27,10 +27,10 @@ enum class KeyboardNotice {
     LayoutLacksKeys,
     // Nothing typed, at every reading it happens to: the window in front
     // would drop the keys without an error (Windows: a program of higher
-    // rights than ours). Its program runs as administrator; or it runs as
-    // another user, whose rights we may not read.
+    // rights than ours). Its program runs as administrator; or its rights
+    // may not be read (another user's program, or maybe an elevated one).
     TargetElevated,
-    TargetOtherUser,
+    TargetRightsUnknown,
 };
 
 class Keyboard {
@@ -76,7 +76,7 @@ struct ProcessRights {
 inline constexpr std::uint32_t HighIntegrity = 0x3000;
 
 // Whether keys from a process with the rights `ours` reach a window of one
-// with `target`: None, or TargetElevated / TargetOtherUser.
+// with `target`: None, or TargetElevated / TargetRightsUnknown.
 KeyboardNotice KeysBarred(const ProcessRights& ours, const ProcessRights& target);
 
 // Tells the rights of this process and of another; the system's, or a test's.

@@ -84,11 +84,12 @@ KeyboardNotice KeysBarred(const ProcessRights& ours, const ProcessRights& target
     // rights unknown: no reason to hold the keys back.
     if (!ours.known || ours.integrity == 0)
         return KeyboardNotice::None;
-    // A token we may not read belongs to another user: mostly an
-    // administrator's program started from our session with its password.
-    // Only a program of high integrity is sure to reach it.
+    // A token we may not read is another user's (mostly an administrator's
+    // program started from our session with that password), or guarded
+    // more closely than ours. Only a program of high integrity is sure to
+    // reach it.
     if (!target.known)
-        return ours.integrity < HighIntegrity ? KeyboardNotice::TargetOtherUser
+        return ours.integrity < HighIntegrity ? KeyboardNotice::TargetRightsUnknown
                                               : KeyboardNotice::None;
     if (target.integrity > ours.integrity ||
         (target.integrity == 0 && target.elevated && !ours.elevated))

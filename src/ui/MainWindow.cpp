@@ -498,8 +498,8 @@ const char* NoticeText(platform::KeyboardNotice notice) {
             return texts::LayoutLacksKeys;
         case KeyboardNotice::TargetElevated:
             return texts::TargetElevated;
-        case KeyboardNotice::TargetOtherUser:
-            return texts::TargetOtherUser;
+        case KeyboardNotice::TargetRightsUnknown:
+            return texts::TargetRightsUnknown;
     }
     return nullptr;
 }
@@ -531,8 +531,8 @@ void TForm1::ShowTyping(TypingResult result) {
             // Said at every reading: each is one the operator must take
             // over by hand. Whatever is said once is said again after it.
             shownNotice_ = notice;
-            SetStatus(notice == KeyboardNotice::TargetOtherUser ? texts::TargetOtherUser
-                                                                : texts::TargetElevated);
+            SetStatus(notice == KeyboardNotice::TargetRightsUnknown ? texts::TargetRightsUnknown
+                                                                    : texts::TargetElevated);
             break;
         case TypingResult::Refused:
             SetStatus(texts::TypingRefused);

@@ -353,8 +353,8 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     const std::string brokenOff =
         "Chip code typing broke off part-way: check the reading where it was typed";
     const std::string elevated = "Chip code not typed: the window in front runs as administrator";
-    const std::string otherUser =
-        "Chip code not typed: the window in front runs as another user, perhaps as administrator";
+    const std::string rightsUnknown =
+        "Chip code not typed: the window in front runs as administrator or as another user";
 
     // What the keyboard tells of itself is said once, and again when it changes.
     window.statuses.clear();
@@ -395,7 +395,7 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     keyboard.takes = -1;
     keyboard.barred = true;
     for (KeyboardNotice said : {KeyboardNotice::TargetElevated, KeyboardNotice::TargetElevated,
-                                KeyboardNotice::TargetOtherUser}) {
+                                KeyboardNotice::TargetRightsUnknown}) {
         keyboard.said = said;
         ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     }
@@ -404,7 +404,7 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     keyboard.said = KeyboardNotice::X11Only;
     ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     EXPECT_EQ(keyboard.typedText(), "0123456789AB\n");
-    EXPECT_EQ(window.statuses, (Strings{elevated, elevated, otherUser, x11Only}));
+    EXPECT_EQ(window.statuses, (Strings{elevated, elevated, rightsUnknown, x11Only}));
     EXPECT_EQ(RunningOrder, 16u);
 }
 

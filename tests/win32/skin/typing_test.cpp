@@ -72,7 +72,7 @@ TEST(Win32Typing, NothingIsTypedWhereTheWindowInFrontWouldDropTheKeys) {
              Case{{true, true, platform::HighIntegrity},
                   TypingResult::Barred,
                   KeyboardNotice::TargetElevated},
-             Case{{}, TypingResult::Barred, KeyboardNotice::TargetOtherUser},
+             Case{{}, TypingResult::Barred, KeyboardNotice::TargetRightsUnknown},
              Case{{true, false, 0x2000}, TypingResult::Typed, KeyboardNotice::None},
          }) {
         rights.target = c.target;
