@@ -207,11 +207,13 @@ class RecordingKeyboard final : public platform::Keyboard {
   public:
     std::vector<std::pair<std::uint8_t, bool>> keys;
     bool available = true;
+    bool barred = false;  // the window in front would drop the keys
     int failAfter = -1;
     int ends = 0;
     platform::Error begin() override {
         return available ? platform::Error::None : platform::Error::NotSupported;
     }
+    bool targetTakesKeys() override { return !barred; }
     platform::Error key(std::uint8_t k, bool up) override {
         if (failAfter >= 0 && int(keys.size()) >= failAfter)
             return platform::Error::HungUp;
@@ -270,6 +272,50 @@ TEST_F(Typing, ReportsWhenNothingCanBeTypedOrTypingBreaksOff) {
     EXPECT_EQ(TypeReading(false, false), TypingResult::BrokenOff);
     EXPECT_EQ(keyboard.keys.size(), 5u);
     EXPECT_EQ(keyboard.ends, 2) << "keys still down are released";
+    keyboard.keys.clear();
+    keyboard.failAfter = -1;
+    keyboard.barred = true;
+    EXPECT_EQ(TypeReading(false, false), TypingResult::Barred);
+    EXPECT_TRUE(keyboard.keys.empty());
+    EXPECT_EQ(keyboard.ends, 3);
+}
+
+TEST(KeysBarred, AWindowOfHigherIntegrityOrUnreadableRightsTakesNoKeysFromUs) {
+    using platform::KeyboardNotice;
+    using platform::ProcessRights;
+    const ProcessRights unknown{};
+    const ProcessRights medium{true, false, 0x2000};
+    const ProcessRights high{true, true, 0x3000};
+    const ProcessRights system{true, false, 0x4000};
+    const ProcessRights low{true, false, 0x1000};
+    const ProcessRights elevatedNoLabel{true, true, 0};  // its label not to be read
+    const ProcessRights noLevels{true, false, 0};        // a system without integrity levels
+    struct Case {
+        ProcessRights ours, target;
+        KeyboardNotice barred;
+    };
+    for (const Case& c : {
+             Case{medium, medium, KeyboardNotice::None},
+             Case{medium, low, KeyboardNotice::None},
+             Case{medium, high, KeyboardNotice::TargetElevated},
+             Case{medium, system, KeyboardNotice::TargetElevated},
+             Case{low, medium, KeyboardNotice::TargetElevated},
+             Case{medium, elevatedNoLabel, KeyboardNotice::TargetElevated},
+             Case{high, high, KeyboardNotice::None},
+             Case{high, medium, KeyboardNotice::None},
+             Case{high, system, KeyboardNotice::TargetElevated},
+             // Another user's program, whose token we may not read.
+             Case{medium, unknown, KeyboardNotice::TargetRightsUnknown},
+             Case{high, unknown, KeyboardNotice::None},
+             // Nothing known of ours, or no integrity levels: as ever.
+             Case{unknown, high, KeyboardNotice::None},
+             Case{noLevels, unknown, KeyboardNotice::None},
+             Case{noLevels, noLevels, KeyboardNotice::None},
+         }) {
+        EXPECT_EQ(platform::KeysBarred(c.ours, c.target), c.barred)
+            << std::hex << c.ours.integrity << " " << c.ours.known << " to " << c.target.integrity
+            << " " << c.target.known;
+    }
 }
 
 }  // namespace

@@ -110,6 +110,10 @@ TEST_F(SettingsFile, ADirectoryWhereAFileMustGoFailsTheSaveAndKeepsTheOldFile) {
 class FailingFiles final : public platform::Files {
   public:
     std::string failStep;
+    platform::Error read(const platform::Path& path, void* data, std::size_t n,
+                         std::size_t& got) override {
+        return platform::SystemFiles().read(path, data, n, got);
+    }
     platform::Error writeNew(const platform::Path& path, const void* data, std::size_t n) override {
         if (failStep == "write") {
             // A write that got halfway: the temporary file holds a torn record.

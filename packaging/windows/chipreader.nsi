@@ -4,9 +4,12 @@
 ;            -DOUTFILE=path/to/chipreader-setup.exe packaging/windows/chipreader.nsi
 ; (scripts/package-windows does this for both targets.)
 ; Installs the program into Program Files, a Start-menu entry "Chip Reader"
-; whose working folder is the user's "Chip Reader" folder in the roaming
-; application data (the settings file and the logs go there; made when
-; missing), and an uninstaller that leaves that folder alone.
+; for every user of the machine, and an uninstaller. The entry starts the
+; program with /folder "%APPDATA%\Chip Reader": each user's own folder in the
+; roaming application data, which the program makes at its first start (the
+; settings file and the logs go there). A shortcut's working folder must exist
+; before the program starts, so it is the program's own folder. The
+; uninstaller leaves the users' folders alone.
 ; Silent: chipreader-setup.exe /S, and uninstall.exe /S in the program folder.
 Unicode true
 Target ${TARGET}
@@ -36,11 +39,15 @@ Section
   File "/oname=README.txt" "${README}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  ; The shortcut takes the output folder as its working folder.
+  ; The entry of an earlier version, for the installing user only, goes.
   SetShellVarContext current
-  CreateDirectory "$APPDATA\Chip Reader"
-  SetOutPath "$APPDATA\Chip Reader"
-  CreateShortcut "$SMPROGRAMS\Chip Reader.lnk" "$INSTDIR\chipreader.exe"
+  Delete "$SMPROGRAMS\Chip Reader.lnk"
+  ; The shortcut takes the output folder as its working folder. %APPDATA% is
+  ; written as it stands, for each user's own.
+  SetShellVarContext all
+  SetOutPath "$INSTDIR"
+  CreateShortcut "$SMPROGRAMS\Chip Reader.lnk" "$INSTDIR\chipreader.exe" \
+    '/folder "%APPDATA%\Chip Reader"'
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Chip Reader"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -51,9 +58,11 @@ Section
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; The operator's settings and logs in $APPDATA\Chip Reader stay.
+; The operators' settings and logs in their %APPDATA%\Chip Reader stay.
 Section Uninstall
   SetRegView ${REGISTRY_VIEW}
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\Chip Reader.lnk"
   SetShellVarContext current
   Delete "$SMPROGRAMS\Chip Reader.lnk"
   Delete "$INSTDIR\chipreader.exe"

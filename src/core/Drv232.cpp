@@ -302,6 +302,10 @@ TypingResult TypeReading(bool withOrder, bool withTime) {
     platform::Keyboard& keyboard = platform::TheKeyboard();
     if (keyboard.begin() != Error::None)
         return TypingResult::NoDisplay;
+    if (!keyboard.targetTakesKeys()) {
+        keyboard.end();
+        return TypingResult::Barred;
+    }
     for (const KeyEvent& k : keys) {
         if (k.key != KeyPause && k.key != KeyShift && !k.up && !keyboard.canType(k.key)) {
             keyboard.end();

@@ -147,6 +147,7 @@ enum class TypingResult {
     Typed,
     NoDisplay,  // there is nothing to type into here
     Untypable,  // some character has no key in the keyboard layout: nothing typed
+    Barred,     // the window in front would drop the keys without an error: nothing typed
     Refused,    // the system took none of the keys
     BrokenOff,  // the system stopped taking keys part-way
 };

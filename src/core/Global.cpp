@@ -27,18 +27,13 @@ bool LoadSettings() {
     const std::filesystem::path path = PathInCurrentDirectory(SettingsFileName);
     if (path.empty())
         return false;
-    std::ifstream file(path, std::ios::binary);
-    if (!file.is_open())
-        return false;
+    // Opened for us alone: no other program may open the file while it is read.
     char bytes[sizeof(TReaderSettings)];
-    file.read(bytes, sizeof bytes);
-    const std::size_t got = std::size_t(file.gcount());
-    const bool readFailed = file.bad();
-    file.clear();  // a file shorter than the record is no failure
-    file.close();
-    if (readFailed || file.fail())
+    std::size_t got = 0;
+    if (platform::TheFiles().read(path, bytes, sizeof bytes, got) != platform::Error::None)
         return false;
-    // Only what the file holds replaces the start of the record.
+    // Only what the file holds replaces the start of the record; a file
+    // shorter than the record is no failure.
     std::memcpy(&Settings, bytes, got);
     return true;
 }

@@ -48,6 +48,9 @@ inline constexpr const char* BadNumber = "Bad number format";
 
 // ---- Ours: texts the program adds, free to change ----
 inline constexpr const char* SettingsTempFile = "ZV4815.INI.new";
+// Windows: the folder a Start-menu entry names cannot be made or entered.
+inline constexpr const char* FolderUnusable =
+    "Chip Reader cannot keep its settings and logs in this folder: ";
 inline constexpr const char* CannotType =
     "Chip codes cannot be typed here: no display to type into";
 inline constexpr const char* TypingRefused = "Chip code not typed: the system refused the keys";
@@ -89,5 +92,10 @@ inline constexpr const char* NoKeymap =
     "Chip codes not typed: the desktop's keyboard layout could not be read";
 inline constexpr const char* LayoutLacksKeys =
     "Chip code not typed: no key gives some of its characters in every keyboard layout";
+// Said at every reading it happens to: the window in front would drop the keys.
+inline constexpr const char* TargetElevated =
+    "Chip code not typed: the window in front runs as administrator";
+inline constexpr const char* TargetRightsUnknown =
+    "Chip code not typed: the window in front runs as administrator or as another user";
 
 }  // namespace texts

@@ -1,6 +1,7 @@
 // The file operations that must be safe against interruption and that the
 // standard library cannot promise: a durable write of a new file, an atomic
-// replace, and the rewrite in place where no new file can be made. Paths are
+// replace, and the rewrite in place where no new file can be made; and the
+// read of a file no other program may open meanwhile. Paths are
 // std::filesystem::path, so that on Windows any name reaches the system whole
 // (wide characters), whatever the code page.
 #pragma once
@@ -17,6 +18,13 @@ using Path = std::filesystem::path;
 class Files {
   public:
     virtual ~Files() = default;
+    // Reads the existing file from its start: at most n bytes into data, got
+    // how many came. The file is ours alone while it is read: on Windows it
+    // is opened without sharing, so that no other program may open it
+    // meanwhile, and a file another program has open is Busy (after a
+    // second of trying again: a virus scanner holds a file for a moment).
+    // POSIX has no such opening: a plain read.
+    virtual Error read(const Path& path, void* data, std::size_t n, std::size_t& got) = 0;
     // Makes the file anew, writes all bytes, flushes them to the disk,
     // closes. Whatever has the name already (a file an interrupted save
     // left, a link someone planted) is removed first, never written

@@ -25,6 +25,12 @@ enum class KeyboardNotice {
     NoAccess,
     NoKeymap,
     LayoutLacksKeys,
+    // Nothing typed, at every reading it happens to: the window in front
+    // would drop the keys without an error (Windows: a program of higher
+    // rights than ours). Its program runs as administrator; or its rights
+    // may not be read (another user's program, or maybe an elevated one).
+    TargetElevated,
+    TargetRightsUnknown,
 };
 
 class Keyboard {
@@ -38,6 +44,10 @@ class Keyboard {
     // the first is pressed, so that nothing is typed rather than a wrong
     // character. When false, notice() says why.
     virtual bool canType(std::uint8_t /*virtualKey*/) { return true; }
+    // Whether the window in front takes our keys; asked after begin(), before
+    // the first key. False where the system would drop them without a word:
+    // notice() then says why.
+    virtual bool targetTakesKeys() { return true; }
     virtual Error key(std::uint8_t virtualKey, bool up) = 0;
     // Releases every key still pressed and undoes any change made to type.
     virtual void end() = 0;
@@ -51,6 +61,34 @@ class Keyboard {
 Keyboard& TheKeyboard();
 void UseKeyboard(Keyboard* keyboard);  // nullptr: back to the operating system's
 Keyboard& SystemKeyboard();
+
+// What a process's token says of its rights over other programs' windows.
+// Windows drops, without an error, the keys that a program sends to a window
+// of a program of higher integrity (user interface privilege isolation): one
+// run as administrator while ours is not.
+struct ProcessRights {
+    bool known = false;     // the token could be read
+    bool elevated = false;  // run as administrator
+    // The integrity level: 0x2000 medium (an ordinary program), 0x3000 high
+    // (run as administrator), 0x4000 system; 0 where the system has none.
+    std::uint32_t integrity = 0;
+};
+inline constexpr std::uint32_t HighIntegrity = 0x3000;
+
+// Whether keys from a process with the rights `ours` reach a window of one
+// with `target`: None, or TargetElevated / TargetRightsUnknown.
+KeyboardNotice KeysBarred(const ProcessRights& ours, const ProcessRights& target);
+
+// Tells the rights of this process and of another; the system's, or a test's.
+class WindowRights {
+  public:
+    virtual ~WindowRights() = default;
+    virtual ProcessRights own() = 0;
+    virtual ProcessRights of(std::uint32_t processId) = 0;
+};
+WindowRights& TheWindowRights();
+void UseWindowRights(WindowRights* rights);  // nullptr: back to the operating system's
+WindowRights& SystemWindowRights();
 
 // Which way keys are typed on Linux, from what the session offers.
 enum class KeyRoute { X11, Uinput, Nothing };

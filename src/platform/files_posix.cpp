@@ -66,6 +66,26 @@ Error WriteAllAndClose(int fd, const void* data, std::size_t n) {
 
 class PosixFiles final : public Files {
   public:
+    Error read(const Path& path, void* data, std::size_t n, std::size_t& got) override {
+        got = 0;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return FromErrno(errno);
+        int failure = 0;
+        while (got < n) {
+            const ssize_t r = ::read(fd, static_cast<char*>(data) + got, n - got);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0)
+                failure = errno;
+            if (r <= 0)
+                break;
+            got += std::size_t(r);
+        }
+        ::close(fd);
+        return FromErrno(failure);
+    }
+
     Error writeNew(const Path& path, const void* data, std::size_t n) override {
         // O_EXCL: never through a link, never into a file someone else holds
         // open. What stands there is removed (a link itself, not where it

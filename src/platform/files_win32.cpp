@@ -49,8 +49,42 @@ Error WriteAllAndClose(HANDLE file, const void* data, std::size_t n) {
     return failure;
 }
 
+// A file another program has open: tried again this often, this long apart.
+constexpr int BusyTries = 10;
+constexpr DWORD BusyPauseMs = 100;
+
 class Win32Files final : public Files {
   public:
+    Error read(const Path& path, void* data, std::size_t n, std::size_t& got) override {
+        got = 0;
+        HANDLE file = INVALID_HANDLE_VALUE;
+        for (int tries = 1;; ++tries) {
+            file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+                tries == BusyTries)
+                break;
+            Sleep(BusyPauseMs);
+        }
+        if (file == INVALID_HANDLE_VALUE)
+            return LastWin32Error();
+        Error failure = Error::None;
+        while (got < n) {
+            const DWORD chunk =
+                DWORD(std::min<std::size_t>(n - got, std::numeric_limits<DWORD>::max()));
+            DWORD count = 0;
+            if (!ReadFile(file, static_cast<char*>(data) + got, chunk, &count, nullptr)) {
+                failure = LastWin32Error();
+                break;
+            }
+            if (count == 0)
+                break;  // the end of the file
+            got += count;
+        }
+        CloseHandle(file);
+        return failure;
+    }
+
     Error writeNew(const Path& path, const void* data, std::size_t n) override {
         // CREATE_NEW: never through a link, never into someone else's file.
         // What stands there is deleted (a link itself, not where it leads), once.

@@ -87,4 +87,15 @@ Keyboard& SystemKeyboard() {
     return keyboard;
 }
 
+// X11 and Wayland hold no keys back for a program's rights: every process
+// reads as the same.
+WindowRights& SystemWindowRights() {
+    class Same final : public WindowRights {
+        ProcessRights own() override { return {}; }
+        ProcessRights of(std::uint32_t) override { return {}; }
+    };
+    static Same rights;
+    return rights;
+}
+
 }  // namespace platform

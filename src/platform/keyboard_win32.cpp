@@ -7,6 +7,11 @@
 // typed with the key and the Shift or AltGr (Ctrl+Alt) that give it in the
 // layout of the thread the keys go to, the one that owns the foreground
 // window; under a US layout these are the sequence's own keys.
+//
+// Keys sent to a window of a program of higher integrity than ours (run as
+// administrator, ours not) are dropped by the system without an error; so
+// before the first key, the rights of the foreground window's program are
+// compared with ours, and nothing is typed where its window would drop it.
 #include <windows.h>
 
 #include <algorithm>
@@ -59,27 +64,75 @@ Strokes StrokesOf(HKL layout) {
     return strokes;
 }
 
-// The layout of the thread whose window the keys go to.
-HKL ForegroundLayout() {
-    const HWND window = GetForegroundWindow();
-    return GetKeyboardLayout(window ? GetWindowThreadProcessId(window, nullptr) : 0);
+// A process's rights as its token tells them; unknown when the token may not
+// be read (another user's process, unless ours is an administrator's).
+ProcessRights RightsOf(HANDLE process) {
+    ProcessRights rights;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return rights;
+    rights.known = true;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size))
+        rights.elevated = elevation.TokenIsElevated != 0;
+    // The integrity level is the last part of the token's mandatory label.
+    GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    std::vector<unsigned char> label(size);
+    if (size >= sizeof(TOKEN_MANDATORY_LABEL) &&
+        GetTokenInformation(token, TokenIntegrityLevel, label.data(), size, &size)) {
+        const PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+        if (IsValidSid(sid) && *GetSidSubAuthorityCount(sid) > 0)
+            rights.integrity = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+    }
+    CloseHandle(token);
+    return rights;
 }
+
+class SystemRights final : public WindowRights {
+  public:
+    ProcessRights own() override { return RightsOf(GetCurrentProcess()); }
+    ProcessRights of(std::uint32_t processId) override {
+        // The limited right is granted on most processes of the session,
+        // elevated ones too.
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        if (!process)
+            return {};
+        const ProcessRights rights = RightsOf(process);
+        CloseHandle(process);
+        return rights;
+    }
+};
 
 class Win32Keyboard final : public Keyboard {
   public:
     ~Win32Keyboard() override { end(); }
 
-    // The input stream is always there; whether a window takes the keys is
-    // not ours to know. A layout is looked up once, when first met.
+    // The input stream is always there. The keys go to the foreground
+    // window: its layout gives them, its program's rights say whether they
+    // arrive. A layout is looked up once, when first met.
     Error begin() override {
         end();
         notice_ = KeyboardNotice::None;
-        const HKL layout = ForegroundLayout();
+        target_ = GetForegroundWindow();
+        const DWORD thread = target_ ? GetWindowThreadProcessId(target_, nullptr) : 0;
+        const HKL layout = GetKeyboardLayout(thread);
         if (!strokes_ || layout != layout_) {
             layout_ = layout;
             strokes_ = StrokesOf(layout);
         }
         return Error::None;
+    }
+
+    // Without a foreground window (the activation passing between windows)
+    // the keys go where the system sends them, as ever.
+    bool targetTakesKeys() override {
+        DWORD process = 0;
+        if (!target_ || !GetWindowThreadProcessId(target_, &process))
+            return true;
+        WindowRights& rights = TheWindowRights();
+        notice_ = KeysBarred(rights.own(), rights.of(process));
+        return notice_ == KeyboardNotice::None;
     }
 
     bool canType(std::uint8_t virtualKey) override {
@@ -161,6 +214,7 @@ class Win32Keyboard final : public Keyboard {
         return Error::None;
     }
 
+    HWND target_ = nullptr;
     HKL layout_ = nullptr;
     std::optional<Strokes> strokes_;
     KeyPlanner planner_;
@@ -173,6 +227,11 @@ class Win32Keyboard final : public Keyboard {
 Keyboard& SystemKeyboard() {
     static Win32Keyboard keyboard;
     return keyboard;
+}
+
+WindowRights& SystemWindowRights() {
+    static SystemRights rights;
+    return rights;
 }
 
 }  // namespace platform

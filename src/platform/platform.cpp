@@ -15,6 +15,7 @@ SerialPorts* serialInUse = nullptr;
 Clock* clockInUse = nullptr;
 Files* filesInUse = nullptr;
 Keyboard* keyboardInUse = nullptr;
+WindowRights* rightsInUse = nullptr;
 Sound* soundInUse = nullptr;
 }  // namespace
 
@@ -46,6 +47,13 @@ void UseKeyboard(Keyboard* keyboard) {
     keyboardInUse = keyboard;
 }
 
+WindowRights& TheWindowRights() {
+    return rightsInUse ? *rightsInUse : SystemWindowRights();
+}
+void UseWindowRights(WindowRights* rights) {
+    rightsInUse = rights;
+}
+
 Sound& TheSound() {
     return soundInUse ? *soundInUse : SystemSound();
 }
@@ -71,6 +79,24 @@ KeyChoice ChooseKeyRoute(const KeySession& s) {
     return {KeyRoute::Nothing, refused ? KeyboardNotice::NoAccess : KeyboardNotice::NoUinput};
 }
 
+KeyboardNotice KeysBarred(const ProcessRights& ours, const ProcessRights& target) {
+    // No integrity levels on this system (before Windows Vista), or our own
+    // rights unknown: no reason to hold the keys back.
+    if (!ours.known || ours.integrity == 0)
+        return KeyboardNotice::None;
+    // A token we may not read is another user's (mostly an administrator's
+    // program started from our session with that password), or guarded
+    // more closely than ours. Only a program of high integrity is sure to
+    // reach it.
+    if (!target.known)
+        return ours.integrity < HighIntegrity ? KeyboardNotice::TargetRightsUnknown
+                                              : KeyboardNotice::None;
+    if (target.integrity > ours.integrity ||
+        (target.integrity == 0 && target.elevated && !ours.elevated))
+        return KeyboardNotice::TargetElevated;
+    return KeyboardNotice::None;
+}
+
 std::string WindowsPortName(int n) {
     std::string name = "COM" + std::to_string(n);
     return n > 9 ? "\\\\.\\" + name : name;
@@ -85,6 +111,8 @@ const char* OverrideInUse() {
         return "files";
     if (keyboardInUse)
         return "keyboard";
+    if (rightsInUse)
+        return "window rights";
     if (soundInUse)
         return "sound";
     return nullptr;

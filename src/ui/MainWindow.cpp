@@ -496,6 +496,10 @@ const char* NoticeText(platform::KeyboardNotice notice) {
             return texts::NoKeymap;
         case KeyboardNotice::LayoutLacksKeys:
             return texts::LayoutLacksKeys;
+        case KeyboardNotice::TargetElevated:
+            return texts::TargetElevated;
+        case KeyboardNotice::TargetRightsUnknown:
+            return texts::TargetRightsUnknown;
     }
     return nullptr;
 }
@@ -522,6 +526,13 @@ void TForm1::ShowTyping(TypingResult result) {
                         std::fprintf(stderr, "%s\n", texts::UinputAccessHint);
                 }
             }
+            break;
+        case TypingResult::Barred:
+            // Said at every reading: each is one the operator must take
+            // over by hand. Whatever is said once is said again after it.
+            shownNotice_ = notice;
+            SetStatus(notice == KeyboardNotice::TargetRightsUnknown ? texts::TargetRightsUnknown
+                                                                    : texts::TargetElevated);
             break;
         case TypingResult::Refused:
             SetStatus(texts::TypingRefused);

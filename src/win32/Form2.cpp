@@ -59,12 +59,9 @@ HWND CreateForm2(HINSTANCE instance, HWND owner) {
     RECT outer{0, 0, scale(Form2ClientWidth), scale(Form2ClientHeight)};
     AdjustWindowRectEx(&outer, Style, FALSE, 0);
     const int width = outer.right - outer.left, height = outer.bottom - outer.top;
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const POINT at = CentredOnScreen(width, height);
     HWND window = CreateWindowExW(0, ClassName, Wide(texts::ManufacturerCaption).c_str(), Style,
-                                  work.left + (work.right - work.left - width) / 2,
-                                  work.top + (work.bottom - work.top - height) / 2, width, height,
-                                  owner, nullptr, instance, nullptr);
+                                  at.x, at.y, width, height, owner, nullptr, instance, nullptr);
     if (!window)
         return nullptr;
     auto* data = new Form2Data{ProgramFont(scale, Form2FontPixels),

@@ -1,5 +1,6 @@
 #include "Gdi.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "Layout.h"
@@ -44,6 +45,33 @@ HFONT ProgramFont(const Scale& scale, int pixels, bool bold) {
     return CreateFontW(-scale(pixels), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_SWISS, Wide(FontName).c_str());
+}
+
+HFONT StatusFont(const Scale& scale) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    // For a program aware of the dots per inch, the plain call's sizes are at
+    // the system's, which the scale is too; the call for a given one is
+    // there from Windows 10 1607 on.
+    using ForDpi = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    const auto forDpi = reinterpret_cast<ForDpi>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    const bool read =
+        forDpi ? forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, UINT(scale.dpi()))
+               : SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = read ? CreateFontIndirectW(&metrics.lfStatusFont) : nullptr;
+    return font ? font : ProgramFont(scale, WindowFontPixels);
+}
+
+POINT CentredIn(const RECT& screen, int width, int height) {
+    return {std::max(screen.left, screen.left + (screen.right - screen.left - width) / 2),
+            std::max(screen.top, screen.top + (screen.bottom - screen.top - height) / 2)};
+}
+
+POINT CentredOnScreen(int width, int height) {
+    // The primary monitor's top left corner is the origin.
+    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return CentredIn(screen, width, height);
 }
 
 HICON IconOf(const pictures::Image& image) {

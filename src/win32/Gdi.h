@@ -32,6 +32,16 @@ class Scale {
 // "MS Sans Serif" at a height of `pixels` at 96 dots per inch, scaled.
 HFONT ProgramFont(const Scale& scale, int pixels, bool bold = false);
 
+// The system's status-bar font (its non-client metrics' lfStatusFont) at the
+// scale's dots per inch; the program font where the system does not say.
+HFONT StatusFont(const Scale& scale);
+
+// Where a window of this outer size stands in the middle of the screen (the
+// primary monitor); where it is larger than the screen, its top left corner
+// stays on it, with the caption.
+POINT CentredOnScreen(int width, int height);
+POINT CentredIn(const RECT& screen, int width, int height);
+
 // An icon of the picture (32-bit with alpha); the caller destroys it.
 HICON IconOf(const pictures::Image& image);
 

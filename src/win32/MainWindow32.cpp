@@ -71,19 +71,17 @@ MainWindow32::MainWindow32(HINSTANCE instance)
     InitCommonControlsEx(&icc);
     RegisterWindowClass(instance, ClassName, Proc);
 
-    // The client area of the table, in a sizable frame, in the middle of the
-    // screen's work area.
+    // The client area of the table, in a sizable frame whatever the system
+    // draws around it, in the middle of the screen.
     constexpr DWORD Style = WS_OVERLAPPEDWINDOW;
     RECT outer{0, 0, scale_(ClientWidth), scale_(ClientHeight)};
     AdjustWindowRectEx(&outer, Style, FALSE, 0);
     const int width = outer.right - outer.left, height = outer.bottom - outer.top;
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    CreateWindowExW(0, ClassName, Wide(texts::MainCaption).c_str(), Style,
-                    work.left + (work.right - work.left - width) / 2,
-                    work.top + (work.bottom - work.top - height) / 2, width, height, nullptr,
-                    nullptr, instance, this);
+    const POINT at = CentredOnScreen(width, height);
+    CreateWindowExW(0, ClassName, Wide(texts::MainCaption).c_str(), Style, at.x, at.y, width,
+                    height, nullptr, nullptr, instance, this);
     font_ = ProgramFont(scale_, WindowFontPixels);
+    statusFont_ = StatusFont(scale_);
     buildControls();
 }
 
@@ -97,6 +95,7 @@ MainWindow32::~MainWindow32() {
         if (lamp)
             DestroyIcon(lamp);
     DeleteObject(font_);
+    DeleteObject(statusFont_);
 }
 
 // ---- Building ----
@@ -166,7 +165,8 @@ HWND MainWindow32::makeControl(Control c) {
                                    scale_(entry.top), scale_(entry.width), scale_(entry.height),
                                    window_, ControlId(c), instance_, nullptr);
     controls_[std::size_t(c)] = control;  // known before any message of ours reaches it
-    SendMessageW(control, WM_SETFONT, WPARAM(font_), FALSE);
+    SendMessageW(control, WM_SETFONT, WPARAM(entry.kind == Kind::StatusBar ? statusFont_ : font_),
+                 FALSE);
     switch (entry.kind) {
         case Kind::Label:
             sizeLabel(c);
@@ -341,12 +341,13 @@ LRESULT MainWindow32::handleControl(HWND control, Control c, UINT message, WPARA
         return result;
     }
     if (kind == Kind::Memo && message == WM_GETDLGCODE) {
-        // Tab moves on to the next control rather than into the text.
+        // Tab moves on to the next control rather than into the text; the
+        // dialog keys never select all the rows.
         LRESULT code = DefSubclassProc(control, message, wParam, lParam);
         const auto* msg = reinterpret_cast<const MSG*>(lParam);
         if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB)
             code &= ~(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
-        return code & ~DLGC_WANTTAB;
+        return code & ~(DLGC_WANTTAB | DLGC_HASSETSEL);
     }
     if (kind == Kind::StatusBar && (message == WM_PAINT || message == WM_ERASEBKGND)) {
         if (message == WM_ERASEBKGND)
@@ -366,7 +367,7 @@ LRESULT MainWindow32::handleControl(HWND control, Control c, UINT message, WPARA
         }
         const std::wstring shownText = Wide(text(Control::StatusBar1));
         RECT textRect{r.left + scale_(2), r.top, r.right - grip, r.bottom};
-        HGDIOBJ old = SelectObject(dc, font_);
+        HGDIOBJ old = SelectObject(dc, HFONT(SendMessageW(control, WM_GETFONT, 0, 0)));
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
         DrawTextW(dc, shownText.c_str(), int(shownText.size()), &textRect,
@@ -486,7 +487,9 @@ void MainWindow32::tabFrom(HWND focus, bool backwards) {
         if (!IsWindowVisible(candidate) || !IsWindowEnabled(candidate))
             continue;
         SetFocus(candidate);
-        if (next.kind == Kind::Edit || next.kind == Kind::Memo)
+        // The order field's number is selected, to be typed over; never the
+        // list's rows, which a typed key would replace all at once.
+        if (next.kind == Kind::Edit)
             SendMessageW(candidate, EM_SETSEL, 0, -1);
         // The keyboard is in use: show where the focus is.
         SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);

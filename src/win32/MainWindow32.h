@@ -92,6 +92,7 @@ class MainWindow32 final : public Window {
     HWND statusBar_ = nullptr;
     std::array<HWND, ControlCount> controls_{};
     HFONT font_ = nullptr;
+    HFONT statusFont_ = nullptr;                       // the system's, for the status bar
     std::array<HIMAGELIST, ControlCount> pictures_{};  // a button's picture in its six states
     std::array<HICON, 2> lamps_{};
     Colour statusColour_;

@@ -19,6 +19,7 @@ void ResetProgramState() {
     platform::UseClock(nullptr);
     platform::UseFiles(nullptr);
     platform::UseKeyboard(nullptr);
+    platform::UseWindowRights(nullptr);
     platform::UseSound(nullptr);
     platform::LimitToLinkedPorts(false);
     platform::UseIdentityFolder({});

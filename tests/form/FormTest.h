@@ -64,8 +64,8 @@ class CountingSound final : public platform::Sound {
 
 // A keyboard that writes down the keys instead of pressing them; with
 // `available` clear it is one that cannot type at all, with `takes` set it
-// takes that many key events and refuses the rest, `said` is what it
-// tells of itself.
+// takes that many key events and refuses the rest, with `barred` set the
+// window in front takes none; `said` is what it tells of itself.
 class RecordingKeyboard final : public platform::Keyboard {
   public:
     bool available = true;
@@ -74,6 +74,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     int begins = 0;
     int prepares = 0;
     std::uint8_t cannotType = 0;  // a key it has not
+    bool barred = false;          // the window in front would drop its keys
     int ends = 0;
     std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
 
@@ -82,6 +83,7 @@ class RecordingKeyboard final : public platform::Keyboard {
     void end() override;
     platform::KeyboardNotice notice() const override { return said; }
     bool canType(std::uint8_t virtualKey) override { return virtualKey != cannotType; }
+    bool targetTakesKeys() override { return !barred; }
     void prepare() override { ++prepares; }
 
     // What the keys pressed would put into a text field: digits and capitals

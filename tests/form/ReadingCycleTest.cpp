@@ -352,6 +352,9 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     const std::string refused = "Chip code not typed: the system refused the keys";
     const std::string brokenOff =
         "Chip code typing broke off part-way: check the reading where it was typed";
+    const std::string elevated = "Chip code not typed: the window in front runs as administrator";
+    const std::string rightsUnknown =
+        "Chip code not typed: the window in front runs as administrator or as another user";
 
     // What the keyboard tells of itself is said once, and again when it changes.
     window.statuses.clear();
@@ -384,6 +387,25 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     EXPECT_EQ(window.statuses, (Strings{refused, refused, brokenOff, brokenOff}));
     EXPECT_EQ(keyboard.ends, 10) << "every typing that began ended, its keys released";
     EXPECT_EQ(RunningOrder, 12u);
+
+    // A window in front that would drop the keys without a word: nothing
+    // typed, said at every reading; a notice said once is said again after.
+    window.statuses.clear();
+    keyboard.keys.clear();
+    keyboard.takes = -1;
+    keyboard.barred = true;
+    for (KeyboardNotice said : {KeyboardNotice::TargetElevated, KeyboardNotice::TargetElevated,
+                                KeyboardNotice::TargetRightsUnknown}) {
+        keyboard.said = said;
+        ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    }
+    EXPECT_TRUE(keyboard.keys.empty());
+    keyboard.barred = false;
+    keyboard.said = KeyboardNotice::X11Only;
+    ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    EXPECT_EQ(keyboard.typedText(), "0123456789AB\n");
+    EXPECT_EQ(window.statuses, (Strings{elevated, elevated, rightsUnknown, x11Only}));
+    EXPECT_EQ(RunningOrder, 16u);
 }
 
 // ---- Readings while an error box is open ----

@@ -6,8 +6,10 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "Files.h"
+#include "Global.h"
 #include "fakes/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -58,6 +60,42 @@ TEST_F(Win32Files, AFileHeldWithoutSharingCannotBeWritten) {
     EXPECT_EQ(files.writeNew(Path("held.bin"), "new", 3), Error::Busy);
     CloseHandle(held);
     EXPECT_EQ(ReadFile(Path("held.bin")), "old");
+}
+
+TEST_F(Win32Files, AReadHasTheFileToItselfAndWaitsAMomentForAnotherToLetGo) {
+    WriteFile(SettingsFileName, std::string("\x07\x01\x00\x01\x01\x00\x00\x01", 8));
+    char bytes[16];
+    std::size_t got = 0;
+    ASSERT_EQ(files.read(SettingsFileName, bytes, 4, got), Error::None);
+    EXPECT_EQ(std::string(bytes, got), std::string("\x07\x01\x00\x01", 4));
+    EXPECT_EQ(files.read(Path("missing.ini"), bytes, sizeof bytes, got), Error::NotFound);
+
+    // Another program has the file open, willing to share it with anyone:
+    // neither a read nor the settings may have it.
+    auto hold = [] {
+        return CreateFileW(fs::path(SettingsFileName).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE held = hold();
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(files.read(SettingsFileName, bytes, sizeof bytes, got), Error::Busy);
+    Settings.Port = 29;
+    EXPECT_FALSE(LoadSettings());
+    EXPECT_EQ(Settings.Port, 29);
+    CloseHandle(held);
+
+    // Held for a moment only, as a virus scanner does: the read waits for it.
+    held = hold();
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread letGo([held] {
+        Sleep(150);
+        CloseHandle(held);
+    });
+    EXPECT_TRUE(LoadSettings());
+    letGo.join();
+    EXPECT_EQ(Settings.Port, 7);
+    EXPECT_TRUE(Settings.OrderToKeyboard);
 }
 
 TEST_F(Win32Files, ReplaceMovesOverAnExistingFile) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Form2.h"
 #include "Global.h"
 #include "Layout.h"
 #include "MainWindow.h"
@@ -154,6 +155,37 @@ TEST_F(Win32Skin, TheWindowIsTheLayoutTable) {
         EXPECT_LT(depth(Control(i)), depth(Control(i - 1))) << Form1Layout[i].name;
 }
 
+TEST_F(Win32Skin, BothWindowsStandInTheMiddleOfTheScreenNotOfItsWorkArea) {
+    // A work area that leaves a strip on the left (a taskbar there): the
+    // windows still stand in the middle of the whole screen.
+    RECT work{};
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    RECT strip{120, 0, screenWidth, screenHeight};
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &strip, 0));
+    RECT changed{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &changed, 0);
+    window = std::make_unique<MainWindow32>(GetModuleHandleW(nullptr));
+    HWND manufacturer = win32::CreateForm2(GetModuleHandleW(nullptr), window->handle());
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
+    ASSERT_EQ(changed.left, 120) << "the work area did not change";
+    for (HWND w : {window->handle(), manufacturer}) {
+        RECT r{};
+        GetWindowRect(w, &r);
+        EXPECT_EQ(r.left, (screenWidth - (r.right - r.left)) / 2);
+        EXPECT_EQ(r.top, (screenHeight - (r.bottom - r.top)) / 2);
+    }
+    DestroyWindow(manufacturer);
+
+    // Larger than the screen: the caption stays on it.
+    const RECT screen{0, 0, 1024, 768};
+    EXPECT_EQ(win32::CentredIn(screen, 502, 604).x, 261);
+    EXPECT_EQ(win32::CentredIn(screen, 502, 604).y, 82);
+    EXPECT_EQ(win32::CentredIn(screen, 1100, 900).x, 0);
+    EXPECT_EQ(win32::CentredIn(screen, 1100, 900).y, 0);
+}
+
 TEST_F(Win32Skin, RowsAreTheHardLinesHoweverTheTextWraps) {
     // Far wider than the list: the edit wraps it over several lines on the
     // screen, and it stays one row.
@@ -213,6 +245,36 @@ TEST_F(Win32Skin, TabFollowsTheTableOrderOverTheShownControls) {
     EXPECT_EQ(GetFocus(), window->control(Control::Edit1));
 }
 
+TEST_F(Win32Skin, TabIntoTheListSelectsNoneOfItsRows) {
+    // A key typed into the list, as a reading typed into the program's own
+    // window is, goes in at the caret and replaces no row.
+    ShowThenAttach();
+    window->setShown(Control::Memo1, true);
+    window->setLineText(0, "1       09:41:07      0123456789AB");
+    window->setLineText(1, "2       09:41:08      0123456789AC");
+    window->setFocus(Control::CheckBox1);
+    Tab(true);
+    HWND memo = window->control(Control::Memo1);
+    ASSERT_EQ(GetFocus(), memo);
+    DWORD start = 1, end = 0;
+    SendMessageW(memo, EM_GETSEL, WPARAM(&start), LPARAM(&end));
+    EXPECT_EQ(start, end) << "selected from " << start << " to " << end;
+    std::wstring rows = win32::WindowText(memo);
+    SendMessageW(memo, WM_CHAR, L'7', 0);
+    EXPECT_EQ(win32::WindowText(memo), rows.insert(start, L"7"));
+    EXPECT_EQ(window->lineCount(), readinglist::RowCount);
+
+    // The order field's number is selected, to be typed over.
+    window->setText(Control::Edit1, "41");
+    window->setFocus(Control::CheckBox7);
+    Tab(false);
+    HWND field = window->control(Control::Edit1);
+    ASSERT_EQ(GetFocus(), field);
+    SendMessageW(field, EM_GETSEL, WPARAM(&start), LPARAM(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 2u);
+}
+
 TEST_F(Win32Skin, EnterAndSpacePressTheFocusedButton) {
     ShowThenAttach();
     RunningOrder = 7;
@@ -265,6 +327,23 @@ TEST_F(Win32Skin, TheOrderFieldIsLeftForControlsNotForOtherWindows) {
     EXPECT_EQ(GetFocus(), other);
     EXPECT_EQ(RunningOrder, 42u);
     DestroyWindow(other);
+}
+
+TEST_F(Win32Skin, TheStatusBarWritesInTheSystemsStatusBarFont) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+    LOGFONTW used{};
+    HFONT font = HFONT(SendMessageW(window->control(Control::StatusBar1), WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    ASSERT_NE(GetObjectW(font, sizeof used, &used), 0);
+    EXPECT_EQ(std::wstring(used.lfFaceName), std::wstring(metrics.lfStatusFont.lfFaceName));
+    EXPECT_EQ(used.lfHeight, metrics.lfStatusFont.lfHeight);
+    EXPECT_EQ(used.lfWeight, metrics.lfStatusFont.lfWeight);
+    // The other controls keep the window's font.
+    HFONT other = HFONT(SendMessageW(window->control(Control::CheckBox1), WM_GETFONT, 0, 0));
+    ASSERT_NE(GetObjectW(other, sizeof used, &used), 0);
+    EXPECT_EQ(win32::Utf8(used.lfFaceName), FontName);
 }
 
 TEST_F(Win32Skin, TheStatusBarShowsTheColourSet) {
