@@ -19,6 +19,12 @@ if(WIN32)
   endif()
   set(CHIPREADER_MOSQUITTO_ROOT "${_mosquitto_default}" CACHE PATH
       "Folder with include/mosquitto.h and lib/libmosquitto.a (scripts/mosquitto-mingw)")
+  # Another folder given: searched afresh.
+  if(NOT CHIPREADER_MOSQUITTO_ROOT STREQUAL _Mosquitto_ROOT_SEARCHED)
+    unset(Mosquitto_INCLUDE_DIR CACHE)
+    unset(Mosquitto_LIBRARY CACHE)
+  endif()
+  set(_Mosquitto_ROOT_SEARCHED "${CHIPREADER_MOSQUITTO_ROOT}" CACHE INTERNAL "")
   # The folder is a host path, outside the cross-compiler's root: searched as given.
   find_path(Mosquitto_INCLUDE_DIR mosquitto.h PATHS "${CHIPREADER_MOSQUITTO_ROOT}/include"
             NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
@@ -32,8 +38,9 @@ else()
   endif()
   if(PC_Mosquitto_FOUND)
     find_path(Mosquitto_INCLUDE_DIR mosquitto.h HINTS ${PC_Mosquitto_INCLUDE_DIRS})
+    find_library(Mosquitto_LIBRARY NAMES mosquitto HINTS ${PC_Mosquitto_LIBRARY_DIRS})
   endif()
-  set(_mosquitto_required PC_Mosquitto_FOUND Mosquitto_INCLUDE_DIR)
+  set(_mosquitto_required Mosquitto_LIBRARY Mosquitto_INCLUDE_DIR PC_Mosquitto_FOUND)
 endif()
 
 if(Mosquitto_INCLUDE_DIR AND EXISTS "${Mosquitto_INCLUDE_DIR}/mosquitto.h")
