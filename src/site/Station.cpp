@@ -126,8 +126,11 @@ struct Station::Impl {
     bool outboxWorks = true;
     bool heldSaid = false;
     std::string problemSaid;  // the last trouble said, said once
-    std::string lastLog;      // libmosquitto's last warning or error
-    int refusal = 0;          // the broker's CONNACK code, when it refused
+    // libmosquitto's last warning or error, under its own lock: the library
+    // may log from inside a call made with m held.
+    std::mutex logLock;
+    std::string lastLog;
+    int refusal = 0;  // the broker's CONNACK code, when it refused
     std::uint64_t lastNumber = 0;
     std::map<std::uint64_t, std::string> waiting;  // by number
     std::uint64_t givenUpTo = 0;                   // the last number given to libmosquitto
@@ -183,7 +186,11 @@ struct Station::Impl {
         if (refusal != 0)
             return std::string("Publishing: the broker refused the connection: ") +
                    mosquitto_connack_string(refusal);
-        const std::string log = std::exchange(lastLog, {});
+        std::string log;
+        {
+            std::lock_guard logged(logLock);
+            log = std::exchange(lastLog, {});
+        }
         if (rc == MOSQ_ERR_TLS || log.find("SSL") != std::string::npos ||
             log.find("certificate") != std::string::npos)
             return "Publishing: no trusted connection to the broker " + config.host + ":" +
@@ -315,7 +322,7 @@ void OnLog(mosquitto*, void* impl, int level, const char* text) {
     if ((level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) == 0 || text == nullptr)
         return;
     auto* i = static_cast<Station::Impl*>(impl);
-    std::lock_guard lock(i->m);
+    std::lock_guard lock(i->logLock);
     i->lastLog = text;
 }
 
