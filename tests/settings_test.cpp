@@ -135,6 +135,9 @@ class FailingFiles final : public platform::Files {
     platform::Error rewrite(const platform::Path& path, const void* data, std::size_t n) override {
         return platform::SystemFiles().rewrite(path, data, n);
     }
+    platform::Error append(const platform::Path& path, const void* data, std::size_t n) override {
+        return platform::SystemFiles().append(path, data, n);
+    }
     platform::Error remove(const platform::Path& path) override {
         return platform::SystemFiles().remove(path);
     }

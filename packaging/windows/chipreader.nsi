@@ -1,6 +1,7 @@
 ; The Windows installer of Chip Reader, for either target:
 ;   makensis -DTARGET=amd64-unicode|x86-unicode -DPROGRAM=path/to/chipreader.exe \
 ;            -DREADME=packaging/windows/README.txt -DVERSION=0.1.0 \
+;            -DSITE_EXAMPLE=path/to/site.ini.example \
 ;            -DOUTFILE=path/to/chipreader-setup.exe packaging/windows/chipreader.nsi
 ; (scripts/package-windows does this for both targets.)
 ; Installs the program into Program Files, a Start-menu entry "Chip Reader"
@@ -37,6 +38,9 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=chipreader.exe" "${PROGRAM}"
   File "/oname=README.txt" "${README}"
+  ; Copied as site.ini into a user's folder, it has readings published to
+  ; the site's broker.
+  File "/oname=site.ini.example" "${SITE_EXAMPLE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The entry of an earlier version, for the installing user only, goes.
@@ -67,6 +71,7 @@ Section Uninstall
   Delete "$SMPROGRAMS\Chip Reader.lnk"
   Delete "$INSTDIR\chipreader.exe"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\site.ini.example"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -1,12 +1,13 @@
 // The program entry on Qt: the main window with its behaviour, the
 // manufacturer window that is made but never shown, and the event loop until
-// the main window closes.
+// the main window closes; the publishing to a site's broker beside them.
 #include <QApplication>
 
 #include "Form2.h"
 #include "Look.h"
 #include "MainWindow.h"
 #include "QtMainWindow.h"
+#include "Station.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -22,5 +23,12 @@ int main(int argc, char* argv[]) {
     // The start-up search runs when the window becomes active; ask for that
     // even where no window manager hands out the activation.
     window.activateWindow();
-    return app.exec();
+
+    // Readings to the site's broker, when the folder has a site file.
+    const std::unique_ptr<site::Publishing> publishing =
+        site::StartPublishing({}, [&window](const std::string& text) { window.siteNotice(text); });
+    site::UsePublishing(publishing.get());
+    const int code = app.exec();
+    site::UsePublishing(nullptr);
+    return code;  // the station says "offline" as it goes
 }

@@ -13,6 +13,7 @@ struct LocalTime {
     int minute = 0;
     int second = 0;
     int millisecond = 0;
+    int utcOffsetMinutes = 0;  // local time less UTC: +60 in Paris in winter
 };
 
 class Clock {

@@ -45,6 +45,9 @@ class Files {
     // them and flushes it to the disk: what a plain rewrite does. Not atomic:
     // for a file that cannot be replaced. AccessDenied when it is read-only.
     virtual Error rewrite(const Path& path, const void* data, std::size_t n) = 0;
+    // Adds the bytes at the end of the file, made when it is not there, and
+    // flushes them to the disk before it returns: what a journal needs.
+    virtual Error append(const Path& path, const void* data, std::size_t n) = 0;
     virtual Error remove(const Path& path) = 0;
 };
 

@@ -30,6 +30,7 @@ class PosixClock final : public Clock {
         t.minute = parts.tm_min;
         t.second = parts.tm_sec;
         t.millisecond = int(ts.tv_nsec / 1000000);
+        t.utcOffsetMinutes = int(parts.tm_gmtoff / 60);
         return t;
     }
 

@@ -10,9 +10,21 @@ namespace {
 class Win32Clock final : public Clock {
   public:
     LocalTime localTime() override {
-        SYSTEMTIME st{};
-        GetLocalTime(&st);
+        // One reading of the clock, turned into local time by the rules of
+        // its own date: the offset is the difference of the two.
+        SYSTEMTIME utc{};
+        GetSystemTime(&utc);
+        SYSTEMTIME st = utc;
+        SystemTimeToTzSpecificLocalTime(nullptr, &utc, &st);
+        FILETIME utcFile{}, localFile{};
+        SystemTimeToFileTime(&utc, &utcFile);
+        SystemTimeToFileTime(&st, &localFile);
+        const auto ticks = [](const FILETIME& f) {
+            return std::int64_t((std::uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+        };
+        const std::int64_t TicksPerMinute = 600000000;  // of 100 ns
         LocalTime t;
+        t.utcOffsetMinutes = int((ticks(localFile) - ticks(utcFile)) / TicksPerMinute);
         t.year = st.wYear;
         t.month = st.wMonth;
         t.day = st.wDay;

@@ -40,21 +40,24 @@ bool IsReadOnly(const std::string& path, const struct stat& st) {
     return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
 }
 
-// Writes all of data to fd, flushes it to the disk and closes fd.
-Error WriteAllAndClose(int fd, const void* data, std::size_t n) {
+// Writes all of data to fd where it stands; the errno of a failure, or 0.
+int WriteAll(int fd, const void* data, std::size_t n) {
     const char* bytes = static_cast<const char*>(data);
     std::size_t done = 0;
-    int failure = 0;
     while (done < n) {
-        ssize_t w = ::write(fd, bytes + done, n - done);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            failure = errno;
-            break;
-        }
+        const ssize_t w = ::write(fd, bytes + done, n - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return errno;
         done += std::size_t(w);
     }
+    return 0;
+}
+
+// Writes all of data to fd, flushes it to the disk and closes fd.
+Error WriteAllAndClose(int fd, const void* data, std::size_t n) {
+    int failure = WriteAll(fd, data, n);
     if (failure == 0 && ::ftruncate(fd, off_t(n)) != 0)
         failure = errno;
     if (failure == 0 && ::fsync(fd) != 0)
@@ -172,6 +175,18 @@ class PosixFiles final : public Files {
             return refused;
         }
         return WriteAllAndClose(fd, data, n);
+    }
+
+    Error append(const Path& path, const void* data, std::size_t n) override {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return FromErrno(errno);
+        int failure = WriteAll(fd, data, n);
+        if (failure == 0 && ::fdatasync(fd) != 0)
+            failure = errno;
+        if (::close(fd) != 0 && failure == 0)
+            failure = errno;
+        return FromErrno(failure);
     }
 
     Error remove(const Path& path) override {

@@ -24,22 +24,27 @@ HANDLE OpenForWriting(const Path& path, DWORD disposition) {
                        nullptr);
 }
 
-// Writes all of data to the file from where it stands, cuts it there, flushes
-// it to the disk and closes it.
-Error WriteAllAndClose(HANDLE file, const void* data, std::size_t n) {
+// Writes all of data to the file from where it stands.
+Error WriteAll(HANDLE file, const void* data, std::size_t n) {
     const char* bytes = static_cast<const char*>(data);
     std::size_t done = 0;
-    Error failure = Error::None;
-    while (done < n && failure == Error::None) {
+    while (done < n) {
         const DWORD chunk =
             DWORD(std::min<std::size_t>(n - done, std::numeric_limits<DWORD>::max()));
         DWORD written = 0;
         if (!WriteFile(file, bytes + done, chunk, &written, nullptr))
-            failure = LastWin32Error();
-        else if (written == 0)
-            failure = Error::Other;  // a disk file never takes nothing without saying why
+            return LastWin32Error();
+        if (written == 0)
+            return Error::Other;  // a disk file never takes nothing without saying why
         done += written;
     }
+    return Error::None;
+}
+
+// Writes all of data to the file from where it stands, cuts it there, flushes
+// it to the disk and closes it.
+Error WriteAllAndClose(HANDLE file, const void* data, std::size_t n) {
+    Error failure = WriteAll(file, data, n);
     if (failure == Error::None && !SetEndOfFile(file))
         failure = LastWin32Error();
     if (failure == Error::None && !FlushFileBuffers(file))
@@ -136,6 +141,20 @@ class Win32Files final : public Files {
         if (file == INVALID_HANDLE_VALUE)
             return LastWin32Error();
         return WriteAllAndClose(file, data, n);
+    }
+
+    Error append(const Path& path, const void* data, std::size_t n) override {
+        // Others may read the file meanwhile; every write goes to its end.
+        HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return LastWin32Error();
+        Error failure = WriteAll(file, data, n);
+        if (failure == Error::None && !FlushFileBuffers(file))
+            failure = LastWin32Error();
+        if (!CloseHandle(file) && failure == Error::None)
+            failure = LastWin32Error();
+        return failure;
     }
 
     Error remove(const Path& path) override {

@@ -402,3 +402,13 @@ void QtMainWindow::ActivateWhenShown() {
     if (form_ && isActiveWindow() && !isMinimized() && window && window->isExposed())
         form_->Activated();
 }
+
+void QtMainWindow::siteNotice(const std::string& utf8) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, utf8] {
+            if (form_)
+                form_->SiteNotice(utf8);
+        },
+        Qt::QueuedConnection);
+}

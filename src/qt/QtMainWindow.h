@@ -23,6 +23,9 @@ class QtMainWindow final : public QMainWindow, public Window {
 
     // The form that receives the window's events.
     void attach(TForm1& form) { form_ = &form; }
+    // A notice of the publishing, from any thread: handed to the form on the
+    // window's thread (TForm1::SiteNotice).
+    void siteNotice(const std::string& utf8);
 
     QWidget* widget(Control c) const { return widgets_[std::size_t(c)]; }
     QTimer* timer(Timer t) const { return timers_[std::size_t(t)]; }

@@ -11,6 +11,7 @@
 #include "Global.h"
 #include "Keyboard.h"
 #include "Layout.h"
+#include "Publishing.h"
 #include "ReadingList.h"
 #include "Sound.h"
 #include "Texts.h"
@@ -70,6 +71,8 @@ void TForm1::Tick(Timer t) {
 // ---- Status line, error box, reading list, marks ----
 
 void TForm1::SetStatus(std::string_view text) {
+    statusText_ = std::string(text);
+    noticeShown_ = false;
     window_.setStatus(WindowsToUtf8(text));
 }
 
@@ -465,12 +468,35 @@ void TForm1::RecordReading() {
 
     if (Settings.ChipToKeyboard) {
         ShowTyping(TypeReading(withOrder, withTime));
-        return;
+    } else {
+        const std::string row = Number(RunningOrder) + std::string(7, ' ') + TimeText.str() +
+                                std::string(6, ' ') + PrintableText(ChipCode.view());
+        ListLines lines(window_);
+        DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
     }
-    const std::string row = Number(RunningOrder) + std::string(7, ' ') + TimeText.str() +
-                            std::string(6, ' ') + PrintableText(ChipCode.view());
-    ListLines lines(window_);
-    DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
+
+    // To the site's broker, when one is configured: after the keys, which
+    // wait for nothing.
+    site::Reading reading;
+    reading.order = RunningOrder;
+    reading.at = now;
+    reading.code = WindowsToUtf8(PrintableText(ChipCode.view()));
+    reading.demo = !PortHandle;  // the demo runs without a port
+    if (!reading.demo) {
+        reading.reader = WindowsToUtf8(PrintableText(ReaderVersion));
+        reading.port = "COM" + std::to_string(Settings.Port);
+    }
+    site::ThePublishing().recorded(reading);
+}
+
+void TForm1::SiteNotice(std::string_view utf8) {
+    if (!utf8.empty()) {
+        window_.setStatus(std::string(utf8));
+        noticeShown_ = true;
+    } else if (noticeShown_) {
+        noticeShown_ = false;
+        window_.setStatus(WindowsToUtf8(statusText_));
+    }
 }
 
 namespace {

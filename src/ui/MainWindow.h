@@ -90,6 +90,10 @@ class TForm1 {
     std::string ReadRow(int row) const;
     void WriteRow(int row, std::string_view text);
 
+    // A notice of the publishing to the site's broker (UTF-8) on the status
+    // line, on the window's thread; empty: the program's own text comes back,
+    // unless the program has said something since.
+    void SiteNotice(std::string_view utf8);
     // Whether the start-up sequence has run to its end.
     bool StartupDone() const { return startupDone_; }
 
@@ -135,4 +139,8 @@ class TForm1 {
     bool searchDue_ = false;
     // The device the status line says the reader is back on, out of reach.
     std::string shownDevice_;
+    // The program's last text on the status line, and whether a notice of
+    // the publishing hides it.
+    std::string statusText_;
+    bool noticeShown_ = false;
 };

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "Form2.h"
@@ -21,6 +22,8 @@ constexpr wchar_t ClassName[] = L"TForm1";
 // the order field left for another control of the window.
 constexpr UINT WM_APP_ACTIVATED = WM_APP + 1;
 constexpr UINT WM_APP_FOCUS_LEFT = WM_APP + 2;
+// A notice of the publishing; lParam: the text, made with new.
+constexpr UINT WM_APP_SITE_NOTICE = WM_APP + 3;
 constexpr UINT_PTR SubclassId = 1;
 
 constexpr wchar_t LineBreak[] = L"\r\n";
@@ -297,6 +300,12 @@ LRESULT MainWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (form_)
                 form_->FocusLeft(Control(wParam));
             return 0;
+        case WM_APP_SITE_NOTICE: {
+            const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
+            if (form_)
+                form_->SiteNotice(*text);
+            return 0;
+        }
         case WM_TIMER:
             for (const TimerLayout& entry : Form1Timers)
                 if (wParam == TimerId(entry.id) && form_)
@@ -648,6 +657,12 @@ void MainWindow32::showManufacturer() {
     ShowForm2Modal(instance_, window_);
     if (window_ && focus && IsWindow(focus) && IsChild(window_, focus))
         SetFocus(focus);
+}
+
+void MainWindow32::siteNotice(const std::string& utf8) {
+    auto text = std::make_unique<std::string>(utf8);
+    if (PostMessageW(window_, WM_APP_SITE_NOTICE, 0, reinterpret_cast<LPARAM>(text.get())))
+        (void)text.release();  // the window's now
 }
 
 }  // namespace win32

@@ -33,6 +33,9 @@ class MainWindow32 final : public Window {
 
     // The form that receives the window's events.
     void attach(TForm1& form) { form_ = &form; }
+    // A notice of the publishing, from any thread: handed to the form on the
+    // window's thread (TForm1::SiteNotice).
+    void siteNotice(const std::string& utf8);
 
     HWND handle() const { return window_; }
     HWND control(Control c) const { return controls_[std::size_t(c)]; }

@@ -19,6 +19,7 @@
 #include "Form2.h"
 #include "MainWindow.h"
 #include "MainWindow32.h"
+#include "Station.h"
 #include "Texts.h"
 
 namespace {
@@ -72,6 +73,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
                    : SW_SHOWNORMAL);
     SetForegroundWindow(window.handle());
 
+    // Readings to the site's broker, when the folder has a site file.
+    const std::unique_ptr<site::Publishing> publishing =
+        site::StartPublishing({}, [&window](const std::string& text) { window.siteNotice(text); });
+    site::UsePublishing(publishing.get());
+
     MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (window.preTranslate(msg))
@@ -81,5 +87,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
     }
     if (IsWindow(Form2))
         DestroyWindow(Form2);
-    return int(msg.wParam);
+    site::UsePublishing(nullptr);
+    return int(msg.wParam);  // the station says "offline" as it goes
 }

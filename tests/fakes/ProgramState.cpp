@@ -9,6 +9,7 @@
 #include "Global.h"
 #include "Keyboard.h"
 #include "MainWindow.h"
+#include "Publishing.h"
 #include "SerialPort.h"
 #include "Sound.h"
 
@@ -23,6 +24,7 @@ void ResetProgramState() {
     platform::UseSound(nullptr);
     platform::LimitToLinkedPorts(false);
     platform::UseIdentityFolder({});
+    site::UsePublishing(nullptr);
     ClosePort();
     PortHandle.reset();
     ReaderVersion.clear();
@@ -46,6 +48,8 @@ class LeftoverCheck final : public ::testing::EmptyTestEventListener {
         if (PortHandle)
             ADD_FAILURE() << "the test ended with the serial port still open";
         if (const char* facility = platform::OverrideInUse())
+            ADD_FAILURE() << "the test ended with its own " << facility << " still in use";
+        if (const char* facility = site::PublishingInUse())
             ADD_FAILURE() << "the test ended with its own " << facility << " still in use";
         // Whatever it left, the next test starts afresh.
         ResetProgramState();

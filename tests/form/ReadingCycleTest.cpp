@@ -7,6 +7,7 @@
 
 #include "Drv232.h"
 #include "FormTest.h"
+#include "Publishing.h"
 #include "ReaderSimulator.h"
 #include "ReadingList.h"
 #include "fakes/TempDir.h"
@@ -476,6 +477,57 @@ TEST_F(ReadingCycle, RowsKeepTheOperatorsTextWholeAndNeverBreak) {
     form.RecordReading();
     EXPECT_EQ(form.ReadRow(0), "caf\xC3\xA9 \xE2\x82\xAC 12");
     EXPECT_EQ(window.lineCount(), 31);
+}
+
+}  // namespace
+
+namespace {
+
+// The publishing as the form sees it: what it was handed.
+struct HandedOver final : site::Publishing {
+    std::vector<site::Reading> readings;
+    void recorded(const site::Reading& r) override { readings.push_back(r); }
+};
+
+TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoticeGivesWay) {
+    HandedOver published;
+    site::UsePublishing(&published);
+    ASSERT_NO_FATAL_FAILURE(StartWithReader());
+    ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    form.SetMark(Control::CheckBox1, true);  // typed, no longer listed
+    ASSERT_NO_FATAL_FAILURE(ReadChip("FEDCBA9876543210"));
+    ASSERT_EQ(published.readings.size(), 2u);
+    const site::Reading& listed = published.readings[0];
+    EXPECT_EQ(listed.order, 1u);
+    EXPECT_EQ(listed.code, "0123456789AB");
+    EXPECT_FALSE(listed.demo);
+    EXPECT_EQ(listed.reader, "1234");
+    EXPECT_EQ(listed.port, "COM29");
+    EXPECT_EQ((std::vector<int>{listed.at.hour, listed.at.minute, listed.at.second}),
+              (std::vector<int>{9, 41, 7}));
+    EXPECT_EQ(published.readings[1].order, 2u);
+    EXPECT_EQ(published.readings[1].code, "FEDCBA987654");
+
+    // A notice hides the program's text for a while, and gives it back;
+    // a text of the program's own meanwhile wins at once and stays.
+    form.SiteNotice("Publishing: readings held back, the broker cannot be reached");
+    EXPECT_EQ(Status(), "Publishing: readings held back, the broker cannot be reached");
+    form.SiteNotice({});
+    EXPECT_EQ(Status(), Connected);
+    form.SiteNotice("Publishing: the held readings are sent");
+    Click(Control::BitBtn1);
+    EXPECT_EQ(Status(), "Reader blocked");
+    form.SiteNotice({});
+    EXPECT_EQ(Status(), "Reader blocked");
+
+    // The demo's readings are marked, without a reader or a port.
+    ClosePort();
+    form.Timer2Timer();
+    ASSERT_EQ(published.readings.size(), 3u);
+    EXPECT_TRUE(published.readings[2].demo);
+    EXPECT_EQ(published.readings[2].reader, "");
+    EXPECT_EQ(published.readings[2].port, "");
+    site::UsePublishing(nullptr);
 }
 
 }  // namespace

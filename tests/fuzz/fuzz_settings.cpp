@@ -49,6 +49,9 @@ class QuickFiles final : public platform::Files {
     platform::Error rewrite(const platform::Path& path, const void* data, std::size_t n) override {
         return writeNew(path, data, n);
     }
+    platform::Error append(const platform::Path&, const void*, std::size_t) override {
+        return platform::Error::NotSupported;  // the settings are never appended to
+    }
     platform::Error remove(const platform::Path& path) override {
         std::error_code ec;
         return std::filesystem::remove(path, ec) ? platform::Error::None

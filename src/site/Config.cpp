@@ -1,0 +1,172 @@
+// The site file's syntax: sections, keys, the broker's URL.
+#include "Config.h"
+
+#include <charconv>
+#include <set>
+
+namespace site {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool HasControl(std::string_view s) {
+    for (const char c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
+// "mqtt://host", "mqtts://host:8883", "mqtt://[::1]:1883".
+std::string ParseUrl(std::string_view url, SiteConfig& config) {
+    std::string_view rest;
+    if (url.substr(0, 7) == "mqtt://") {
+        rest = url.substr(7);
+        config.tls = false;
+        config.port = 1883;
+    } else if (url.substr(0, 8) == "mqtts://") {
+        rest = url.substr(8);
+        config.tls = true;
+        config.port = 8883;
+    } else {
+        return "the broker's url must begin mqtt:// or mqtts://";
+    }
+    if (!rest.empty() && rest.back() == '/')
+        rest.remove_suffix(1);
+    std::string_view host = rest, port;
+    if (rest.substr(0, 1) == "[") {
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos)
+            return "the broker's url has a [ without its ]";
+        host = rest.substr(1, close - 1);
+        const std::string_view after = rest.substr(close + 1);
+        if (!after.empty() && after.front() != ':')
+            return "the broker's url has something after its host";
+        if (!after.empty())
+            port = after.substr(1);
+    } else if (const auto colon = rest.rfind(':'); colon != std::string_view::npos) {
+        host = rest.substr(0, colon);
+        port = rest.substr(colon + 1);
+    }
+    if (host.empty() || host.find_first_of("/@?# ") != std::string_view::npos || HasControl(host))
+        return "the broker's url names no host";
+    if (rest.find_first_of("/@?#") != std::string_view::npos && rest.substr(0, 1) != "[")
+        return "the broker's url has a path, a user or a query: give only mqtt(s)://host:port";
+    if (!port.empty() || (!rest.empty() && rest.back() == ':')) {
+        int n = 0;
+        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), n);
+        if (ec != std::errc() || end != port.data() + port.size() || n < 1 || n > 65535)
+            return "the broker's port must be a number from 1 to 65535";
+        config.port = n;
+    }
+    config.host = std::string(host);
+    return {};
+}
+
+// A topic level: no wildcard, no separator, not empty.
+bool IsTopicLevel(std::string_view s) {
+    return !s.empty() && s.find_first_of("/+#") == std::string_view::npos && !HasControl(s);
+}
+
+bool IsPrefix(std::string_view s) {
+    if (s.empty() || s.front() == '/' || s.back() == '/' || s.find("//") != std::string_view::npos)
+        return false;
+    return s.find_first_of("+#") == std::string_view::npos && !HasControl(s);
+}
+
+}  // namespace
+
+std::string StationFromHostName(std::string_view hostName) {
+    std::string name(hostName);
+    for (char& c : name)
+        if (c == '/' || c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
+    return name.empty() ? std::string("station") : name;
+}
+
+ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
+    SiteConfig config;
+    bool haveUrl = false, haveStation = false, havePassword = false;
+    std::string section;
+    std::set<std::string> seen;
+    int lineNumber = 0;
+    const auto fail = [&](const std::string& why) {
+        return ConfigResult{std::nullopt, "line " + std::to_string(lineNumber) + ": " + why};
+    };
+    while (!text.empty()) {
+        ++lineNumber;
+        const auto eol = text.find('\n');
+        std::string_view line = Trim(text.substr(0, eol));
+        text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+        if (line.empty() || line.front() == '#' || line.front() == ';')
+            continue;
+        if (line.front() == '[') {
+            if (line.back() != ']')
+                return fail("a section's name ends with ]");
+            section = std::string(Trim(line.substr(1, line.size() - 2)));
+            if (section != "broker" && section != "station")
+                return fail("unknown section [" + section + "]: there are [broker] and [station]");
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos)
+            return fail("a line is a [section] or a key = value");
+        const std::string key(Trim(line.substr(0, equals)));
+        const std::string_view value = Trim(line.substr(equals + 1));
+        if (section.empty())
+            return fail("\"" + key + "\" comes before any [broker] or [station]");
+        if (!seen.insert(section + "." + key).second)
+            return fail("\"" + key + "\" is given twice");
+        if (section == "broker" && key == "url") {
+            if (std::string why = ParseUrl(value, config); !why.empty())
+                return fail(why);
+            haveUrl = true;
+        } else if (section == "broker" && key == "user") {
+            config.user = std::string(value);
+        } else if (section == "broker" && key == "password") {
+            config.password = std::string(value);
+            havePassword = true;
+        } else if (section == "broker" && key == "password_file") {
+            if (value.empty())
+                return fail("password_file names no file");
+            config.passwordFile = std::string(value);
+        } else if (section == "broker" && key == "ca_file") {
+            if (value.empty())
+                return fail("ca_file names no file");
+            config.caFile = std::string(value);
+        } else if (section == "station" && key == "name") {
+            if (!IsTopicLevel(value))
+                return fail("the station's name must not be empty nor hold / + #");
+            config.station = std::string(value);
+            haveStation = true;
+        } else if (section == "station" && key == "topic_prefix") {
+            if (!IsPrefix(value))
+                return fail(
+                    "topic_prefix must not be empty, hold + # or // or begin or end with /");
+            config.prefix = std::string(value);
+        } else {
+            return fail("unknown key \"" + key + "\" in [" + section + "]");
+        }
+    }
+    lineNumber = 0;
+    if (!haveUrl)
+        return {std::nullopt, "no url in [broker]"};
+    if (havePassword && !config.passwordFile.empty())
+        return {std::nullopt, "password and password_file both given: give one"};
+    if ((havePassword || !config.passwordFile.empty()) && config.user.empty())
+        return {std::nullopt, "a password without a user"};
+    if (!config.caFile.empty() && !config.tls)
+        return {std::nullopt, "ca_file is for an mqtts:// broker"};
+    if (!haveStation)
+        config.station = StationFromHostName(hostName);
+    return {config, {}};
+}
+
+}  // namespace site

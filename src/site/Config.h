@@ -1,0 +1,45 @@
+// The site file: where a station publishes its readings. INI syntax:
+//
+//   [broker]
+//   url = mqtts://broker.example:8883
+//   user = station-7
+//   password_file = /etc/chipreader/password
+//   ca_file = /etc/chipreader/site-ca.pem
+//   [station]
+//   name = front-desk
+//   topic_prefix = chipreader
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace site {
+
+// The file's name, beside the settings file.
+inline constexpr const char* SiteFileName = "site.ini";
+
+struct SiteConfig {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+    std::string user;
+    std::string password;
+    std::string passwordFile;  // read by LoadSiteConfig into password
+    std::string caFile;        // empty: the system's certificate authorities
+    std::string station;
+    std::string prefix = "chipreader";
+};
+
+struct ConfigResult {
+    std::optional<SiteConfig> config;
+    std::string error;  // why the file makes no sense; empty with a config
+};
+
+// The file's text; hostName names the station when the file does not.
+ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName);
+
+// A host name as a station's name in a topic: the characters a topic gives a
+// meaning to ('/', '+', '#') and control characters become '_'.
+std::string StationFromHostName(std::string_view hostName);
+
+}  // namespace site

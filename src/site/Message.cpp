@@ -1,0 +1,88 @@
+// The JSON of a reading, written by hand: seven fields need no library.
+#include "Message.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace site {
+
+namespace {
+
+// The length of the UTF-8 sequence at s (1 to 4), or 0 when it is not one.
+std::size_t Utf8Length(std::string_view s) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const auto cont = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
+    const unsigned char c = b(0);
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2) || (c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F))
+            return 0;
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3) || (c == 0xF0 && b(1) < 0x90) ||
+            (c == 0xF4 && b(1) > 0x8F))
+            return 0;
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string IsoTime(const platform::LocalTime& t) {
+    const int offset = std::abs(t.utcOffsetMinutes);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", t.year,
+                  t.month, t.day, t.hour, t.minute, t.second, t.millisecond,
+                  t.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    return text;
+}
+
+std::string JsonString(std::string_view utf8) {
+    std::string out = "\"";
+    while (!utf8.empty()) {
+        const unsigned char c = static_cast<unsigned char>(utf8.front());
+        const std::size_t n = Utf8Length(utf8);
+        if (n == 0) {
+            out += "\\ufffd";
+            utf8.remove_prefix(1);
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out.append(utf8.substr(0, n));
+        }
+        utf8.remove_prefix(n);
+    }
+    return out + "\"";
+}
+
+std::string ReadingMessage(std::string_view station, const Reading& reading) {
+    const auto orNull = [](const std::string& s) {
+        return s.empty() ? std::string("null") : JsonString(s);
+    };
+    return "{\"station\":" + JsonString(station) + ",\"order\":" + std::to_string(reading.order) +
+           ",\"time\":\"" + IsoTime(reading.at) + "\",\"code\":" + JsonString(reading.code) +
+           ",\"demo\":" + (reading.demo ? "true" : "false") +
+           ",\"reader\":" + orNull(reading.reader) + ",\"port\":" + orNull(reading.port) + "}";
+}
+
+std::string ReadingTopic(std::string_view prefix, std::string_view station) {
+    return std::string(prefix) + "/" + std::string(station) + "/reading";
+}
+
+std::string StateTopic(std::string_view prefix, std::string_view station) {
+    return std::string(prefix) + "/" + std::string(station) + "/state";
+}
+
+}  // namespace site

@@ -1,0 +1,57 @@
+// A station publishing to its site's broker: each reading goes into the
+// outbox, then to the broker, and leaves the outbox when the broker has it.
+// The network is the worker thread's alone; the form's thread only appends
+// to the outbox and queues the message.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Config.h"
+#include "Files.h"
+#include "Publishing.h"
+
+namespace site {
+
+// Says something on the status line, from any thread, in UTF-8; an empty
+// text: what was said may go. The program hands it to the window's thread.
+using Notify = std::function<void(const std::string&)>;
+
+// How long a notice stays on the status line before the reader's own text
+// comes back.
+inline constexpr unsigned NoticeMs = 5000;
+
+// The waits between tries to reach the broker: doubled after each failure.
+inline constexpr unsigned FirstRetryMs = 500;
+inline constexpr unsigned LastRetryMs = 10000;
+
+class Station final : public Publishing {
+  public:
+    // Publishing starts at once: the readings an earlier run left in the
+    // outbox first, in their order.
+    Station(SiteConfig config, platform::Path outbox, Notify notify);
+    // End: the state "offline" and a clean disconnect when the broker is
+    // there (a second at most); what is not acknowledged stays in the outbox.
+    ~Station() override;
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    void recorded(const Reading& reading) override;
+
+    // Readings not yet acknowledged by the broker.
+    std::size_t waiting() const;
+    bool connected() const;
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// The program's start: reads the site file in folder. No file: null, and
+// nothing is said. A file that cannot be read or makes no sense: one line on
+// standard error and on the status line, and nothing is published.
+std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify);
+
+}  // namespace site

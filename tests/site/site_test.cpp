@@ -1,0 +1,135 @@
+// The site file's syntax, the outbox's lines and the published message: the
+// pure parts of the publishing, on every platform.
+#include <gtest/gtest.h>
+
+#include "Config.h"
+#include "Message.h"
+#include "Outbox.h"
+
+namespace {
+
+TEST(SiteFile, GoodFilesGiveTheirSettings) {
+    const auto r = site::ParseSiteConfig(
+        "# a comment\n[broker]\r\nurl = mqtts://broker.example:9883\nuser=st7\n"
+        "password_file = /etc/pw\nca_file=/etc/ca.pem\n\n[station]\n; another\nname = front-desk\n"
+        "topic_prefix = kennel/chips\n",
+        "host");
+    ASSERT_TRUE(r.config) << r.error;
+    EXPECT_EQ(r.config->host, "broker.example");
+    EXPECT_EQ(r.config->port, 9883);
+    EXPECT_TRUE(r.config->tls);
+    EXPECT_EQ(r.config->user, "st7");
+    EXPECT_EQ(r.config->passwordFile, "/etc/pw");
+    EXPECT_EQ(r.config->caFile, "/etc/ca.pem");
+    EXPECT_EQ(r.config->station, "front-desk");
+    EXPECT_EQ(r.config->prefix, "kennel/chips");
+
+    // The defaults: the port of the scheme, the host's name, "chipreader".
+    struct Case {
+        const char* text;
+        const char* host;
+        int port;
+        bool tls;
+        const char* station;
+    } cases[] = {
+        {"[broker]\nurl = mqtt://10.0.0.5\n", "10.0.0.5", 1883, false, "pc_1"},
+        {"[broker]\nurl = mqtts://b.example\n", "b.example", 8883, true, "pc_1"},
+        {"[broker]\nurl = mqtt://[::1]:1999/\n", "::1", 1999, false, "pc_1"},
+    };
+    for (const Case& c : cases) {
+        const auto d = site::ParseSiteConfig(c.text, "pc/1");
+        ASSERT_TRUE(d.config) << c.text << d.error;
+        EXPECT_EQ(d.config->host, c.host);
+        EXPECT_EQ(d.config->port, c.port);
+        EXPECT_EQ(d.config->tls, c.tls);
+        EXPECT_EQ(d.config->station, c.station);
+        EXPECT_EQ(d.config->prefix, "chipreader");
+    }
+}
+
+TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {"", "no url in [broker]"},
+        {"url = mqtt://a\n", "line 1: \"url\" comes before any [broker] or [station]"},
+        {"[broker]\nurl = http://a\n", "line 2: the broker's url must begin mqtt:// or mqtts://"},
+        {"[broker]\nurl = mqtt://a:0\n",
+         "line 2: the broker's port must be a number from 1 to 65535"},
+        {"[broker]\nurl = mqtt://a:\n",
+         "line 2: the broker's port must be a number from 1 to 65535"},
+        {"[broker]\nurl = mqtt://a:1883x\n",
+         "line 2: the broker's port must be a number from 1 to 65535"},
+        {"[broker]\nurl = mqtt://\n", "line 2: the broker's url names no host"},
+        {"[broker]\nurl = mqtt://u@a/x\n", "line 2: the broker's url names no host"},
+        {"[broker]\nurl = mqtt://a\nurl = mqtt://b\n", "line 3: \"url\" is given twice"},
+        {"[broker]\nbrokr = x\n", "line 2: unknown key \"brokr\" in [broker]"},
+        {"[brokers]\n", "line 1: unknown section [brokers]: there are [broker] and [station]"},
+        {"[broker\n", "line 1: a section's name ends with ]"},
+        {"[broker]\nurl\n", "line 2: a line is a [section] or a key = value"},
+        {"[broker]\nurl=mqtt://a\n[station]\nname = a/b\n",
+         "line 4: the station's name must not be empty nor hold / + #"},
+        {"[broker]\nurl=mqtt://a\n[station]\ntopic_prefix = /x\n",
+         "line 4: topic_prefix must not be empty, hold + # or // or begin or end with /"},
+        {"[broker]\nurl=mqtt://a\nuser=u\npassword=p\npassword_file=f\n",
+         "password and password_file both given: give one"},
+        {"[broker]\nurl=mqtt://a\npassword=p\n", "a password without a user"},
+        {"[broker]\nurl=mqtt://a\nca_file=ca.pem\n", "ca_file is for an mqtts:// broker"},
+    };
+    for (const auto& c : cases) {
+        const auto r = site::ParseSiteConfig(c.text, "host");
+        EXPECT_FALSE(r.config) << c.text;
+        EXPECT_EQ(r.error, c.error) << c.text;
+    }
+}
+
+TEST(Outbox, WhatWaitsIsWhatWasNotAcknowledgedAndADamagedLineIsDroppedAlone) {
+    std::string file = site::RecordLine(7, "{\"order\":1}") + site::RecordLine(8, "{\"order\":2}") +
+                       site::AckLine(7) + site::RecordLine(9, "{\"order\":3}");
+    // A bit flipped in a record, a line no run writes, and a record cut off
+    // by a power cut.
+    std::string flipped = site::RecordLine(10, "{\"order\":4}");
+    flipped[flipped.size() - 3] = '5';
+    file += flipped + "X 3\n" + site::RecordLine(11, "{\"order\":6}").substr(0, 12);
+    const site::OutboxContents c = site::ReadOutbox(file);
+    ASSERT_EQ(c.waiting.size(), 2u);
+    EXPECT_EQ(c.waiting[0].number, 8u);
+    EXPECT_EQ(c.waiting[0].message, "{\"order\":2}");
+    EXPECT_EQ(c.waiting[1].number, 9u);
+    EXPECT_EQ(c.lastNumber, 9u);
+    EXPECT_EQ(c.damaged, 3);
+
+    // A message with spaces and bytes of any kind goes through whole.
+    const std::string odd = "{\"code\":\"a b \\\"c\\\" \xC3\xA9\"}";
+    const auto back = site::ReadOutbox(site::RecordLine(1, odd));
+    ASSERT_EQ(back.waiting.size(), 1u);
+    EXPECT_EQ(back.waiting[0].message, odd);
+    EXPECT_EQ(back.damaged, 0);
+}
+
+TEST(Message, AReadingIsOneJsonObjectWithItsLocalTimeAndOffset) {
+    site::Reading r;
+    r.order = 4294967295u;
+    r.at = {2026, 12, 9, 23, 59, 59, 7, -330};
+    r.code = "0A1B2C3D4E5F \"x\"\\\x01\xC3\xA9\xFF";
+    r.reader = "V1.2";
+    r.port = "COM3";
+    EXPECT_EQ(site::ReadingMessage("desk \"1\"", r),
+              "{\"station\":\"desk \\\"1\\\"\",\"order\":4294967295,"
+              "\"time\":\"2026-12-09T23:59:59.007-05:30\","
+              "\"code\":\"0A1B2C3D4E5F \\\"x\\\"\\\\\\u0001\xC3\xA9\\ufffd\","
+              "\"demo\":false,\"reader\":\"V1.2\",\"port\":\"COM3\"}");
+    site::Reading demo;
+    demo.order = 1;
+    demo.demo = true;
+    demo.code = "999";
+    demo.at = {2026, 1, 2, 3, 4, 5, 600, 60};
+    EXPECT_EQ(site::ReadingMessage("s", demo),
+              "{\"station\":\"s\",\"order\":1,\"time\":\"2026-01-02T03:04:05.600+01:00\","
+              "\"code\":\"999\",\"demo\":true,\"reader\":null,\"port\":null}");
+    EXPECT_EQ(site::ReadingTopic("chipreader", "s"), "chipreader/s/reading");
+    EXPECT_EQ(site::StateTopic("a/b", "s"), "a/b/s/state");
+}
+
+}  // namespace
