@@ -209,8 +209,8 @@ TEST(Broker, ReadingsHeldWhileTheBrokerIsAwayArriveInOrderWhenItIsBack) {
             std::this_thread::sleep_for(15ms);
         }
         // Said once a round: held back, then sent.
-        EXPECT_TRUE(WaitUntil([&] { return said.count("held readings are sent") == round + 2; },
-                              15s))
+        EXPECT_TRUE(
+            WaitUntil([&] { return said.count("held readings are sent") == round + 2; }, 15s))
             << said.all();
     }
     ASSERT_TRUE(sub->waitFor("/reading", std::size_t(order), 20s)) << said.all();
