@@ -4,6 +4,7 @@
 #include "Drv232.h"
 #include "ReaderSimulator.h"
 #include "fakes/ProgramState.h"
+#include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
 namespace {
@@ -13,13 +14,8 @@ class ReaderCommands : public ::testing::Test {
     void SetUp() override {
         fakes::ResetProgramState();
         platform::LimitToLinkedPorts(true);
-        sim::Options options;
-        options.folder = dir.path().string();
-        options.port = 5;
-        options.byteMicros = 0;
-        reader = std::make_unique<sim::ReaderSimulator>(options);
-        std::string error;
-        ASSERT_TRUE(reader->start(error)) << error;
+        reader = fakes::StartReader(dir.path(), 5);
+        ASSERT_FALSE(HasFailure());
         ASSERT_TRUE(OpenPort(5));
         Settings = TReaderSettings{};
         ChipChars.fill('.');

@@ -70,8 +70,8 @@ TEST_F(ReaderLink, OpenConfiguresTheLineInOrder) {
                                    "setTimeouts", "SetRts", "SetDtr", "setEventMask"}));
     EXPECT_EQ(script.applied.baudRate, 9600u);
     EXPECT_EQ(script.applied.byteSize, 8);
-    EXPECT_EQ(script.applied.parity, 0);
-    EXPECT_EQ(script.applied.stopBits, 0);
+    EXPECT_EQ(script.applied.parity, platform::Parity::None);
+    EXPECT_EQ(script.applied.stopBits, platform::StopBits::One);
     EXPECT_EQ(script.timeouts.readInterval, 20u);
     EXPECT_EQ(script.timeouts.readTotalMultiplier, 8u);
     EXPECT_EQ(script.timeouts.readTotalConstant, 200u);

@@ -21,17 +21,8 @@ namespace {
 // the key right of T (AD06).
 constexpr KeyCode KeyOne = 10, KeyRightOfT = 29;
 
-class TypedUnderLayout : public ::testing::Test {
+class TypedUnderLayout : public fakes::XServerSuite<fakes::LayoutXServer> {
   protected:
-    static void SetUpTestSuite() {
-        XInitThreads();
-        server = new fakes::LayoutXServer;
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(server->running()) << "Xvnc did not start (tigervnc-standalone-server)";
     }
@@ -73,11 +64,7 @@ class TypedUnderLayout : public ::testing::Test {
             withOrderAndTime = false;
         }
     }
-
-    static fakes::LayoutXServer* server;
 };
-
-fakes::LayoutXServer* TypedUnderLayout::server = nullptr;
 
 TEST_F(TypedUnderLayout, French) {
     SetLayout("fr", XK_ampersand, XK_y);

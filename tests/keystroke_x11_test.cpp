@@ -24,17 +24,8 @@
 
 namespace {
 
-class TypedInto : public ::testing::Test {
+class TypedInto : public fakes::XServerSuite<fakes::PrivateXServer> {
   protected:
-    static void SetUpTestSuite() {
-        XInitThreads();
-        server = new fakes::PrivateXServer;
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(server->running()) << "Xvfb did not start";
         target = std::make_unique<fakes::KeyWindow>();
@@ -52,13 +43,10 @@ class TypedInto : public ::testing::Test {
     std::string Received() { return target->received(); }
     bool AnyKeyDown() { return target->anyKeyDown(); }
 
-    static fakes::PrivateXServer* server;
     std::unique_ptr<fakes::KeyWindow> target;
     Display* display = nullptr;
     fakes::FakeClock clock;
 };
-
-fakes::PrivateXServer* TypedInto::server = nullptr;
 
 void SetReading(std::uint32_t order, const char* time, const char* code) {
     RunningOrder = order;

@@ -11,6 +11,7 @@
 #include "Drv232.h"
 #include "ReaderSimulator.h"
 #include "fakes/ProgramState.h"
+#include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
 namespace {
@@ -27,12 +28,8 @@ class SimulatedReader : public ::testing::Test {
     void SetUp() override {
         fakes::ResetProgramState();
         platform::LimitToLinkedPorts(true);
-        sim::Options options;
-        options.folder = dir.path().string();
-        options.port = 3;
-        reader = std::make_unique<sim::ReaderSimulator>(options);
-        std::string error;
-        ASSERT_TRUE(reader->start(error)) << error;
+        reader = fakes::StartReader(dir.path(), 3, fakes::Pace::Paced);
+        ASSERT_FALSE(HasFailure());
         ReaderVersion.clear();
         ASSERT_TRUE(OpenPort(3));
     }
@@ -72,8 +69,8 @@ TEST_F(SimulatedReader, TheLineIsConfiguredAs9600EightNoneOne) {
     ASSERT_EQ(PortHandle->getLineSettings(line), platform::Error::None);
     EXPECT_EQ(line.baudRate, 9600u);
     EXPECT_EQ(line.byteSize, 8);
-    EXPECT_EQ(line.parity, 0);
-    EXPECT_EQ(line.stopBits, 0);
+    EXPECT_EQ(line.parity, platform::Parity::None);
+    EXPECT_EQ(line.stopBits, platform::StopBits::One);
 }
 
 TEST_F(SimulatedReader, TheLineIsRawEveryByteArrivesUnchanged) {
@@ -225,12 +222,8 @@ TEST(PosixPorts, AMissingPortFailsToOpen) {
 
 TEST(PosixPorts, RefusedModemLinesCountAsDoneOnAPseudoTerminalOnly) {
     fakes::TempWorkDir dir;
-    sim::Options options;
-    options.folder = dir.path().string();
-    options.port = 3;
-    sim::ReaderSimulator reader(options);
-    std::string message;
-    ASSERT_TRUE(reader.start(message)) << message;
+    const auto reader = fakes::StartReader(dir.path(), 3, fakes::Pace::Paced);
+    ASSERT_FALSE(::testing::Test::HasFailure());
     std::filesystem::create_symlink("/dev/null", "COM4");  // a device that has no modem lines
     using platform::ControlLine;
     const std::vector<std::pair<int, platform::Error>> cases = {{3, platform::Error::None},

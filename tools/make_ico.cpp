@@ -1,5 +1,5 @@
 // Writes the Windows program's icon file from the pictures drawn in
-// src/win32/Pictures.cpp: every size Windows asks for from 100 % to 200 %,
+// src/ui/Pictures.cpp: every size Windows asks for from 100 % to 200 %,
 // 32-bit with alpha and the 1-bit mask older systems use.
 //   make_ico OUTPUT.ico
 #include <cstdint>

@@ -136,8 +136,8 @@ bool OpenPort(int n) {
         platform::LineSettings line = found;  // what the driver reported stays aside
         line.baudRate = 9600;
         line.byteSize = 8;
-        line.parity = 0;
-        line.stopBits = 0;
+        line.parity = platform::Parity::None;
+        line.stopBits = platform::StopBits::One;
         result = port.setLineSettings(line) == Error::None;
     }
 

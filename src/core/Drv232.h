@@ -47,10 +47,7 @@ std::vector<int> PortSearchOrder(std::uint8_t storedPort);
 // also says so of a port another program holds). Never cleared by OpenPort:
 // the caller clears it before a search and asks after it.
 extern bool PortAccessDenied;
-// What to tell a Linux operator then, on one line.
-inline constexpr const char* PortAccessHint =
-    "Serial ports exist but cannot be opened: add yourself to the dialout group "
-    "(sudo adduser $USER dialout) and log in again";
+// What to tell a Linux operator then: texts::PortAccessHint.
 
 // Opens and configures port n (9600 baud, 8 data bits, no parity, 1 stop bit,
 // the time-outs above, RTS and DTR raised). A port that opened but failed a

@@ -79,6 +79,11 @@ inline constexpr const char* NoUinput =
 inline constexpr const char* NoUinputAccess =
     "Chip codes cannot be typed here: no access to /dev/uinput (join the group chipreader)";
 // On standard error with the two notices about access.
+// On standard error when serial ports exist but this user may not open them
+// (PortAccessDenied), on one line.
+inline constexpr const char* PortAccessHint =
+    "Serial ports exist but cannot be opened: add yourself to the dialout group "
+    "(sudo adduser $USER dialout) and log in again";
 inline constexpr const char* UinputAccessHint =
     "Typing on a Wayland desktop needs access to /dev/uinput, which lets a program type into "
     "every window. The chipreader package gives it to the members of the group chipreader: "

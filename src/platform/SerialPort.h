@@ -11,13 +11,16 @@
 
 namespace platform {
 
+enum class Parity : std::uint8_t { None, Odd, Even, Mark, Space };
+enum class StopBits : std::uint8_t { One, OneAndHalf, Two };
+
 // The line settings the program touches; everything else stays as the driver
-// has it. Values as in the Windows device-control block.
+// has it.
 struct LineSettings {
     std::uint32_t baudRate = 0;
-    std::uint8_t byteSize = 0;
-    std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+    std::uint8_t byteSize = 0;  // data bits, 5 to 8
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
 };
 
 // Milliseconds. A read of n bytes returns when n bytes have arrived, when

@@ -126,8 +126,9 @@ class PosixSerialPort final : public SerialPort {
                 s.byteSize = 8;
                 break;
         }
-        s.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
-        s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+        s.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? Parity::Odd : Parity::Even)
+                                        : Parity::None;
+        s.stopBits = (t.c_cflag & CSTOPB) ? StopBits::Two : StopBits::One;
         return Error::None;
     }
 
@@ -141,7 +142,8 @@ class PosixSerialPort final : public SerialPort {
             if (b.rate == s.baudRate)
                 speed = b.code, known = true;
         tcflag_t size = s.byteSize == 5 ? CS5 : s.byteSize == 6 ? CS6 : s.byteSize == 7 ? CS7 : CS8;
-        if (!known || s.byteSize < 5 || s.byteSize > 8 || s.parity > 2 || s.stopBits == 1)
+        if (!known || s.byteSize < 5 || s.byteSize > 8 || s.parity > Parity::Even ||
+            s.stopBits == StopBits::OneAndHalf)
             return Error::Invalid;
         // Raw: no echo, no canonical input, no CR/NL translation, no signal
         // characters, no software flow control. Hardware flow control stays as found.
@@ -151,11 +153,11 @@ class PosixSerialPort final : public SerialPort {
         t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
         t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB);
         t.c_cflag |= size | CREAD | CLOCAL;
-        if (s.parity == 1)
+        if (s.parity == Parity::Odd)
             t.c_cflag |= PARENB | PARODD;
-        if (s.parity == 2)
+        if (s.parity == Parity::Even)
             t.c_cflag |= PARENB;
-        if (s.stopBits == 2)
+        if (s.stopBits == StopBits::Two)
             t.c_cflag |= CSTOPB;
         // Reads never rely on VMIN/VTIME: the descriptor is non-blocking and
         // the time-outs are kept in milliseconds here.

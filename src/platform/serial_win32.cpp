@@ -34,8 +34,10 @@ class Win32SerialPort final : public SerialPort {
         read_ = dcb;
         s.baudRate = dcb.BaudRate;
         s.byteSize = dcb.ByteSize;
-        s.parity = dcb.Parity;
-        s.stopBits = dcb.StopBits;
+        // The block's numbers are the enums' (NOPARITY 0 … SPACEPARITY 4,
+        // ONESTOPBIT 0 … TWOSTOPBITS 2).
+        s.parity = Parity(dcb.Parity);
+        s.stopBits = StopBits(dcb.StopBits);
         return Error::None;
     }
 
@@ -52,8 +54,8 @@ class Win32SerialPort final : public SerialPort {
         DCB dcb = *read_;
         dcb.BaudRate = s.baudRate;
         dcb.ByteSize = s.byteSize;
-        dcb.Parity = s.parity;
-        dcb.StopBits = s.stopBits;
+        dcb.Parity = BYTE(s.parity);
+        dcb.StopBits = BYTE(s.stopBits);
         if (!SetCommState(handle_, &dcb))
             return LastWin32Error();
         return Error::None;

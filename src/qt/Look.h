@@ -1,5 +1,6 @@
-// The program's fonts and pictures, all made in code: the button pictures
-// with their disabled versions, the two LED lamps and the window icon.
+// The program's font, and its pictures (drawn once for both skins, in
+// src/ui/Pictures.cpp) as Qt's pixmaps and icons: the button pictures with
+// their disabled versions, the two LED lamps and the window icon.
 #pragma once
 
 #include <QFont>

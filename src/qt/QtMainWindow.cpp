@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -142,8 +143,8 @@ QtMainWindow::QtMainWindow(QWidget* parent) : QMainWindow(parent) {
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
 
-    BuildControls();
-    SetTabOrder();
+    buildControls();
+    applyTabOrder();
 
     resize(ClientWidth, ClientHeight);
     move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(OuterWidth, OuterHeight),
@@ -153,7 +154,7 @@ QtMainWindow::QtMainWindow(QWidget* parent) : QMainWindow(parent) {
 
 QtMainWindow::~QtMainWindow() = default;
 
-void QtMainWindow::BuildControls() {
+void QtMainWindow::buildControls() {
     // The controls lie on top of each other in the order they are made here.
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("ClientArea"));
@@ -172,7 +173,9 @@ void QtMainWindow::BuildControls() {
                 if (form_)
                     form_->Clicked(id);
             });
-        if (entry.kind == Kind::Edit)
+        // The order field's exit; Enter on a button presses it, as on
+        // Windows (eventFilter).
+        if (entry.kind == Kind::Edit || entry.kind == Kind::Button)
             w->installEventFilter(this);
     }
 
@@ -205,7 +208,7 @@ void QtMainWindow::BuildControls() {
     }
 }
 
-void QtMainWindow::SetTabOrder() {
+void QtMainWindow::applyTabOrder() {
     const std::vector<Control> order = TabOrder();
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(widget(order[i - 1]), widget(order[i]));
@@ -278,12 +281,12 @@ void QtMainWindow::setStatus(std::string_view text) {
     emit statusTextChanged(shownText);
 }
 
-Colour QtMainWindow::statusColour() const {
+Color QtMainWindow::statusColor() const {
     const QColor c = statusBar_->palette().color(statusBar_->backgroundRole());
     return Rgb(std::uint8_t(c.red()), std::uint8_t(c.green()), std::uint8_t(c.blue()));
 }
 
-void QtMainWindow::setStatusColour(Colour colour) {
+void QtMainWindow::setStatusColor(Color colour) {
     QPalette palette = statusBar_->palette();
     palette.setColor(statusBar_->backgroundRole(),
                      QColor(int(colour & 0xFF), int(colour >> 8 & 0xFF), int(colour >> 16 & 0xFF)));
@@ -360,7 +363,7 @@ void QtMainWindow::showManufacturer() {
 bool QtMainWindow::event(QEvent* e) {
     const bool result = QMainWindow::event(e);
     if (e->type() == QEvent::WindowActivate)
-        ActivateWhenShown();
+        reportWindowFacts();
     return result;
 }
 
@@ -378,10 +381,18 @@ void QtMainWindow::changeEvent(QEvent* e) {
     QMainWindow::changeEvent(e);
     // A window that was minimised when it became active starts once restored.
     if (e->type() == QEvent::WindowStateChange)
-        ActivateWhenShown();
+        reportWindowFacts();
 }
 
 bool QtMainWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            button->click();
+            return true;
+        }
+    }
     // The order field is left when the focus moves to another control of the
     // window, not when another window or a menu takes the activation.
     if (watched == widget(Control::Edit1) && e->type() == QEvent::FocusOut && form_) {
@@ -392,15 +403,15 @@ bool QtMainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (watched == windowHandle() && e->type() == QEvent::Expose && form_ &&
         !form_->StartupDone()) {
         // After the window has painted itself.
-        QMetaObject::invokeMethod(this, &QtMainWindow::ActivateWhenShown, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &QtMainWindow::reportWindowFacts, Qt::QueuedConnection);
     }
     return QMainWindow::eventFilter(watched, e);
 }
 
-void QtMainWindow::ActivateWhenShown() {
+void QtMainWindow::reportWindowFacts() {
     const QWindow* window = windowHandle();
-    if (form_ && isActiveWindow() && !isMinimized() && window && window->isExposed())
-        form_->Activated();
+    if (form_)
+        form_->Activated({window && window->isExposed(), isActiveWindow(), isMinimized()});
 }
 
 void QtMainWindow::siteNotice(const std::string& utf8) {

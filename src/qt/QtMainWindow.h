@@ -42,8 +42,8 @@ class QtMainWindow final : public QMainWindow, public Window {
     void setFocus(Control c) override;
     void paintNow(Control c) override;
     void setStatus(std::string_view text) override;
-    Colour statusColour() const override;
-    void setStatusColour(Colour colour) override;
+    Color statusColor() const override;
+    void setStatusColor(Color colour) override;
     int lineCount() const override;
     std::string lineText(int line) const override;
     void setLineText(int line, std::string_view text) override;
@@ -66,11 +66,11 @@ class QtMainWindow final : public QMainWindow, public Window {
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
-    void BuildControls();
-    void SetTabOrder();
-    // Hands the activation to the form once the window is active, not
-    // minimised and on the screen.
-    void ActivateWhenShown();
+    void buildControls();
+    void applyTabOrder();
+    // Tells the form whether the window is on the screen, active and
+    // minimised (TForm1::Activated: the start-up waits for that).
+    void reportWindowFacts();
 
     TForm1* form_ = nullptr;
     std::array<QWidget*, ControlCount> widgets_{};

@@ -88,7 +88,7 @@ struct Form2Line {
     const char* name;
     const char* text;
     int left, top;
-    Colour colour;
+    Color colour;
     bool bold;
 };
 inline constexpr int Form2LineCount = 8;

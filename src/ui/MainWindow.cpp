@@ -20,7 +20,7 @@
 // Reset for the tests in ResetProgramState (tests/fakes/ProgramState.h).
 int DisplayRow = 0;
 bool DemoStopped = false;
-Colour SavedBarColor = 0;
+Color SavedBarColor = 0;
 std::mt19937 DemoRandom;
 
 namespace {
@@ -49,8 +49,8 @@ std::string Number(std::uint32_t n) {
 
 // ---- Events from the skin ----
 
-void TForm1::Activated() {
-    if (!startupBegun_)
+void TForm1::Activated(const WindowFacts& facts) {
+    if (!startupBegun_ && facts.onScreen && facts.active && !facts.minimised)
         FormActivate();
 }
 
@@ -123,7 +123,7 @@ void TForm1::FormActivate() {
     // 2.
     DemoStopped = false;
     bool found = false;
-    SavedBarColor = window_.statusColour();
+    SavedBarColor = window_.statusColor();
 
     // 3. The port search, beginning at the port where the reader was last found.
     PortAccessDenied = false;
@@ -154,7 +154,7 @@ void TForm1::FormActivate() {
         // The status line keeps its text; how to mend it goes where the one
         // who started the program can read it.
         if (PortAccessDenied)
-            std::fprintf(stderr, "%s\n", PortAccessHint);
+            std::fprintf(stderr, "%s\n", texts::PortAccessHint);
         window_.setShown(Control::BitBtn8, true);
         DemoStopped = true;
         DemoRandom.seed(std::mt19937::result_type(platform::TheClock().highResolutionCounter()));
@@ -284,7 +284,7 @@ void TForm1::BitBtn5Click() {
     // A repeat read is only shown: not counted, logged, typed or listed.
     if (RepeatRead()) {
         SetStatus(PrintableText(ChipCode.view()));
-        window_.setStatusColour(RepeatReadBarColor);
+        window_.setStatusColor(RepeatReadBarColor);
     } else {
         SetStatus(texts::RepeatReadFailed);
     }
@@ -337,7 +337,7 @@ void TForm1::Timer1Timer() {
     }
     if (read) {
         ShowLamp(true, true);
-        window_.setStatusColour(SavedBarColor);
+        window_.setStatusColor(SavedBarColor);
         RecordReading();
         if (Settings.SoundSignal)
             platform::TheSound().information();
@@ -360,7 +360,7 @@ void TForm1::LoseReader() {
     searchDue_ = false;
     shownDevice_.clear();
     ClosePort();  // the control lines of a line that is gone cannot be lowered
-    window_.setStatusColour(LostBarColor);
+    window_.setStatusColor(LostBarColor);
     SetStatus(texts::ReaderLost + std::to_string(Settings.Port) + texts::ReaderLostEnd);
     window_.startTimer(Timer::Timer3);
 }
@@ -421,7 +421,7 @@ bool TForm1::TakeBack(int port) {
     readerLost_ = false;
     Settings.Port = std::uint8_t(port);
     readerIdentity_ = PortHandle->identity();
-    window_.setStatusColour(SavedBarColor);
+    window_.setStatusColor(SavedBarColor);
     SetStatus(texts::Connected + PrintableText(ReaderVersion) + texts::OnPort +
               std::to_string(port));
     if (ReaderVersion != version)

@@ -18,7 +18,7 @@
 // back in ResetProgramState (tests/fakes/ProgramState.h).
 extern int DisplayRow;           // the row of the reading list written next, 0..30
 extern bool DemoStopped;         // the demo is available but not running
-extern Colour SavedBarColor;     // the status bar's colour as found at start-up
+extern Color SavedBarColor;      // the status bar's colour as found at start-up
 extern std::mt19937 DemoRandom;  // the demo's random numbers
 
 // How long a demo reading keeps the LED-on lamp lit.
@@ -26,13 +26,21 @@ inline constexpr unsigned DemoLampMs = 500;
 // Pause between opening a port and asking for the reader's identification.
 inline constexpr unsigned PortSettleMs = 300;
 // The status bar after a repeat read: red 255, green 255, blue 0.
-inline constexpr Colour RepeatReadBarColor = Rgb(255, 255, 0);
+inline constexpr Color RepeatReadBarColor = Rgb(255, 255, 0);
 // The status bar while the reader is lost.
-inline constexpr Colour LostBarColor = Rgb(255, 96, 96);
+inline constexpr Color LostBarColor = Rgb(255, 96, 96);
 // A lost reader whose adapter has a stable name (SerialPort::identity) and is
 // not back after this many tries, about ten seconds of them, is searched for
 // on every port as at start-up: it may have come back behind another adapter.
 inline constexpr int SearchAfterTries = 10;
+
+// What a skin reports of its window whenever one of these may have changed
+// (shown, activated, minimised, restored, exposed).
+struct WindowFacts {
+    bool onScreen = false;  // shown and exposed: its texts can be seen
+    bool active = false;    // the window with the keyboard
+    bool minimised = false;
+};
 
 class TForm1 {
   public:
@@ -43,9 +51,10 @@ class TForm1 {
     Window& window() const { return window_; }
 
     // ---- Events from the skin ----
-    // The window is active, on the screen and not minimised. The first time,
-    // the start-up sequence runs; later activations change nothing.
-    void Activated();
+    // The window's state as the skin sees it now. The first time the window
+    // is on the screen, active and not minimised, the start-up sequence runs;
+    // any other report, and every later one, changes nothing.
+    void Activated(const WindowFacts& facts);
     // The operator pressed a button, or changed a check box's mark.
     void Clicked(Control c);
     // The focus moved from `c` to another control of this window (not to

@@ -56,9 +56,9 @@ enum class Timer : int { Timer1, Timer2, Timer3 };
 inline constexpr int TimerCount = 3;
 
 // A colour as Windows keeps it: 0x00BBGGRR.
-using Colour = std::uint32_t;
-inline constexpr Colour Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-    return Colour(r) | Colour(g) << 8 | Colour(b) << 16;
+using Color = std::uint32_t;
+inline constexpr Color Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return Color(r) | Color(g) << 8 | Color(b) << 16;
 }
 
 class Window {
@@ -80,8 +80,8 @@ class Window {
 
     // The status bar's one panel: setting the text paints the bar at once.
     virtual void setStatus(std::string_view text) = 0;
-    virtual Colour statusColour() const = 0;
-    virtual void setStatusColour(Colour colour) = 0;
+    virtual Color statusColor() const = 0;
+    virtual void setStatusColor(Color colour) = 0;
 
     // The lines of the reading list (Memo1), as the operator may have left them.
     virtual int lineCount() const = 0;

@@ -69,7 +69,7 @@ HIMAGELIST ButtonPictures(Picture picture, int size) {
 }  // namespace
 
 MainWindow32::MainWindow32(HINSTANCE instance)
-    : instance_(instance), statusColour_(GetSysColor(COLOR_BTNFACE)) {
+    : instance_(instance), statusColor_(GetSysColor(COLOR_BTNFACE)) {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
     RegisterWindowClass(instance, ClassName, Proc);
@@ -294,7 +294,7 @@ LRESULT MainWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 tabFrom(nullptr, false);  // the first control in the tab order
             return 0;
         case WM_APP_ACTIVATED:
-            activateWhenShown();
+            reportWindowFacts();
             return 0;
         case WM_APP_FOCUS_LEFT:
             if (form_)
@@ -366,7 +366,7 @@ LRESULT MainWindow32::handleControl(HWND control, Control c, UINT message, WPARA
         HDC dc = BeginPaint(control, &paint);
         RECT r{};
         GetClientRect(control, &r);
-        HBRUSH brush = CreateSolidBrush(statusColour_);
+        HBRUSH brush = CreateSolidBrush(statusColor_);
         FillRect(dc, &r, brush);
         DeleteObject(brush);
         const int grip = GetSystemMetrics(SM_CXVSCROLL);
@@ -426,12 +426,14 @@ LRESULT MainWindow32::handleControl(HWND control, Control c, UINT message, WPARA
     return DefSubclassProc(control, message, wParam, lParam);
 }
 
-void MainWindow32::activateWhenShown() {
-    if (!form_ || form_->StartupDone() || !window_ || GetActiveWindow() != window_ ||
-        !IsWindowVisible(window_) || IsIconic(window_))
+void MainWindow32::reportWindowFacts() {
+    if (!form_ || !window_)
         return;
+    // What is waiting to be painted is painted first: the start-up may run
+    // now and keep the thread for a while.
     RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    form_->Activated();
+    form_->Activated(
+        {IsWindowVisible(window_) != 0, GetActiveWindow() == window_, IsIconic(window_) != 0});
 }
 
 int MainWindow32::controlOf(HWND control) const {
@@ -570,12 +572,12 @@ void MainWindow32::setStatus(std::string_view text) {
     UpdateWindow(statusBar_);
 }
 
-Colour MainWindow32::statusColour() const {
-    return statusColour_;
+Color MainWindow32::statusColor() const {
+    return statusColor_;
 }
 
-void MainWindow32::setStatusColour(Colour colour) {
-    statusColour_ = colour;
+void MainWindow32::setStatusColor(Color colour) {
+    statusColor_ = colour;
     InvalidateRect(statusBar_, nullptr, TRUE);
 }
 

@@ -56,8 +56,8 @@ class MainWindow32 final : public Window {
     void setFocus(Control c) override;
     void paintNow(Control c) override;
     void setStatus(std::string_view text) override;
-    Colour statusColour() const override;
-    void setStatusColour(Colour colour) override;
+    Color statusColor() const override;
+    void setStatusColor(Color colour) override;
     int lineCount() const override;
     std::string lineText(int line) const override;
     void setLineText(int line, std::string_view text) override;
@@ -81,9 +81,10 @@ class MainWindow32 final : public Window {
     HWND makeControl(Control c);
     void sizeLabel(Control c);
     void layoutStatusBar();
-    // Hands the activation to the form when the window is active, shown and
-    // not minimised, after it has painted itself.
-    void activateWhenShown();
+    // Paints what waits to be painted, then tells the form whether the window
+    // is shown, active and minimised (TForm1::Activated: the start-up waits
+    // for that).
+    void reportWindowFacts();
     int controlOf(HWND control) const;
     // The memo's hard lines: its text split at CR LF.
     std::wstring memoText() const;
@@ -98,7 +99,7 @@ class MainWindow32 final : public Window {
     HFONT statusFont_ = nullptr;                       // the system's, for the status bar
     std::array<HIMAGELIST, ControlCount> pictures_{};  // a button's picture in its six states
     std::array<HICON, 2> lamps_{};
-    Colour statusColour_;
+    Color statusColor_;
     HWND savedFocus_ = nullptr;
     TForm1* form_ = nullptr;
 };

@@ -36,7 +36,7 @@ class FakeSerialPort final : public platform::SerialPort {
     explicit FakeSerialPort(SerialScript& script) : s_(script) {}
 
     platform::Error getLineSettings(platform::LineSettings& l) override {
-        l = {1200, 7, 2, 2};
+        l = {1200, 7, platform::Parity::Even, platform::StopBits::Two};
         return step("getLineSettings");
     }
     platform::Error setLineSettings(const platform::LineSettings& l) override {

@@ -87,8 +87,8 @@ FakeWindow::FakeWindow(EventLoop& loop)
 }
 
 void FakeWindow::activate() {
-    if (form_ && !minimized)
-        form_->Activated();
+    if (form_)
+        form_->Activated({true, true, minimized});
 }
 
 void FakeWindow::restore() {

@@ -72,7 +72,7 @@ class FakeWindow final : public Window {
     std::string windowCaption;
     std::vector<std::string> statuses;  // every text of the status line, in order
     std::vector<Control> paintedNow;    // every paintNow
-    Colour colour;                      // the status bar's
+    Color colour;                       // the status bar's
     Control focus;
     bool minimized = false;
     bool closed = false;
@@ -121,8 +121,8 @@ class FakeWindow final : public Window {
     void setFocus(Control c) override { focus = c; }
     void paintNow(Control c) override { paintedNow.push_back(c); }
     void setStatus(std::string_view text) override { statuses.emplace_back(text); }
-    Colour statusColour() const override { return colour; }
-    void setStatusColour(Colour c) override { colour = c; }
+    Color statusColor() const override { return colour; }
+    void setStatusColor(Color c) override { colour = c; }
     int lineCount() const override { return int(lines.size()); }
     std::string lineText(int line) const override { return lines.at(std::size_t(line)); }
     void setLineText(int line, std::string_view text) override {
@@ -146,6 +146,6 @@ class FakeWindow final : public Window {
 };
 
 // The button face of the designed window, the status bar's colour at first.
-inline constexpr Colour ButtonFace = Rgb(240, 240, 240);
+inline constexpr Color ButtonFace = Rgb(240, 240, 240);
 
 }  // namespace fakes

@@ -3,6 +3,8 @@
 // Include it after the program's headers: X11 defines None.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -14,6 +16,22 @@
 #undef None
 
 namespace fakes {
+
+// A test suite with an X server of its own (Server: PrivateXServer or
+// LayoutXServer), started before its first test and ended after its last.
+template <class Server>
+class XServerSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        XInitThreads();
+        server = new Server;
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    static inline Server* server = nullptr;
+};
 
 class KeyWindow {
   public:

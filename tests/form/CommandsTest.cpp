@@ -164,7 +164,7 @@ TEST_P(RepeatRead, ShowsTheCodeOnAYellowBarUntilTheNextReading) {
     settings.CrcDigits = crc;
     settings.SaveOnDisk = true;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
-    const Colour designed = window.statusColour();
+    const Color designed = window.statusColor();
     ASSERT_EQ(SavedBarColor, designed);
 
     ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
@@ -182,7 +182,7 @@ TEST_P(RepeatRead, ShowsTheCodeOnAYellowBarUntilTheNextReading) {
     const std::string code = crc ? "0123456789ABCD" : "0123456789AB";
     EXPECT_EQ(Status(), code);
     EXPECT_EQ(ChipCode.str(), code);
-    EXPECT_EQ(window.statusColour(), Rgb(255, 255, 0));
+    EXPECT_EQ(window.statusColor(), Rgb(255, 255, 0));
     // The last two of the 16 characters are kept aside.
     EXPECT_EQ(ChipChars[14], 'E');
     EXPECT_EQ(ChipChars[15], 'F');
@@ -196,7 +196,7 @@ TEST_P(RepeatRead, ShowsTheCodeOnAYellowBarUntilTheNextReading) {
     // The next reading gives the bar its colour back and leaves the text.
     ASSERT_NO_FATAL_FAILURE(ReadChip("FEDCBA9876543210"));
     EXPECT_EQ(RunningOrder, 2u);
-    EXPECT_EQ(window.statusColour(), designed);
+    EXPECT_EQ(window.statusColor(), designed);
     EXPECT_EQ(Status(), code);
 }
 
@@ -213,14 +213,14 @@ TEST_P(FailedRepeatRead, ShowsItsTextAndChangesNothingElse) {
     // repeat read would now bring a code of its own.
     Click(Control::BitBtn1);
     reader->presentChip("FEDCBA9876543210");
-    const Colour colour = window.statusColour();
+    const Color colour = window.statusColor();
     reader->setFaults(GetParam().faults);
 
     Click(Control::BitBtn5);
 
     EXPECT_EQ(RequestsWhenThere(4), (Requests{"QI\r", "QZ\r", "QB\r", "*D0\r"}));
     EXPECT_EQ(Status(), "Error while reading the chip");
-    EXPECT_EQ(window.statusColour(), colour);
+    EXPECT_EQ(window.statusColor(), colour);
     EXPECT_EQ(ChipCode.str(), "0123456789AB");
     EXPECT_EQ(ChipChars[12], 'C');
     EXPECT_EQ(RunningOrder, 1u);

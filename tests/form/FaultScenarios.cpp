@@ -157,8 +157,8 @@ class PollWatch final : public Window {
     void setFocus(Control c) override { w_.setFocus(c); }
     void paintNow(Control c) override { w_.paintNow(c); }
     void setStatus(std::string_view text) override { w_.setStatus(text); }
-    Colour statusColour() const override { return w_.statusColour(); }
-    void setStatusColour(Colour colour) override { w_.setStatusColour(colour); }
+    Color statusColor() const override { return w_.statusColor(); }
+    void setStatusColor(Color colour) override { w_.setStatusColor(colour); }
     int lineCount() const override { return w_.lineCount(); }
     std::string lineText(int line) const override { return w_.lineText(line); }
     void setLineText(int line, std::string_view text) override { w_.setLineText(line, text); }

@@ -7,6 +7,7 @@
 #include "ReaderSimulator.h"
 #include "ReadingList.h"
 #include "fakes/ProgramState.h"
+#include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
 namespace formtest {
@@ -134,16 +135,7 @@ void FormTest::TearDown() {
 }
 
 sim::ReaderSimulator& FormTest::AddReader(int port, const std::string& id) {
-    sim::Options options;
-    options.folder = folder->path().string();
-    options.port = port;
-    options.id = id;
-    // Each frame goes out in one piece: a frame paced byte by byte could
-    // arrive just as a poll times out and be split between two polls.
-    options.byteMicros = 0;
-    readers.push_back(std::make_unique<sim::ReaderSimulator>(options));
-    std::string error;
-    EXPECT_TRUE(readers.back()->start(error)) << error;
+    readers.push_back(fakes::StartReader(folder->path(), port, fakes::Pace::Whole, id));
     return *readers.back();
 }
 

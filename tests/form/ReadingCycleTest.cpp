@@ -41,8 +41,8 @@ class ReadingCycle : public formtest::FormTest {
 
 TEST_F(ReadingCycle, APresentedChipIsReadByTheTimerAndListed) {
     ASSERT_NO_FATAL_FAILURE(StartWithReader());
-    const Colour designed = window.statusColour();
-    window.setStatusColour(RepeatReadBarColor);
+    const Color designed = window.statusColor();
+    window.setStatusColor(RepeatReadBarColor);
     window.setTimerInterval(Timer::Timer1, 333);
     window.startTimer(Timer::Timer1);
 
@@ -55,7 +55,7 @@ TEST_F(ReadingCycle, APresentedChipIsReadByTheTimerAndListed) {
     EXPECT_EQ(FieldText(), "1");
     EXPECT_EQ(std::uint32_t(Settings.OrderNumber), 1u);
     EXPECT_EQ(TimeText.str(), "09:41:07");
-    EXPECT_EQ(window.statusColour(), designed);
+    EXPECT_EQ(window.statusColor(), designed);
     EXPECT_EQ(Status(), Connected) << "a reading leaves the status line";
     // The lamp was painted lit at once, before the blocking steps.
     EXPECT_EQ(window.paintedNow, std::vector<Control>{Control::Image2});

@@ -53,7 +53,7 @@ class Reconnect : public formtest::FormTest {
 
     void ExpectLost() {
         EXPECT_EQ(Status(), Lost);
-        EXPECT_EQ(window.statusColour(), LostBarColor);
+        EXPECT_EQ(window.statusColor(), LostBarColor);
         EXPECT_EQ(PortHandle, nullptr) << "a hung-up port keeps its device taken";
         EXPECT_FALSE(window.timerActive(Timer::Timer1));
         EXPECT_TRUE(window.timerActive(Timer::Timer3));
@@ -71,7 +71,7 @@ TEST_F(Reconnect, AReaderPulledOutIsLostAtTheNextPollAndReadsOnWhenItComesBack) 
     TReaderSettings settings = DefaultSettings();
     settings.SaveOnDisk = true;
     ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
-    const Colour designed = window.statusColour();
+    const Color designed = window.statusColor();
     const std::string caption = window.caption();
     ReadChip("0100000000000000");
     ASSERT_EQ(RunningOrder, 1u);
@@ -87,7 +87,7 @@ TEST_F(Reconnect, AReaderPulledOutIsLostAtTheNextPollAndReadsOnWhenItComesBack) 
     // failed open and no pause, and the next try is a full second later.
     Click(Control::BitBtn1);
     EXPECT_EQ(Status(), "Error blocking the reader");
-    EXPECT_EQ(window.statusColour(), LostBarColor);
+    EXPECT_EQ(window.statusColor(), LostBarColor);
     EXPECT_EQ(Try(), Strings{"open 29 failed"});
     EXPECT_TRUE(window.timerActive(Timer::Timer3));
     EXPECT_EQ(window.timerInterval(Timer::Timer3), 1000u);
@@ -98,7 +98,7 @@ TEST_F(Reconnect, AReaderPulledOutIsLostAtTheNextPollAndReadsOnWhenItComesBack) 
     EXPECT_EQ((Try()), (Strings{"open 29 ok", "sleep 300"}));
     EXPECT_EQ(SinceReplug(), Requests{"QI\r"});
     EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM29");
-    EXPECT_EQ(window.statusColour(), designed);
+    EXPECT_EQ(window.statusColor(), designed);
     EXPECT_EQ(window.caption(), caption);
     EXPECT_TRUE(window.timerActive(Timer::Timer1));
     EXPECT_FALSE(window.timerActive(Timer::Timer3));
@@ -240,7 +240,7 @@ class ReconnectByName : public Reconnect {
 // its name under the new number, and the reader is taken back there.
 TEST_F(ReconnectByName, ItsOldNumberIsLeftToTheDeviceThatTookItAndItIsTakenBackUnderItsNew) {
     ASSERT_NO_FATAL_FAILURE(StartWithNamedReader());
-    const Colour designed = window.statusColour();
+    const Color designed = window.statusColor();
     const std::string caption = window.caption();
     ReadChip("0100000000000000");
     PullOut();
@@ -260,7 +260,7 @@ TEST_F(ReconnectByName, ItsOldNumberIsLeftToTheDeviceThatTookItAndItIsTakenBackU
     Name(*reader, ReaderAdapter);
     EXPECT_EQ(Try(), (Strings{"open 27 ok", "sleep 300"}));
     EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM27");
-    EXPECT_EQ(window.statusColour(), designed);
+    EXPECT_EQ(window.statusColor(), designed);
     EXPECT_EQ(window.caption(), caption);
     EXPECT_EQ(Settings.Port, 27);
     EXPECT_TRUE(window.timerActive(Timer::Timer1));
@@ -337,7 +337,7 @@ TEST_F(ReconnectByName, BackWhereNoPortNumberReachesItIsSaidWithTheMend) {
     EXPECT_EQ(Try(), Strings{});
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(Status(), "Reader on COM29 is back, but no port number reaches " + back.devicePath());
-    EXPECT_EQ(window.statusColour(), LostBarColor);
+    EXPECT_EQ(window.statusColor(), LostBarColor);
     const std::string name = (folder->path() / "by-id" / ReaderAdapter).string();
     EXPECT_EQ(said, texts::ReaderLinkHint + name + " COM29\n");
 

@@ -8,6 +8,7 @@
 #include "Drv232.h"
 #include "FormTest.h"
 #include "ReaderSimulator.h"
+#include "Texts.h"
 #include "fakes/FakeSerial.h"
 #include "fakes/ProgramState.h"
 #include "fakes/TempDir.h"
@@ -205,7 +206,7 @@ TEST_F(Startup, PortsRefusedForLackOfPermissionAreExplainedOnStandardError) {
         another.activate();
         const std::string said = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(another.status(), "No device was identified on any serial port.");
-        EXPECT_EQ(said, denied ? std::string(PortAccessHint) + "\n" : "");
+        EXPECT_EQ(said, denied ? std::string(texts::PortAccessHint) + "\n" : "");
     }
 }
 
@@ -278,6 +279,14 @@ TEST_F(Startup, WithMinimizeAtStartTheWindowEndsMinimisedAndTheBoxChecked) {
 }
 
 TEST_F(Startup, RunsOnceAndNotAgainWhenTheActivationComesBack) {
+    // Not before the window is on the screen, active and not minimised.
+    for (const WindowFacts facts :
+         {WindowFacts{false, true, false}, WindowFacts{true, false, false},
+          WindowFacts{true, true, true}, WindowFacts{false, false, true}}) {
+        form.Activated(facts);
+        EXPECT_FALSE(form.StartupDone());
+        EXPECT_TRUE(serial.attempts.empty());
+    }
     window.activate();
     ASSERT_EQ(serial.attempts.size(), 30u);
     window.activate();

@@ -38,7 +38,7 @@ const LineCase Lines[] = {
 
 class ManufacturerLine : public ::testing::TestWithParam<LineCase> {};
 
-TEST_P(ManufacturerLine, PlaceFontAndColour) {
+TEST_P(ManufacturerLine, PlaceFontAndColor) {
     const LineCase& c = GetParam();
     TForm2 form;
     auto* label = form.findChild<QLabel*>(QString::fromLatin1(c.name));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ReaderSimulator.h"
+#include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
 namespace {
@@ -25,12 +26,9 @@ std::string ProcStatusLine(qint64 pid, const std::string& key) {
 
 TEST(Program, OpensTheWindowWhichSearchesFromThePortOfTheDefaults) {
     fakes::TempWorkDir folder;
-    sim::Options options;
-    options.folder = folder.path().string();
-    options.port = 29;  // the defaults begin the search here
-    sim::ReaderSimulator reader(options);
-    std::string error;
-    ASSERT_TRUE(reader.start(error)) << error;
+    // The defaults begin the search at port 29.
+    const auto reader = fakes::StartReader(folder.path(), 29, fakes::Pace::Paced);
+    ASSERT_FALSE(::testing::Test::HasFailure());
 
     QProcess program;
     program.setWorkingDirectory(QString::fromStdString(folder.path().string()));
@@ -43,9 +41,9 @@ TEST(Program, OpensTheWindowWhichSearchesFromThePortOfTheDefaults) {
     program.start(QStringLiteral(CHIPREADER_EXE), {});
     ASSERT_TRUE(program.waitForStarted(10000));
 
-    ASSERT_TRUE(reader.waitForRequests(1, 20000)) << "the program never asked the reader";
+    ASSERT_TRUE(reader->waitForRequests(1, 20000)) << "the program never asked the reader";
     const qint64 askedAfter = clock.elapsed();
-    EXPECT_EQ(reader.requests().front(), "QI\r");
+    EXPECT_EQ(reader->requests().front(), "QI\r");
     // The defaults: port 29, automatic LED off and the sound signal.
     EXPECT_EQ(fakes::ReadFile(folder.path() / "ZV4815.INI"),
               std::string("\x1d\0\0\0\x01\0\0\x01\0\0\0\0\0\0\0\0", 16));

@@ -36,6 +36,7 @@
 #include "Sound.h"
 #include "fakes/FakeClock.h"
 #include "fakes/ProgramState.h"
+#include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
 namespace {
@@ -152,13 +153,8 @@ class QtSkin : public ::testing::Test {
         Settings.TimeToKeyboard = chipToKeyboard;
         ASSERT_TRUE(SaveSettings());
         Settings = TReaderSettings{};
-        sim::Options options;
-        options.folder = folder->path().string();
-        options.port = 3;
-        options.byteMicros = 0;  // each frame in one piece, never split between two polls
-        reader = std::make_unique<sim::ReaderSimulator>(options);
-        std::string error;
-        ASSERT_TRUE(reader->start(error)) << error;
+        reader = fakes::StartReader(folder->path(), 3);
+        ASSERT_FALSE(HasFailure());
     }
 
     // Shows the window as the program does and waits for the start-up's end.
@@ -208,7 +204,7 @@ TEST_F(QtSkin, ClicksTicksAndFocusChangesReachTheirHandlers) {
     EXPECT_EQ(watch->set, (QStringList{QStringLiteral("I test the port COM3"), Connected}));
     EXPECT_TRUE(watch->painted.contains(QStringLiteral("I test the port COM3")));
     const QColor designed = BarPixel();
-    EXPECT_EQ(SavedBarColor, window->statusColour());
+    EXPECT_EQ(SavedBarColor, window->statusColor());
 
     // Buttons.
     Click(Control::BitBtn3);
@@ -282,6 +278,23 @@ TEST_F(QtSkin, TimerTwoTicksRunTheDemo) {
     Click(Control::BitBtn8);
     EXPECT_EQ(window->text(Control::BitBtn8), "Demo");
     EXPECT_FALSE(window->timer(Timer::Timer2)->isActive());
+}
+
+TEST_F(QtSkin, EnterAndSpacePressTheFocusedButton) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        RunningOrder = 7;
+        window->setFocus(Control::BitBtn6);  // "Reset the order"
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->widget(Control::BitBtn6)->hasFocus(); }));
+        QTest::keyClick(window->widget(Control::BitBtn6), key);
+        EXPECT_EQ(RunningOrder, 0u) << key;
+        EXPECT_EQ(window->text(Control::Edit1), "0") << key;
+    }
+    // In the order field Enter stays the field's: no button is pressed.
+    RunningOrder = 7;
+    window->setFocus(Control::Edit1);
+    QTest::keyClick(window->widget(Control::Edit1), Qt::Key_Return);
+    EXPECT_EQ(RunningOrder, 7u);
 }
 
 // The order field left by Tab with a bad number: the error box, answered by a

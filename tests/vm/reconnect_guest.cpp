@@ -301,7 +301,7 @@ int main(int argc, char** argv) {
     const std::uint32_t readWhileLost = RunningOrder;
     const std::size_t opensAtLoss = Opens.size();
     Check(status() == lost, "the reader said lost: " + status());
-    Check(window.statusColour() == LostBarColor, "the lost bar's colour");
+    Check(window.statusColor() == LostBarColor, "the lost bar's colour");
     std::string held;
     for (const auto& fd : HeldAdapters())
         held += " " + fd;

@@ -165,8 +165,8 @@ class Win32Serial : public ::testing::Test {
         ASSERT_EQ(port.getLineSettings(line), Error::None);
         line.baudRate = 9600;
         line.byteSize = 8;
-        line.parity = 0;
-        line.stopBits = 0;
+        line.parity = platform::Parity::None;
+        line.stopBits = platform::StopBits::One;
         ASSERT_EQ(port.setLineSettings(line), Error::None);
         ASSERT_EQ(port.setTimeouts(
                       {ReadIntervalTimeout, 0, 50, WriteTotalMultiplier, WriteTotalConstant}),
@@ -246,19 +246,21 @@ TEST_F(Win32Serial, TheLineTakesTheSettingsAndTimeoutsGiven) {
     ASSERT_EQ(port.getLineSettings(line), Error::None);
     EXPECT_EQ(line.baudRate, 9600u);
     EXPECT_EQ(line.byteSize, 8);
-    EXPECT_EQ(line.parity, 0);
-    EXPECT_EQ(line.stopBits, 0);
+    EXPECT_EQ(line.parity, platform::Parity::None);
+    EXPECT_EQ(line.stopBits, platform::StopBits::One);
 
     // A pseudo-terminal keeps 8 bits and no parity whatever it is told; the
     // speed and the stop bits it takes.
-    ASSERT_EQ(port.setLineSettings({4800, 8, 0, 2}), Error::None);
+    ASSERT_EQ(port.setLineSettings({4800, 8, platform::Parity::None, platform::StopBits::Two}),
+              Error::None);
     ASSERT_EQ(port.getLineSettings(line), Error::None);
     EXPECT_EQ(line.baudRate, 4800u);
-    EXPECT_EQ(line.stopBits, 2);
-    ASSERT_EQ(port.setLineSettings({9600, 8, 0, 0}), Error::None);
+    EXPECT_EQ(line.stopBits, platform::StopBits::Two);
+    ASSERT_EQ(port.setLineSettings({9600, 8, platform::Parity::None, platform::StopBits::One}),
+              Error::None);
     ASSERT_EQ(port.getLineSettings(line), Error::None);
     EXPECT_EQ(line.baudRate, 9600u);
-    EXPECT_EQ(line.stopBits, 0);
+    EXPECT_EQ(line.stopBits, platform::StopBits::One);
 
     platform::Timeouts timeouts;
     ASSERT_EQ(port.getTimeouts(timeouts), Error::None);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ReaderSimulator.h"
+#include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
 // X11 last: its macro None would clash with names above.
@@ -85,20 +86,16 @@ TEST(ProgramEndedWhileTyping, ReleasesItsKeysBeforeItGoes) {
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
         fakes::TempWorkDir folder;
-        sim::Options options;
-        options.folder = folder.path().string();
-        options.port = 3;
-        sim::ReaderSimulator reader(options);
-        std::string error;
-        ASSERT_TRUE(reader.start(error)) << error;
+        const auto reader = fakes::StartReader(folder.path(), 3, fakes::Pace::Paced);
+        ASSERT_FALSE(HasFailure());
         // Port 3, "Chip code to keyboard" and CRC on: 14 letters, all typed
         // with Shift held.
         fakes::WriteFile(folder.path() / "ZV4815.INI",
                          std::string("\x03\0\0\x01\0\0\0\0\0\0\0\0\x01\0\0\0", 16));
         const pid_t program = StartProgram(folder.path());
         ASSERT_GT(program, 0);
-        ASSERT_TRUE(reader.waitForRequests(1, 20000)) << "the program never asked the reader";
-        reader.presentChip("ABCDEFABCDEFAB");
+        ASSERT_TRUE(reader->waitForRequests(1, 20000)) << "the program never asked the reader";
+        reader->presentChip("ABCDEFABCDEFAB");
 
         // Ended as soon as Shift is down.
         bool shiftSeen = false;

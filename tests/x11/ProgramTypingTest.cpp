@@ -26,6 +26,7 @@
 #include <X11/Xlib.h>
 
 #include "fakes/KeyWindow.h"
+#include "fakes/SimulatedReader.h"
 #undef Window
 #undef None
 
@@ -43,12 +44,8 @@ class ProgramTyping : public ::testing::Test {
         platform::LimitToLinkedPorts(true);
         platform::UseClock(&clock);  // a fixed time; the pauses take none
         clock.now = {2026, 3, 7, 9, 41, 7, 0};
-        sim::Options options;
-        options.folder = dir->path().string();
-        options.port = 3;
-        reader = std::make_unique<sim::ReaderSimulator>(options);
-        std::string error;
-        ASSERT_TRUE(reader->start(error)) << error;
+        reader = fakes::StartReader(dir->path(), 3, fakes::Pace::Paced);
+        ASSERT_FALSE(HasFailure());
 
         Settings = TReaderSettings{};
         Settings.Port = 3;

@@ -346,7 +346,7 @@ TEST_F(Win32Skin, TheStatusBarWritesInTheSystemsStatusBarFont) {
     EXPECT_EQ(win32::Utf8(used.lfFaceName), FontName);
 }
 
-TEST_F(Win32Skin, TheStatusBarShowsTheColourSet) {
+TEST_F(Win32Skin, TheStatusBarShowsTheColorSet) {
     ShowThenAttach();
     HWND bar = window->control(Control::StatusBar1);
     auto colourOnScreen = [&] {
@@ -356,11 +356,11 @@ TEST_F(Win32Skin, TheStatusBarShowsTheColourSet) {
         ReleaseDC(bar, dc);
         return c;
     };
-    EXPECT_EQ(window->statusColour(), GetSysColor(COLOR_BTNFACE));
-    window->setStatusColour(Rgb(255, 255, 0));
-    EXPECT_EQ(window->statusColour(), Rgb(255, 255, 0));
+    EXPECT_EQ(window->statusColor(), GetSysColor(COLOR_BTNFACE));
+    window->setStatusColor(Rgb(255, 255, 0));
+    EXPECT_EQ(window->statusColor(), Rgb(255, 255, 0));
     EXPECT_EQ(colourOnScreen(), Rgb(255, 255, 0));
-    window->setStatusColour(GetSysColor(COLOR_BTNFACE));
+    window->setStatusColor(GetSysColor(COLOR_BTNFACE));
     EXPECT_EQ(colourOnScreen(), GetSysColor(COLOR_BTNFACE));
 }
 

@@ -1,7 +1,7 @@
-// The Windows program's pictures, drawn in code as pixels: the button
-// pictures with their disabled versions, the two LED lamps and the program
-// icon. Standard C++ only, so that the build can also run it on the build
-// machine to write the program's icon file.
+// The program's pictures, drawn in code as pixels: the button pictures with
+// their disabled versions, the two LED lamps and the program icon. Standard
+// C++ only: each skin wraps the pixels in its own image type, and the build
+// also runs it on the build machine to write the Windows icon file.
 #pragma once
 
 #include <cstdint>
