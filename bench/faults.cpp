@@ -1,10 +1,11 @@
 // Figures of the fault cases: every case of tests/form/FaultScenarios.cpp run
-// once against the main window's behaviour on the fake window system, judged
-// as the tests judge it, with the longest time the window went without
-// processing events, the CPU use while the line was dead or silent and the
-// readings counted against those expected; then the CPU use of the real
-// program, a process of its own, over BENCH_SECONDS (default 30) after the
-// reader hung up.
+// once against the main window's behaviour on the fake window system, its
+// timers in real time (the tests run them on virtual time), judged as the
+// tests judge it, with the longest time the window went without processing
+// events, the CPU use while the line was dead or silent and the readings
+// counted against those expected; a figure past its reference is marked "!",
+// though it fails nothing. Then the CPU use of the real program, a process of
+// its own, over BENCH_SECONDS (default 30) after the reader hung up.
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,13 @@
 #endif
 
 namespace {
+
+// The window must answer within one poll cycle: 333 ms of timer plus the
+// longest blocking read (344 ms), with room for a loaded machine.
+constexpr double MaxGapMs = 1000;
+// "Near zero" for a process that has nothing to do but poll a dead or
+// silent line three times a second.
+constexpr double MaxQuietCpuPercent = 10;
 
 std::size_t Count(const std::vector<std::string>& requests, const std::string& request) {
     return std::size_t(std::count(requests.begin(), requests.end(), request));
@@ -74,12 +82,14 @@ int main(int argc, char** argv) {
     std::printf(
         "Fault cases against the window (fake window system, real serial code, simulated "
         "reader)\n");
-    std::printf("  %-28s %-9s %9s %9s %9s %9s  %s\n", "case", "outcome", "gap ms", "CPU %",
+    std::printf("  %-28s %-9s %9s  %9s  %9s %9s  %s\n", "case", "outcome", "gap ms", "CPU %",
                 "readings", "expected", "fault");
     int ok = 0;
     int failed = 0;
     double longestGap = 0;
-    const faults::RunOptions options;
+    faults::RunOptions options;
+    options.realTime = true;
+    int overReference = 0;
     for (const faults::Scenario& scenario : faults::Scenarios()) {
         const faults::Outcome outcome = faults::Run(scenario, options);
         longestGap = std::max(longestGap, outcome.longestGapMs);
@@ -88,19 +98,25 @@ int main(int argc, char** argv) {
         std::string range = std::to_string(expected.readings);
         if (expected.mayAlsoRead)
             range += "-" + std::to_string(expected.readings + expected.mayAlsoRead);
-        std::printf("  %-28s %-9s %9.0f %9.2f %9u %9s  %s%s\n", scenario.name,
-                    outcome.ok() ? "ok" : "FAILED", outcome.longestGapMs, outcome.quietCpuPercent,
-                    outcome.readings, range.c_str(), scenario.fault,
-                    outcome.lineDead ? " (line dead)" : "");
+        const bool gapOver = !(outcome.longestGapMs < MaxGapMs);
+        const bool cpuOver = !(outcome.quietCpuPercent < MaxQuietCpuPercent);
+        overReference += int(gapOver) + int(cpuOver);
+        std::printf("  %-28s %-9s %9.0f%s %9.2f%s %9u %9s  %s%s\n", scenario.name,
+                    outcome.ok() ? "ok" : "FAILED", outcome.longestGapMs, gapOver ? "!" : " ",
+                    outcome.quietCpuPercent, cpuOver ? "!" : " ", outcome.readings, range.c_str(),
+                    scenario.fault, outcome.lineDead ? " (line dead)" : "");
         for (const std::string& problem : outcome.problems)
             std::printf("      %s\n", problem.c_str());
         std::fflush(stdout);
     }
     std::printf("\n%d fault cases run: %d ok, %d failed\n", ok + failed, ok, failed);
-    std::printf("Longest time without event processing in the fault runs: %.0f ms (bound %.0f)\n",
-                longestGap, faults::MaxGapMs);
-    std::printf("CPU %% measured over %d ms per case while the line was dead or silent\n",
-                options.quietMs);
+    std::printf(
+        "Longest time without event processing in the fault runs: %.0f ms (reference %.0f)\n",
+        longestGap, MaxGapMs);
+    std::printf(
+        "CPU %% measured over %d ms per case while the line was dead or silent (reference %.0f)\n",
+        options.quietMs, MaxQuietCpuPercent);
+    std::printf("%d figures past their reference\n", overReference);
 
     HungUpProgram(program, seconds);
     return failed == 0 ? 0 : 1;

@@ -1,5 +1,6 @@
-// Measures the serial read time-outs against a silent simulated reader, and
-// the inter-byte gap at which a read ends early. Prints a table.
+// Measures the serial read time-outs against a silent simulated reader, the
+// inter-byte gap at which a read ends early, and how soon a read and the
+// close end on a line that hung up. Prints a table.
 #include <unistd.h>
 
 #include <algorithm>
@@ -95,7 +96,22 @@ int main() {
         "\nSplit point: reads end early from a pause of %d ms (gap about %.1f ms; "
         "interval time-out 20 ms)\n",
         split, split + 1.04);
+
+    // The reader's line hangs up (an adapter pulled out): the read must end
+    // at once with the hang-up, not at its time-out, and the close must not hang.
+    reader.unplug();
+    std::vector<std::uint8_t> buffer(16);
+    std::size_t got = 0;
+    auto start = Clock::now();
+    const platform::Error hangUp = PortHandle->read(buffer.data(), buffer.size(), got);
+    const double readMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    start = Clock::now();
     ClosePort();
+    const double closeMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf(
+        "\nHung-up line: a 16-byte read ends after %.1f ms (%s; time-out 328 ms), the port "
+        "is released in %.1f ms\n",
+        readMs, hangUp == platform::Error::HungUp ? "hung up" : "NOT told as a hang-up", closeMs);
     std::filesystem::current_path("/");
     std::filesystem::remove_all(dir);
     return 0;

@@ -1,6 +1,7 @@
 // Serial ports on POSIX systems. A Windows port does no line processing, so
 // the line is put in raw mode; reads and writes follow the Windows time-out
-// rules, measured with poll() and the monotonic clock.
+// rules, measured with poll() and the monotonic clock (how long a read may
+// wait is ReadTimeLeft's, readtimer.cpp).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -13,11 +14,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "ReadTimer.h"
 #include "SerialPort.h"
 #include "errno_posix.h"
 
@@ -241,20 +244,14 @@ class PosixSerialPort final : public SerialPort {
         received = 0;
         if (fd_ < 0)
             return Error::Invalid;
-        constexpr std::int64_t Forever = INT64_MAX;
-        const std::int64_t total = std::int64_t(timeouts_.readTotalMultiplier) * std::int64_t(n) +
-                                   timeouts_.readTotalConstant;
-        const std::int64_t end = total > 0 ? NowMs() + total : Forever;
-        std::int64_t lastByte = 0;
+        const std::int64_t start = NowMs();
+        std::int64_t lastByte = start;
         while (received < n) {
-            std::int64_t deadline = end;
-            if (received > 0 && timeouts_.readInterval > 0)
-                deadline = std::min(deadline, lastByte + timeouts_.readInterval);
-            const std::int64_t now = NowMs();
-            if (deadline != Forever && deadline <= now)
+            const ReadWait wait = ReadTimeLeft(timeouts_, n, start, received, lastByte, NowMs());
+            if (wait.end != ReadEnd::No)
                 break;
             pollfd p{fd_, POLLIN, 0};
-            int r = ::poll(&p, 1, deadline == Forever ? -1 : int(deadline - now));
+            int r = ::poll(&p, 1, wait.ms < 0 ? -1 : int(std::min<std::int64_t>(wait.ms, INT_MAX)));
             if (r < 0) {
                 if (errno == EINTR)
                     continue;

@@ -1,6 +1,8 @@
 #include "fakes/FakeWindow.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include "Layout.h"
@@ -12,15 +14,31 @@ namespace fakes {
 
 // ---- EventLoop ----
 
+namespace {
+
+using RealClock = std::chrono::steady_clock;
+
+constexpr std::uint64_t NoLimit = UINT64_MAX;
+
+}  // namespace
+
+std::uint64_t EventLoop::now() const {
+    if (clock_)
+        return clock_->monotonic;
+    return std::uint64_t(
+        std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now().time_since_epoch())
+            .count());
+}
+
 int EventLoop::addTimer(unsigned intervalMs, std::function<void()> tick) {
-    timers_.push_back({intervalMs, false, {}, std::move(tick)});
+    timers_.push_back({intervalMs, false, 0, std::move(tick)});
     return int(timers_.size()) - 1;
 }
 
 void EventLoop::start(int timer) {
     Entry& e = timers_.at(std::size_t(timer));
     e.active = true;
-    e.due = Clock::now() + std::chrono::milliseconds(e.intervalMs);
+    e.due = now() + e.intervalMs;
 }
 
 void EventLoop::stop(int timer) {
@@ -36,37 +54,68 @@ void EventLoop::unwatch(int watcher) {
     std::erase_if(watchers_, [watcher](const auto& w) { return w.first == watcher; });
 }
 
-void EventLoop::turn() {
+bool EventLoop::turn() {
     // A watcher or a tick may add or remove others: work on copies.
     const auto watchers = watchers_;
     for (const auto& [id, look] : watchers)
         if (std::any_of(watchers_.begin(), watchers_.end(),
                         [id = id](const auto& w) { return w.first == id; }))
             look();
+    bool ran = false;
     for (std::size_t i = 0; i < timers_.size(); ++i) {
         Entry& e = timers_[i];
-        if (!e.active || Clock::now() < e.due)
+        if (!e.active || now() < e.due)
             continue;
         // Due again a full interval from now, unless the handler restarts it.
-        e.due = Clock::now() + std::chrono::milliseconds(e.intervalMs);
+        e.due = now() + e.intervalMs;
         const std::function<void()> tick = e.tick;
         tick();
+        ran = true;
     }
+    return ran;
+}
+
+void EventLoop::rest(std::uint64_t limit) {
+    if (!clock_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return;
+    }
+    std::uint64_t next = limit;
+    for (const Entry& e : timers_)
+        if (e.active)
+            next = std::min(next, e.due);
+    if (next == NoLimit) {
+        // Nothing will ever be due: what is awaited comes in real time.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        next = clock_->monotonic + 1;
+    }
+    clock_->monotonic = std::max(clock_->monotonic, next);
 }
 
 bool EventLoop::runUntil(const std::function<bool()>& done, int timeoutMs) {
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const RealClock::time_point giveUp = RealClock::now() + std::chrono::milliseconds(timeoutMs);
+    bool ran = true;
     while (!done()) {
-        if (Clock::now() >= end)
+        if (RealClock::now() >= giveUp)
             return false;
-        turn();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!ran)
+            rest(NoLimit);
+        // In real time the loop rests after every turn.
+        ran = turn() && clock_ != nullptr;
     }
     return true;
 }
 
 void EventLoop::runFor(int ms) {
-    runUntil([] { return false; }, ms);
+    const std::uint64_t end = now() + std::uint64_t(std::max(ms, 0));
+    for (;;) {
+        const bool ran = turn() && clock_ != nullptr;
+        if (ran)
+            continue;
+        if (now() >= end)
+            return;
+        rest(end);
+    }
 }
 
 // ---- FakeWindow ----
@@ -115,13 +164,14 @@ void FakeWindow::moveFocus(Control to) {
 }
 
 void FakeWindow::RunModal(std::string_view text) {
-    const EventLoop::Clock::time_point opened = EventLoop::Clock::now();
+    // The operator's patience runs in real time, as the loop's own bound.
+    const RealClock::time_point opened = RealClock::now();
     const std::string shownText(text);
     loop_.runUntil(
         [&] {
             if (!answer || answer(shownText))
                 return true;
-            if (EventLoop::Clock::now() - opened > std::chrono::milliseconds(giveUpMs)) {
+            if (RealClock::now() - opened > std::chrono::milliseconds(giveUpMs)) {
                 gaveUp = true;
                 return true;
             }

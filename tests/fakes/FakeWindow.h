@@ -1,25 +1,44 @@
-// A window system for the form's tests: an event loop of timers in real time,
-// and a main window that records what the form shows and lets a test act as
-// the operator (click, type, leave a field, answer a modal box).
+// A window system for the form's tests: an event loop of timers, on virtual
+// time or in real time, and a main window that records what the form shows
+// and lets a test act as the operator (click, type, leave a field, answer a
+// modal box).
 #pragma once
 
 #include <array>
-#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Window.h"
+#include "fakes/FakeClock.h"
 
 class TForm1;
 
 namespace fakes {
 
 // Timers and watchers, run in turns as a window system's loop runs them.
+//
+// On virtual time (the loop given a FakeClock, the one the test installed as
+// the platform's clock): timers are due in the clock's monotonic milliseconds,
+// and the loop moves that clock on. A turn that runs no timer, while what the
+// loop waits for does not hold, jumps to the next timer due; with no timer
+// running, the clock goes with real time. What a handler does (a serial read
+// on the simulator's line) takes real time and leaves the clock where it was;
+// a pause the program asks of the clock moves it, as it would move a real one.
+// So a test waits for no timer, and the timers fire the same whatever the
+// machine's load.
+//
+// In real time (no clock given): timers are due on the steady clock, and the
+// loop sleeps a millisecond after each turn; for the benchmarks' figures, and
+// for a program against real hardware (tests/vm/reconnect_guest.cpp).
 class EventLoop {
   public:
-    using Clock = std::chrono::steady_clock;
+    explicit EventLoop(FakeClock* virtualClock = nullptr) : clock_(virtualClock) {}
+
+    // The loop's time in milliseconds: the virtual clock's, or the steady clock's.
+    std::uint64_t now() const;
 
     int addTimer(unsigned intervalMs, std::function<void()> tick);
     // Starting a timer restarts its full interval.
@@ -35,18 +54,29 @@ class EventLoop {
     void unwatch(int watcher);
 
     // One turn: the watchers, then every timer that is due (once each).
-    void turn();
-    // Turns until `done` holds (true) or `timeoutMs` passed (false).
+    // Whether a timer ran.
+    bool turn();
+    // Turns until `done` holds (true) or `timeoutMs` of real time passed
+    // (false). Real time: what is awaited may come from the simulated reader
+    // or another thread, which the virtual clock does not hold back; the
+    // bound is only the test's guard against waiting for ever.
     bool runUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+    // Turns for `ms` of the loop's time: the timers due meanwhile run.
     void runFor(int ms);
 
   private:
     struct Entry {
         unsigned intervalMs = 0;
         bool active = false;
-        Clock::time_point due{};
+        std::uint64_t due = 0;
         std::function<void()> tick;
     };
+
+    // Between two turns: on virtual time the clock on to the next timer due,
+    // no further than `limit`; in real time a millisecond's sleep.
+    void rest(std::uint64_t limit);
+
+    FakeClock* clock_;
     std::vector<Entry> timers_;
     std::vector<std::pair<int, std::function<void()>>> watchers_;
     int nextWatcher_ = 0;
@@ -82,7 +112,7 @@ class FakeWindow final : public Window {
 
     // The operator at a modal box: asked at every turn of the box's own loop
     // while it is open (so it can act meanwhile); true closes it. Unset, every
-    // box is closed at once; after `giveUpMs` a box is closed anyway.
+    // box is closed at once; after `giveUpMs` of real time a box is closed anyway.
     std::function<bool(std::string_view text)> answer;
     int giveUpMs = 15000;
 

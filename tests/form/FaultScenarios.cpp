@@ -18,6 +18,7 @@
 #include "ReaderSimulator.h"
 #include "SerialPort.h"
 #include "Sound.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeWindow.h"
 #include "fakes/ProgramState.h"
 #include "fakes/TempDir.h"
@@ -34,14 +35,13 @@ constexpr int ReaderPort = 3;
 constexpr std::uint32_t FirstOrder = 40;
 // Without CRC digits the list shows the first 12 characters of a code.
 constexpr std::size_t ListedLength = 12;
-// A poll of an empty line waits its whole time-out (328 ms); one that found
-// bytes ends 20 ms after the last of them.
-constexpr auto EmptyPoll = std::chrono::milliseconds(250);
-// What the window and the reader get to do a single step.
+// What the window and the reader get to do a single step, in real time: a
+// guard against waiting for ever, not a figure.
 constexpr int StepMs = 5000;
-// How long the operator reads an error box before pressing OK: longer than
-// a poll cycle, so the reading cycle's timer fires while the box is open.
-constexpr auto ReadingABox = std::chrono::milliseconds(500);
+// How long the operator reads an error box before pressing OK, in the
+// window's time: longer than a poll cycle, so the reading cycle's timer fires
+// while the box is open.
+constexpr std::uint64_t ReadingABoxMs = 500;
 
 // The status line's texts, as the window shows them (UTF-8).
 const std::string BlockingFailed = "Error blocking the reader";
@@ -88,13 +88,6 @@ bool Contains(const Texts& texts, const std::string& text) {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-std::string Fixed(double value, int decimals) {
-    std::ostringstream out;
-    out.precision(decimals);
-    out << std::fixed << value;
-    return out.str();
-}
-
 // Filler for garbage: the same bytes every run, never "A" or CR.
 std::string Filler(std::size_t count, std::uint32_t seed) {
     std::string bytes;
@@ -118,6 +111,61 @@ double CpuSeconds() {
 double Ms(SteadyClock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
+
+// The system's serial ports, counting the reads of every port opened and the
+// bytes they brought: a poll that read and got nothing found the line empty.
+class CountedPort final : public platform::SerialPort {
+  public:
+    CountedPort(std::unique_ptr<platform::SerialPort> port, std::size_t& reads, std::size_t& bytes)
+        : port_(std::move(port)), reads_(reads), bytes_(bytes) {}
+
+    platform::Error getLineSettings(platform::LineSettings& s) override {
+        return port_->getLineSettings(s);
+    }
+    platform::Error setLineSettings(const platform::LineSettings& s) override {
+        return port_->setLineSettings(s);
+    }
+    platform::Error getTimeouts(platform::Timeouts& t) override { return port_->getTimeouts(t); }
+    platform::Error setTimeouts(const platform::Timeouts& t) override {
+        return port_->setTimeouts(t);
+    }
+    platform::Error escape(platform::ControlLine line) override { return port_->escape(line); }
+    platform::Error setEventMask(std::uint32_t mask) override { return port_->setEventMask(mask); }
+    platform::Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
+        return port_->write(data, n, written);
+    }
+    platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
+        const platform::Error error = port_->read(data, n, received);
+        ++reads_;
+        bytes_ += received;
+        return error;
+    }
+    platform::Error close() override { return port_->close(); }
+    std::string identity() override { return port_->identity(); }
+
+  private:
+    std::unique_ptr<platform::SerialPort> port_;
+    std::size_t& reads_;
+    std::size_t& bytes_;
+};
+
+class CountedPorts final : public platform::SerialPorts {
+  public:
+    std::size_t reads = 0;
+    std::size_t bytes = 0;
+
+    std::string deviceName(int n) override { return platform::SystemSerial().deviceName(n); }
+    std::unique_ptr<platform::SerialPort> open(int n, platform::Error& error) override {
+        std::unique_ptr<platform::SerialPort> port = platform::SystemSerial().open(n, error);
+        if (!port)
+            return nullptr;
+        return std::make_unique<CountedPort>(std::move(port), reads, bytes);
+    }
+    platform::Whereabouts locate(const std::string& identity, int preferred) override {
+        return platform::SystemSerial().locate(identity, preferred);
+    }
+    bool present(int n) override { return platform::SystemSerial().present(n); }
+};
 
 class SilentSound final : public platform::Sound {
   public:
@@ -186,12 +234,12 @@ class Rig {
         : expected(expected), options(options), out_(out) {
         window.attach(form_);
         window.answer = [this](std::string_view) {
-            const SteadyClock::time_point now = SteadyClock::now();
+            const std::uint64_t now = loop.now();
             if (window.errors.size() != boxesSeen_) {
                 boxesSeen_ = window.errors.size();
                 boxOpened_ = now;
             }
-            return now - boxOpened_ >= ReadingABox;
+            return now - boxOpened_ >= ReadingABoxMs;
         };
     }
 
@@ -200,7 +248,8 @@ class Rig {
             loop.unwatch(probe_);
         for (std::thread& t : helpers_)
             t.join();
-        // Closes the port and takes our sound and the port limit away again.
+        // Closes the port and takes our sound, ports, clock and the port
+        // limit away again.
         fakes::ResetProgramState();
         reader.reset();
     }
@@ -223,6 +272,9 @@ class Rig {
         fakes::ResetProgramState();
         platform::LimitToLinkedPorts(true);
         platform::UseSound(&sound_);
+        platform::UseSerial(&ports_);
+        if (!options.realTime)
+            platform::UseClock(&clock);
 
         sim::Options line;
         line.folder = folder_.path().string();
@@ -257,6 +309,7 @@ class Rig {
         }
         started_ = true;
 
+        // In real time whatever the loop's time: the figure is the benchmark's.
         lastTurn_ = SteadyClock::now();
         probe_ = loop.watch([this] {
             const SteadyClock::time_point now = SteadyClock::now();
@@ -335,25 +388,20 @@ class Rig {
 
     std::size_t Polls() const { return polls_.size(); }
 
-    // Waits for `count` more polls to end.
-    void WaitPolls(std::size_t count) {
-        const std::size_t target = Polls() + count;
-        Check(WaitFor([&] { return Polls() >= target; }),
-              "the polls stopped: " + std::to_string(Polls()) + " of " + std::to_string(target));
-    }
-
     // Waits until everything the reader sent has gone out and a poll that
-    // began afterwards found the line empty: what was on it has been taken.
+    // began afterwards found the line empty (it read and got no byte in its
+    // whole time-out): what was on the line has been taken.
     void WaitDrained() {
         if (!WaitFor([this] { return reader->waitIdle(0); })) {
             Check(false, "the reader did not finish sending");
             return;
         }
-        const auto sent = SteadyClock::now();
+        // Between two turns no poll is under way: the ones from here on began
+        // after the reader's last byte.
+        const std::size_t from = Polls();
         Check(WaitFor([&] {
-                  return std::any_of(polls_.begin(), polls_.end(), [&](const Poll& p) {
-                      return p.start >= sent && p.end - p.start >= EmptyPoll;
-                  });
+                  return std::any_of(polls_.begin() + std::ptrdiff_t(from), polls_.end(),
+                                     [](const Poll& p) { return p.foundNothing; });
               }),
               "no poll found the line empty after the reader stopped sending");
     }
@@ -385,9 +433,10 @@ class Rig {
                                           std::to_string(expected));
     }
 
-    // The line is left alone for `options.quietMs`: the CPU use is taken,
-    // and the window must go on polling, or, with the reader lost, trying
-    // to take it back without polling.
+    // The line is left alone for `options.quietMs` of the window's time: the
+    // window must go on polling, or, with the reader lost, trying to take it
+    // back without polling. The CPU use is taken for the benchmark (a figure
+    // of real time only: on virtual time the loop waits for no timer).
     void Quiet() {
         const int ms = options.quietMs;
         const std::size_t pollsBefore = Polls();
@@ -507,23 +556,26 @@ class Rig {
     const Expected& expected;
     const RunOptions& options;
     std::unique_ptr<sim::ReaderSimulator> reader;
-    fakes::EventLoop loop;
+    // The platform's clock, and the window's virtual time, unless the case
+    // runs in real time.
+    fakes::FakeClock clock;
+    fakes::EventLoop loop{options.realTime ? nullptr : &clock};
     fakes::FakeWindow window{loop};
 
   private:
     struct Poll {
-        SteadyClock::time_point start;
-        SteadyClock::time_point end;
+        bool foundNothing = false;  // it read the line and got no byte
     };
 
     void PollBegins() {
-        pollStart_ = SteadyClock::now();
+        readsAtPollStart_ = ports_.reads;
+        bytesAtPollStart_ = ports_.bytes;
         if (atPollStart_)
             std::exchange(atPollStart_, nullptr)();
     }
 
     void PollEnded() {
-        polls_.push_back({pollStart_, SteadyClock::now()});
+        polls_.push_back({ports_.reads > readsAtPollStart_ && ports_.bytes == bytesAtPollStart_});
         if (atPollEnd_)
             std::exchange(atPollEnd_, nullptr)();
     }
@@ -531,15 +583,17 @@ class Rig {
     Outcome& out_;
     fakes::TempWorkDir folder_;
     SilentSound sound_;
+    CountedPorts ports_;
     PollWatch watched_{window, [this] { PollBegins(); }, [this] { PollEnded(); }};
     TForm1 form_{watched_};
     bool started_ = false;
     std::size_t boxesSeen_ = 0;
-    SteadyClock::time_point boxOpened_{};
+    std::uint64_t boxOpened_ = 0;
     int probe_ = -1;
     SteadyClock::time_point lastTurn_{};
     std::vector<Poll> polls_;
-    SteadyClock::time_point pollStart_{};
+    std::size_t readsAtPollStart_ = 0;
+    std::size_t bytesAtPollStart_ = 0;
     std::function<void()> atPollStart_;
     std::function<void()> atPollEnd_;
     std::vector<std::thread> helpers_;
@@ -792,13 +846,10 @@ void ChipWhileACommandWaits(Rig& rig) {
 // The outcome against what every case must end with, and this one.
 void Judge(const Expected& expected, Outcome& out) {
     const auto fail = [&out](const std::string& problem) { out.problems.push_back(problem); };
-    if (!(out.longestGapMs < MaxGapMs))
-        fail("the window went " + Fixed(out.longestGapMs, 0) + " ms without processing events");
-    if (out.quietCpuPercent < 0)
-        fail("the CPU use was not measured while the line was quiet");
-    else if (!(out.quietCpuPercent < MaxQuietCpuPercent))
-        fail("CPU " + Fixed(out.quietCpuPercent, 2) + " % while the line was " +
-             (out.lineDead ? "dead" : "silent") + ": a busy loop");
+    // The time without event processing and the CPU use are the benchmark's
+    // figures (bench/faults.cpp), not judged here: a busy machine moves them.
+    if (out.quietMs == 0)
+        fail("the line was never left quiet: the polling after the fault went unchecked");
     if (!out.ended)
         fail("End did not close the window");
     if (expected.lineDead && !out.lineDead)

@@ -2,13 +2,16 @@
 // window system and the real serial code, with the simulated reader on a
 // pseudo-terminal. Every case starts a fresh window and reader in a folder of
 // its own, injects its fault, and then checks what the operator must be able
-// to rely on: the program neither crashes, hangs nor spins, takes no damaged
-// frame for a reading, reads the next good frame, and End still closes, saves
-// and quits.
+// to rely on: the program neither crashes nor hangs, goes on polling, takes
+// no damaged frame for a reading, reads the next good frame, and End still
+// closes, saves and quits.
 //
 // Each case carries what it must end with; Run checks all of it, so the tests
-// and the benchmark judge a case the same way: the tests fail on any problem,
-// the benchmark prints the figures beside them.
+// and the benchmark judge a case the same way: the tests fail on any problem.
+// The tests run the window's timers on virtual time; the benchmark runs them
+// in real time and prints the figures that only real time gives (how long the
+// window went without processing events, the CPU use while the line was
+// quiet), which no test judges: a busy machine moves them.
 #pragma once
 
 #include <cstdint>
@@ -17,16 +20,12 @@
 
 namespace faults {
 
-// The window must answer within one poll cycle: 333 ms of timer plus the
-// longest blocking read (344 ms), with room for a loaded machine.
-inline constexpr double MaxGapMs = 1000;
-// "Near zero" for a process that has nothing to do but poll a dead or
-// silent line three times a second.
-inline constexpr double MaxQuietCpuPercent = 10;
-
 struct RunOptions {
-    // How long the CPU use is measured while the line is dead or silent.
+    // How long the line is left quiet after the fault, in the window's time.
     int quietMs = 2000;
+    // The window's timers in real time (the benchmark's figures) instead of
+    // on the virtual time of the test's clock.
+    bool realTime = false;
 };
 
 // What a case must end with, besides what every case must (see above).
@@ -46,10 +45,12 @@ struct Outcome {
     // Every check that failed, with what was seen instead; empty when all held.
     std::vector<std::string> problems;
 
+    // Figures, in real time whatever the window's time; meaningful only when
+    // the case ran in real time (RunOptions::realTime).
     double longestGapMs = 0;      // longest time without event processing
     double quietCpuPercent = -1;  // CPU of the process while the line was quiet
-    int quietMs = 0;
-    bool lineDead = false;  // the reader's hang-up went through
+    int quietMs = 0;              // how long the line was left quiet, in the window's time
+    bool lineDead = false;        // the reader's hang-up went through
 
     std::uint32_t readings = 0;            // readings counted during the case
     std::vector<std::string> statusTexts;  // every text the status line took, in order

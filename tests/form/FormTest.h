@@ -1,9 +1,10 @@
 // What the form's tests share: the main window's behaviour on the fake window
 // system, in a working folder of its own, with the real serial code against a
-// simulated reader; a clock that stands at 7 March 2026, 09:41:07 and whose
-// pauses take no time; a counting sound; a keyboard that writes its keys down;
-// and the system's serial ports with every open attempt written down, whose
-// stable device names are the links of the folder "by-id" there.
+// simulated reader; a clock that stands at 7 March 2026, 09:41:07, whose
+// pauses take no time and whose monotonic time is the window's virtual time
+// (its timers wait for nothing); a counting sound; a keyboard that writes its
+// keys down; and the system's serial ports with every open attempt written
+// down, whose stable device names are the links of the folder "by-id" there.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -142,7 +143,7 @@ class FormTest : public ::testing::Test {
     std::unique_ptr<fakes::TempWorkDir> folder;
     std::vector<std::unique_ptr<sim::ReaderSimulator>> readers;
     sim::ReaderSimulator* reader = nullptr;  // the one StartWithReader made
-    fakes::EventLoop loop;
+    fakes::EventLoop loop{&clock};           // on the clock's virtual time
     fakes::FakeWindow window{loop};
     TForm1 form{window};
 };

@@ -3,9 +3,6 @@
 // port again, and when the reader answers, the readings go on where they
 // stopped. An adapter with a stable name is looked for by that name instead,
 // under whatever port number it comes back with.
-#include <sys/resource.h>
-
-#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -26,13 +23,6 @@ using formtest::Strings;
 using Requests = std::vector<std::string>;
 
 const std::string Lost = "Reader on COM29 lost: waiting for it to come back";
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 class Reconnect : public formtest::FormTest {
   protected:
@@ -131,9 +121,10 @@ TEST_F(Reconnect, AReaderPulledOutIsLostAtTheNextPollAndReadsOnWhenItComesBack) 
     EXPECT_EQ(Settings.Port, 29);
 }
 
-// A reader that never comes back: the window goes on answering, tries about
-// once a second at next to no cost, and End still saves and closes.
-TEST_F(Reconnect, AReaderThatNeverComesBackCostsNothingAndEndStillWorks) {
+// A reader that never comes back: the window tries the same port once a
+// second, on its virtual time, and End still saves and closes. (What the
+// tries cost in CPU, the real program's, is bench/reconnect.cpp's figure.)
+TEST_F(Reconnect, AReaderThatNeverComesBackIsTriedOnceASecondAndEndStillWorks) {
     ASSERT_NO_FATAL_FAILURE(StartWithReader());
     window.setTimerInterval(Timer::Timer1, 333);
     window.startTimer(Timer::Timer1);
@@ -141,28 +132,9 @@ TEST_F(Reconnect, AReaderThatNeverComesBackCostsNothingAndEndStillWorks) {
     ASSERT_TRUE(loop.runUntil([this] { return window.timerActive(Timer::Timer3); }, 2000));
     ExpectLost();
 
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point lastTurn = Clock::now();
-    double longestGapMs = 0;
-    const int probe = loop.watch([&] {
-        const Clock::time_point now = Clock::now();
-        longestGapMs = std::max(longestGapMs,
-                                std::chrono::duration<double, std::milli>(now - lastTurn).count());
-        lastTurn = now;
-    });
     serial.attempts.clear();
-    const double cpuBefore = CpuSeconds();
     loop.runFor(3500);
-    const double cpuPercent = (CpuSeconds() - cpuBefore) / 3.5 * 100;
-    loop.unwatch(probe);
-    EXPECT_GE(serial.attempts.size(), 3u);
-    EXPECT_LE(serial.attempts.size(), 4u);
-    EXPECT_EQ(serial.attempts, std::vector<int>(serial.attempts.size(), 29));
-    EXPECT_LT(longestGapMs, 100);
-    // The fake event loop itself wakes every millisecond, which costs a few
-    // per cent under the sanitizers on a busy machine; trying without pause
-    // would take a whole core.
-    EXPECT_LT(cpuPercent, 10);
+    EXPECT_EQ(serial.attempts, std::vector<int>(3, 29));
 
     Click(Control::BitBtn7);
     EXPECT_EQ(window.errors, Strings{"Error closing port"});

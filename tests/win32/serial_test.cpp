@@ -207,13 +207,11 @@ TEST(Win32PortNames, PortsFrom10OnTakeTheDeviceNamespacePrefix) {
     EXPECT_EQ(ports.deviceName(29), "\\\\.\\COM29");
 }
 
-TEST(Win32PortOpen, AMissingPortFailsAtOnceAndHoldsNothing) {
+TEST(Win32PortOpen, AMissingPortFailsAndHoldsNothing) {
     // COM0 stands for no device under Windows or Wine; port 199 has none here.
     for (int n : {0, 199}) {
         SCOPED_TRACE(n);
-        const auto start = Clock::now();
         EXPECT_FALSE(OpenPort(n));
-        EXPECT_LT(ElapsedMs(start), 1000);
         EXPECT_EQ(PortHandle, nullptr);
         Error error = Error::None;
         EXPECT_EQ(platform::SystemSerial().open(n, error), nullptr);
@@ -288,21 +286,21 @@ TEST_F(Win32Serial, TheReaderIdentifiesItselfThroughWriteFileAndReadFile) {
     EXPECT_EQ(requests.back(), "<- QI<CR>");
 }
 
-TEST_F(Win32Serial, ASixByteReplyThatNeverComesEndsAfterAbout248Ms) {
+// The one test of the read's time-outs in real time on this path (Windows
+// keeps the time itself): a read ends when its time-out runs out, with
+// nothing. The bounds are what no load can shorten, and a hang guard, not a
+// figure.
+TEST_F(Win32Serial, AReplyThatNeverComesEndsTheReadAtItsTimeOut) {
     OpenForExchange();
     ASSERT_TRUE(sim.command("silent on"));
     ReaderVersion = "OLD!";
-    auto start = Clock::now();
     EXPECT_FALSE(QueryVersion());
-    const long six = ElapsedMs(start);
     EXPECT_EQ(ReaderVersion, "OLD!");
-    long sixteen = 0;
-    EXPECT_EQ(ReadBytes(16, &sixteen), "");
-    // 8 x 6 + 200 = 248 ms and 8 x 16 + 200 = 328 ms; loose bounds for a busy machine.
-    EXPECT_GE(six, 240);
-    EXPECT_LT(six, 700);
-    EXPECT_GE(sixteen, 320);
-    EXPECT_LT(sixteen, 800);
+    long ms = 0;
+    EXPECT_EQ(ReadBytes(16, &ms), "");
+    // 8 x 16 + 200 = 328 ms.
+    EXPECT_GE(ms, 320);
+    EXPECT_LT(ms, 5000);
 }
 
 TEST_F(Win32Serial, AReplyMustStartWithAAndEndWithCR) {
@@ -320,13 +318,10 @@ TEST_F(Win32Serial, AReplyMustStartWithAAndEndWithCR) {
     EXPECT_EQ(ReaderVersion, sim.id);
 }
 
-TEST_F(Win32Serial, AShortReplyEndsAtTheIntervalTimeoutAndFails) {
+TEST_F(Win32Serial, AShortReplyFails) {
     OpenForExchange();
     ASSERT_TRUE(sim.command("short 1"));
-    const auto start = Clock::now();
     EXPECT_FALSE(QueryVersion());
-    // Five bytes came, then 20 ms of silence ended the read long before 248 ms.
-    EXPECT_LT(ElapsedMs(start), 200);
 }
 
 TEST_F(Win32Serial, AGapInsideAReplyLongerThanTheIntervalEndsTheRead) {
@@ -338,9 +333,9 @@ TEST_F(Win32Serial, AGapInsideAReplyLongerThanTheIntervalEndsTheRead) {
                                 request.size(), written),
               Error::None);
     EXPECT_EQ(written, 3u);
-    long elapsed = 0;
-    EXPECT_EQ(ReadBytes(6, &elapsed), "A" + sim.id.substr(0, 2));
-    EXPECT_LT(elapsed, 110);
+    // Three bytes, then 120 ms without one: the read ends at the 20 ms
+    // interval, before the 248 ms total would have brought the rest.
+    EXPECT_EQ(ReadBytes(6), "A" + sim.id.substr(0, 2));
     // The rest was not thrown away: it is there for the next read.
     EXPECT_EQ(ReadBytes(3), sim.id.substr(2) + "\r");
 }
