@@ -9,9 +9,11 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "KeyLayout.h"
 #include "Keyboard.h"
+#include "gnome_input.h"
 #include "wayland_keymap.h"
 
 namespace {
@@ -100,33 +102,70 @@ TEST(KeyLayout, EachCharacterIsTypedByTheKeyThatCarriesItInTheLayout) {
 }
 
 // Which of several layouts is active, a program that is no window is not
-// told: a character is typed only by a key that gives it in each.
-TEST(KeyLayout, WithSeveralLayoutsOnlyKeysThatAgreeInAllAreUsed) {
+// told: a character is typed only by a key that gives it in each that may be.
+TEST(KeyLayout, WithSeveralLayoutsOnlyKeysThatAgreeInAllInUseAreUsed) {
     struct Case {
         const char* layouts;
+        std::optional<unsigned> inUse;
         char key;
         std::optional<KeyStroke> stroke;
     };
     const bool S = true;
+    const std::optional<unsigned> all;
     for (const Case& c : {
-             Case{"ru", 'A', std::nullopt},  // no Latin letters at all
-             Case{"ru", '7', KeyStroke{KEY_7}},
-             Case{"us,ru", '7', KeyStroke{KEY_7}},
-             Case{"us,ru", 'A', std::nullopt},
-             Case{"us,de", 'A', KeyStroke{KEY_A, S}},
-             Case{"us,de", 'Z', std::nullopt},  // Z here, Y there
-             Case{"us,fr", '7', std::nullopt},  // Shift there only
-             Case{"us,fr", 'B', KeyStroke{KEY_B, S}},
-             Case{"us,fr", '\r', KeyStroke{KEY_ENTER}},
+             Case{"ru", all, 'A', std::nullopt},  // no Latin letters at all
+             Case{"ru", all, '7', KeyStroke{KEY_7}}, Case{"us,ru", all, '7', KeyStroke{KEY_7}},
+             Case{"us,ru", all, 'A', std::nullopt}, Case{"us,de", all, 'A', KeyStroke{KEY_A, S}},
+             Case{"us,de", all, 'Z', std::nullopt},  // Z here, Y there
+             Case{"us,fr", all, '7', std::nullopt},  // Shift there only
+             Case{"us,fr", all, 'B', KeyStroke{KEY_B, S}},
+             Case{"us,fr", all, '\r', KeyStroke{KEY_ENTER}},
+             // GNOME's French keyboard in an English session: the "us" after
+             // it is never active.
+             Case{"fr,us", 1, '7', KeyStroke{KEY_7, S}}, Case{"fr,us", 1, 'A', KeyStroke{KEY_Q, S}},
+             Case{"us,de,us", 2, 'A', KeyStroke{KEY_A, S}}, Case{"us,de,us", 2, 'Z', std::nullopt},
+             Case{"fr,us", 0, '7', std::nullopt},  // none in use: all are
+             Case{"fr,us", 3, '7', std::nullopt},  // more than there are: all
          }) {
-        auto layout = platform::KeyLayout::FromNames(c.layouts);
+        auto layout = platform::KeyLayout::FromNames(c.layouts, "", c.inUse);
         ASSERT_TRUE(layout) << c.layouts;
-        EXPECT_EQ(layout->stroke(std::uint8_t(c.key), true), c.stroke) << c.layouts << " " << c.key;
+        EXPECT_EQ(layout->stroke(std::uint8_t(c.key), true), c.stroke)
+            << c.layouts << " " << c.inUse.value_or(99) << " " << c.key;
         EXPECT_EQ(layout->shiftKey(), KEY_LEFTSHIFT) << c.layouts;
     }
     // AltGr is found where the layouts have it.
     EXPECT_EQ(platform::KeyLayout::FromNames("de")->level3Key(), KEY_RIGHTALT);
     EXPECT_EQ(platform::KeyLayout::FromText("not a keymap"), nullptr);
+}
+
+// GNOME's shell adds the session language's layout after the user's input
+// sources (three at most in a keymap); settings that do not fit the keymap,
+// or keys that switch layouts, leave every layout in use.
+TEST(GnomeLayoutsInUse, TheAddedLayoutIsLeftOutOnlyWhenTheSettingsFitTheKeymap) {
+    struct Case {
+        std::size_t sources;
+        std::vector<std::string> options;
+        unsigned keymapLayouts;
+        std::optional<unsigned> inUse;
+    };
+    const std::optional<unsigned> all;
+    for (const Case& c : {
+             Case{1, {}, 2, 1u},
+             Case{2, {}, 3, 2u},
+             Case{3, {"lv3:ralt_switch"}, 4, 3u},
+             Case{1, {}, 1, all},  // mutter alone: no layout added
+             Case{2, {}, 2, all},  // not the shell's keymap
+             Case{0, {}, 2, all},
+             Case{1, {"grp:alt_shift_toggle"}, 2, all},
+             // Five sources: the keymap holds the three or the two around
+             // the active one.
+             Case{5, {}, 4, 3u},
+             Case{5, {}, 3, 2u},
+             Case{5, {}, 2, all},
+         }) {
+        EXPECT_EQ(platform::GnomeLayoutsInUse({c.sources, c.options}, c.keymapLayouts), c.inUse)
+            << c.sources << " sources, " << c.keymapLayouts << " layouts";
+    }
 }
 
 // The keymap arrives as a file the compositor maps for its clients; the size
