@@ -118,6 +118,12 @@ class Uinput final : public UinputKeyboard {
         if (keymap_.generation() != generation_) {
             generation_ = keymap_.generation();
             layout_ = KeyLayout::FromText(keymap_.text());
+            // A keymap that does not compile is asked for again, once.
+            if (!layout_) {
+                keymap_.renew(KeymapWaitMs);
+                generation_ = keymap_.generation();
+                layout_ = KeyLayout::FromText(keymap_.text());
+            }
         }
         // GNOME adds a layout to the user's that it never makes active; the
         // settings that say so are read for every reading, as they change

@@ -156,6 +156,21 @@ bool KeymapHas(platform::WaylandKeymap& keymap, const char* names) {
     return true;
 }
 
+// For a failure: what a new connection to the compositor gets as a keymap.
+std::string KeymapNow() {
+    platform::WaylandKeymap keymap;
+    const auto start = std::chrono::steady_clock::now();
+    const bool got = keymap.refresh(5000);
+    const auto took =
+        std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
+    if (!got)
+        return "no keymap on a new connection within " + std::to_string(took) + " ms";
+    const auto layout = platform::KeyLayout::FromText(keymap.text());
+    return "a new connection got a keymap of " + std::to_string(keymap.text().size()) +
+           " bytes in " + std::to_string(took) + " ms, " +
+           (layout ? std::to_string(layout->layouts()) + " layout(s)" : "which does not compile");
+}
+
 // The desktop's layouts set, and taken: its keymap has them.
 void Layout(const char* name) {
     static platform::WaylandKeymap keymap;
@@ -210,6 +225,8 @@ int main(int argc, char** argv) {
               "us, " + which + ": order, time, code and Enter: \"" + line + "\" (result " +
                   std::to_string(int(result)) + ", notice " +
                   std::to_string(int(keyboard.notice())) + ")");
+        if (result != TypingResult::Typed)
+            Say("after " + std::to_string(took) + " ms: " + KeymapNow());
         Say("timing, " + which + ": " + std::to_string(took) + " ms for 1800 ms of pauses");
         Mark(round == 1 ? "timing-new" : "timing", std::to_string(took));
     }
