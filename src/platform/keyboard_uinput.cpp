@@ -26,6 +26,7 @@
 #include "KeyLayout.h"
 #include "KeyPlan.h"
 #include "errno_posix.h"
+#include "gnome_input.h"
 #include "keyboards_linux.h"
 #include "wayland_keymap.h"
 
@@ -117,6 +118,22 @@ class Uinput final : public UinputKeyboard {
         if (keymap_.generation() != generation_) {
             generation_ = keymap_.generation();
             layout_ = KeyLayout::FromText(keymap_.text());
+            // A keymap that does not compile is asked for again, once.
+            if (!layout_) {
+                keymap_.renew(KeymapWaitMs);
+                generation_ = keymap_.generation();
+                layout_ = KeyLayout::FromText(keymap_.text());
+            }
+        }
+        // GNOME adds a layout to the user's that it never makes active; the
+        // settings that say so are read for every reading, as they change
+        // without the keymap telling.
+        if (layout_ && layout_->layouts() > 1) {
+            std::optional<unsigned> inUse;
+            if (const auto gnome = gnome_.read())
+                inUse = GnomeLayoutsInUse(*gnome, layout_->layouts());
+            if (inUse.value_or(layout_->layouts()) != layout_->layoutsInUse())
+                layout_ = KeyLayout::FromText(keymap_.text(), inUse);
         }
         if (!layout_) {
             notice_ = KeyboardNotice::NoKeymap;
@@ -267,6 +284,7 @@ class Uinput final : public UinputKeyboard {
     std::optional<std::chrono::steady_clock::time_point> opened_;
     bool takenIn_ = false;
     WaylandKeymap keymap_;
+    GnomeInput gnome_;
     std::uint64_t generation_ = 0;
     std::unique_ptr<KeyLayout> layout_;
     KeyboardNotice notice_ = KeyboardNotice::None;

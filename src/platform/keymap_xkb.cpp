@@ -37,6 +37,7 @@ struct KeymapDeleterState {
 
 struct KeyLayout::Keymap {
     KeymapPtr map;
+    xkb_layout_index_t inUse = 0;  // the first so many layouts may be active
     xkb_mod_mask_t shift = 0;
     xkb_mod_mask_t level3 = 0;
 
@@ -78,12 +79,11 @@ struct KeyLayout::Keymap {
         return found;
     }
 
-    // The keys that give `sym` whichever layout of the keymap is active: a
-    // program that is no window learns nothing of switches between them.
+    // The keys that give `sym` whichever layout in use is active: a program
+    // that is no window learns nothing of switches between them.
     std::vector<KeyStroke> common(xkb_keysym_t sym) const {
         std::vector<KeyStroke> found = candidates(sym, 0);
-        const xkb_layout_index_t layouts = xkb_keymap_num_layouts(map.get());
-        for (xkb_layout_index_t layout = 1; layout < layouts && !found.empty(); ++layout) {
+        for (xkb_layout_index_t layout = 1; layout < inUse && !found.empty(); ++layout) {
             const std::vector<KeyStroke> there = candidates(sym, layout);
             std::erase_if(found, [&](const KeyStroke& s) {
                 return std::find(there.begin(), there.end(), s) == there.end();
@@ -111,6 +111,8 @@ struct KeyLayout::Keymap {
 // reads the table.
 KeyLayout::KeyLayout(Keymap& keymap) {
     xkb_keymap* k = keymap.map.get();
+    layouts_ = xkb_keymap_num_layouts(k);
+    inUse_ = keymap.inUse;
     auto maskOf = [k](const char* name) -> xkb_mod_mask_t {
         const xkb_mod_index_t i = xkb_keymap_mod_get_index(k, name);
         return i == XKB_MOD_INVALID ? 0 : xkb_mod_mask_t(1) << i;
@@ -153,7 +155,15 @@ KeyLayout::KeyLayout(Keymap& keymap) {
 
 KeyLayout::~KeyLayout() = default;
 
-std::unique_ptr<KeyLayout> KeyLayout::FromText(const std::string& keymap) {
+std::unique_ptr<KeyLayout> KeyLayout::Make(Keymap& keymap, std::optional<unsigned> inUse) {
+    // Asked for none or for more than there are: every layout counts.
+    const xkb_layout_index_t layouts = xkb_keymap_num_layouts(keymap.map.get());
+    keymap.inUse = inUse && *inUse >= 1 && *inUse <= layouts ? *inUse : layouts;
+    return std::unique_ptr<KeyLayout>(new KeyLayout(keymap));
+}
+
+std::unique_ptr<KeyLayout> KeyLayout::FromText(const std::string& keymap,
+                                               std::optional<unsigned> inUse) {
     ContextPtr context = NewContext();
     if (!context)
         return nullptr;
@@ -162,10 +172,11 @@ std::unique_ptr<KeyLayout> KeyLayout::FromText(const std::string& keymap) {
     if (!map)
         return nullptr;
     Keymap compiled{std::move(map)};
-    return std::unique_ptr<KeyLayout>(new KeyLayout(compiled));
+    return Make(compiled, inUse);
 }
 
-std::unique_ptr<KeyLayout> KeyLayout::FromNames(const char* layout, const char* variant) {
+std::unique_ptr<KeyLayout> KeyLayout::FromNames(const char* layout, const char* variant,
+                                                std::optional<unsigned> inUse) {
     ContextPtr context = NewContext();
     if (!context)
         return nullptr;
@@ -176,7 +187,7 @@ std::unique_ptr<KeyLayout> KeyLayout::FromNames(const char* layout, const char* 
     if (!map)
         return nullptr;
     Keymap compiled{std::move(map)};
-    return std::unique_ptr<KeyLayout>(new KeyLayout(compiled));
+    return Make(compiled, inUse);
 }
 
 std::optional<KeyStroke> KeyLayout::stroke(std::uint8_t vk, bool capital) const {

@@ -166,13 +166,25 @@ void WaylandKeymap::disconnect() {
 }
 
 bool WaylandKeymap::refresh(int timeoutMs) {
-    // Only a broken connection is given up: connecting again to a compositor
-    // that hangs would pile connections up in its queue.
-    if (display_ && roundtrip(timeoutMs) == Answer::Broken)
-        disconnect();
+    // Only a connection that broke, or on which the compositor answers but
+    // has given no keymap, is given up: connecting again to a compositor that
+    // hangs would pile connections up in its queue. (GNOME's shell can leave
+    // a keyboard made while its devices change without a keymap; a new
+    // connection gets one at once.)
+    if (display_) {
+        const Answer answer = roundtrip(timeoutMs);
+        if (answer == Answer::Broken || (answer == Answer::Done && text_.empty()))
+            disconnect();
+    }
     if (!display_ && !connect(timeoutMs))
         disconnect();
     return !text_.empty();
+}
+
+void WaylandKeymap::renew(int timeoutMs) {
+    disconnect();
+    if (!connect(timeoutMs))
+        disconnect();
 }
 
 }  // namespace platform

@@ -29,6 +29,8 @@ class WaylandKeymap {
     // its connection, and the keymap it sent last stands. False when there
     // is no keymap to be had.
     bool refresh(int timeoutMs);
+    // A new connection, whatever the old one had.
+    void renew(int timeoutMs);
     const std::string& text() const { return text_; }
     // Counts the keymaps received, so a caller sees a change. The text is
     // empty when the last one the compositor sent could not be read.

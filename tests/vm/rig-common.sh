@@ -20,8 +20,9 @@ rig_fail() {
   exit 1
 }
 
-# Ends with "vm: N passed, M failed": the guest's steps, and one failure more
-# when the rig itself failed before the guest could tell.
+# Ends with "NAME: N passed, M failed" (NAME: rig_summary_name, or vm): the
+# guest's steps, and one failure more when the rig itself failed before the
+# guest could tell.
 rig_summary() {
   local rc=$1 passed=0 failed=0
   if [ -e "${out:-}/guest.log" ]; then
@@ -29,7 +30,7 @@ rig_summary() {
     failed=$(grep -c '^guest: FAIL ' "$out/guest.log" || true)
   fi
   [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
-  echo "vm: $passed passed, $failed failed"
+  echo "${rig_summary_name:-vm}: $passed passed, $failed failed"
 }
 
 pids=()

@@ -1,7 +1,8 @@
 // Typing on a Wayland desktop for real, inside the virtual machine of
 // tests/vm/wayland-rig: the operating system's keyboard (a virtual keyboard
 // through /dev/uinput, keys chosen by the compositor's keymap) typing readings
-// into a foot terminal on sway, whose `cat` writes each line into OUT/typed.txt.
+// into a foot terminal on the rig's desktop (sway, GNOME or KDE Plasma), whose
+// `cat` writes each line into OUT/typed.txt.
 //
 //   wayland_guest OUT
 //
@@ -33,8 +34,10 @@
 #include "Clock.h"
 #include "Drv232.h"
 #include "Global.h"
+#include "KeyLayout.h"
 #include "Keyboard.h"
 #include "vm/GuestReport.h"
+#include "wayland_keymap.h"
 
 namespace {
 
@@ -129,11 +132,54 @@ int KilledTypist() {
     return 1;  // never reached
 }
 
+// Asks the desktop (RIG_CTL, the rig's wayland-desktop) for something; the
+// layout commands return once the desktop took them.
+bool Desktop(const std::string& command) {
+    const char* ctl = std::getenv("RIG_CTL");
+    return ctl && std::system((std::string(ctl) + " " + command).c_str()) == 0;
+}
+
+// Whether the keymap the compositor hands out has the layouts `names` first,
+// as the system's XKB rules make them: the keys for the characters of a
+// reading are the same.
+bool KeymapHas(platform::WaylandKeymap& keymap, const char* names) {
+    const auto want = platform::KeyLayout::FromNames(names);
+    if (!want || !keymap.refresh(1000))
+        return false;
+    const auto got = platform::KeyLayout::FromText(keymap.text(), want->layouts());
+    if (!got || got->layouts() < want->layouts())
+        return false;
+    for (int capital = 0; capital < 2; ++capital)
+        for (const char* c = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ \rm"; *c; ++c)
+            if (got->stroke(std::uint8_t(*c), capital) != want->stroke(std::uint8_t(*c), capital))
+                return false;
+    return true;
+}
+
+// For a failure: what a new connection to the compositor gets as a keymap.
+std::string KeymapNow() {
+    platform::WaylandKeymap keymap;
+    const auto start = std::chrono::steady_clock::now();
+    const bool got = keymap.refresh(5000);
+    const auto took =
+        std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
+    if (!got)
+        return "no keymap on a new connection within " + std::to_string(took) + " ms";
+    const auto layout = platform::KeyLayout::FromText(keymap.text());
+    return "a new connection got a keymap of " + std::to_string(keymap.text().size()) +
+           " bytes in " + std::to_string(took) + " ms, " +
+           (layout ? std::to_string(layout->layouts()) + " layout(s)" : "which does not compile");
+}
+
+// The desktop's layouts set, and taken: its keymap has them.
 void Layout(const char* name) {
-    // Quoted: sway takes a comma for the end of a command.
-    const std::string command = "swaymsg -q input '*' xkb_layout '\"" + std::string(name) + "\"'";
-    Check(std::system(command.c_str()) == 0, command);
-    std::this_thread::sleep_for(Ms(300));
+    static platform::WaylandKeymap keymap;
+    bool took = Desktop(std::string("layout ") + name);
+    for (int waited = 0; took && !KeymapHas(keymap, name); waited += 100) {
+        took = waited < 10000;
+        std::this_thread::sleep_for(Ms(100));
+    }
+    Check(took, std::string("the layout ") + name + " took");
 }
 
 }  // namespace
@@ -179,6 +225,8 @@ int main(int argc, char** argv) {
               "us, " + which + ": order, time, code and Enter: \"" + line + "\" (result " +
                   std::to_string(int(result)) + ", notice " +
                   std::to_string(int(keyboard.notice())) + ")");
+        if (result != TypingResult::Typed)
+            Say("after " + std::to_string(took) + " ms: " + KeymapNow());
         Say("timing, " + which + ": " + std::to_string(took) + " ms for 1800 ms of pauses");
         Mark(round == 1 ? "timing-new" : "timing", std::to_string(took));
     }
@@ -203,7 +251,7 @@ int main(int argc, char** argv) {
     // and French the digits need Shift in one only, so nothing is typed.
     {
         Layout("us,de");
-        Check(std::system("swaymsg -q input '*' xkb_switch_layout 1") == 0, "German active");
+        Check(Desktop("switch 1"), "German active");
         std::size_t before = TypedLines().size();
         SetReading(++order, "12:34:56", "0A1B2C3D4E5F");
         TypingResult result = TypeReading(true, true);
@@ -211,7 +259,7 @@ int main(int argc, char** argv) {
         Check(result == TypingResult::Typed && line == Expected(order, "12:34:56", "0A1B2C3D4E5F"),
               "us,de with German active: \"" + line + "\"");
         Layout("us,fr");
-        Check(std::system("swaymsg -q input '*' xkb_switch_layout 1") == 0, "French active");
+        Check(Desktop("switch 1"), "French active");
         before = TypedLines().size();
         SetReading(++order, "12:34:56", "0A1B2C3D4E5F");
         result = TypeReading(true, true);
