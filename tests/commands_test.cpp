@@ -108,6 +108,52 @@ TEST_F(ReaderCommands, ChipsPresentedWhileARequestWaitsAreKeptAndReadInOrder) {
     EXPECT_EQ(reader->requests(), (std::vector<std::string>{"QR\r", "QI\r", "*D0\r"}));
 }
 
+TEST_F(ReaderCommands, TheRestOfACutReplyIsNeverAReadingAndTheChipBehindItIsReadOnce) {
+    // The chip on the reader makes the repeat read's reply "A0A23456789ABCD00",
+    // CR: after its first two bytes, the rest has a chip frame's shape.
+    reader->presentChip("0A23456789ABCD");
+    ASSERT_TRUE(PollChip());
+    struct Case {
+        const char* request;
+        unsigned pauseAfter, lateMs;
+    };
+    for (const Case c : {Case{"*D0", 2, 0}, Case{"*D0", 2, 300}, Case{"*D0", 9, 0},
+                         Case{"QZ", 1, 0}, Case{"QZ", 2, 0}, Case{"QI", 3, 250}}) {
+        SCOPED_TRACE(std::string(c.request) + " paused after " + std::to_string(c.pauseAfter) +
+                     (c.lateMs != 0 ? ", late" : ""));
+        sim::Faults busy;
+        busy.pauseAfter = c.pauseAfter;
+        busy.pauseMs = 60;
+        busy.lateMs = c.lateMs;
+        busy.repliesOnly = true;
+        reader->setFaults(busy);
+        const std::string request = c.request;
+        EXPECT_FALSE(request == "*D0"  ? RepeatRead()
+                     : request == "QZ" ? SendCommand(CommandLedOff)
+                                       : QueryVersion());
+        reader->setFaults({});
+        reader->presentChip("11111111111111");
+        ASSERT_TRUE(reader->waitIdle(2000));
+        ASSERT_TRUE(PollChip());
+        EXPECT_EQ(ChipCode.view(), "111111111111");
+        EXPECT_FALSE(PollChip());
+    }
+}
+
+TEST_F(ReaderCommands, HoweverManyChipsWaitInFrontOfAReplyAllAreKept) {
+    const std::vector<std::string> codes{"00000000000001", "00000000000002", "00000000000003",
+                                         "00000000000004", "00000000000005", "00000000000006"};
+    for (const std::string& code : codes)
+        reader->presentChipDuringNextRequest(code);
+    ASSERT_TRUE(SendCommand(CommandLedOff));
+    Settings.CrcDigits = true;
+    for (const std::string& code : codes) {
+        ASSERT_TRUE(PollChip());
+        EXPECT_EQ(ChipCode.view(), code);
+    }
+    EXPECT_FALSE(PollChip());
+}
+
 TEST_F(ReaderCommands, AFrameWithoutItsEndingCrIsRejected) {
     sim::Faults f;
     f.badLast = true;

@@ -36,60 +36,190 @@ bool Succeeded(Error error) {
     return error == Error::None;
 }
 
-// One read of the whole of `into`.
-bool ReadWhole(std::span<std::uint8_t> into) {
-    std::size_t received = 0;
-    return Succeeded(PortHandle->read(into.data(), into.size(), received)) &&
-           received == into.size();
+// What the reader sends is a series of units, each "A" first and CR last
+// with no CR inside, sent whole one after another: chip frames and the
+// replies to requests. These are their lengths (the command's reply, the
+// identification, the chip frame, the repeat read's reply).
+constexpr std::array<std::size_t, 4> UnitLengths{4, 6, ChipFrameLength, 18};
+constexpr std::size_t LongestUnit = 18;
+
+// A bit for each length a unit's rest may have.
+using RestLengths = std::uint32_t;
+constexpr RestLengths RestOf(std::size_t unit, std::size_t have) {
+    return unit > have ? RestLengths{1} << (unit - have) : 0;
 }
 
-// `reply` holds a whole read that is no reply. When it begins with chip
-// frames, they are read whole and kept, and the reply is read behind them.
-bool ReplyBehindChips(std::span<std::uint8_t> reply) {
-    std::vector<std::uint8_t> window(reply.begin(), reply.end());
-    for (int chips = 0; chips < MaxChipsBeforeReply; ++chips) {
-        const std::size_t begun = std::min(window.size(), ChipFrameLength);
-        if (!BeginsChipFrame(std::span(window).first(begun)))
-            return false;
-        if (begun < ChipFrameLength) {
-            window.resize(ChipFrameLength);
-            if (!ReadWhole(std::span(window).subspan(begun)) || !IsChipFrame(window))
-                return false;
-        }
-        ChipCharacters chip;
-        std::copy(window.begin() + 1, window.begin() + ChipFrameLength - 1, chip.begin());
-        KeptChips.push_back(chip);
-        window.erase(window.begin(), window.begin() + ChipFrameLength);
-        const std::size_t have = window.size();
-        window.resize(reply.size());
-        if (!ReadWhole(std::span(window).subspan(have)))
-            return false;
-        if (IsReply(window)) {
-            std::copy(window.begin(), window.end(), reply.begin());
-            return true;
-        }
-    }
-    return false;
-}
+// The link's place among the units, kept from one poll or request to the
+// next, so that the rest of a unit that a read's time-out cut off is never
+// taken for the start of another. Put back by OpenPort and ClosePort.
+struct LinePlace {
+    // Bytes read off the line that no call has used yet.
+    std::vector<std::uint8_t> carried;
+    enum class Skip : std::uint8_t {
+        No,
+        // The rest of a unit that is no reading, up to its CR; a pause on
+        // the line ends it too.
+        Unit,
+        // The rest of a unit that stopped short (a busy reader's pause in
+        // a reply): the bytes up to the next CR, when their count is one of
+        // `restLengths`, whatever pauses come between. A CR elsewhere means
+        // the rest never came, and what is there is another unit.
+        Rest,
+    } skip = Skip::No;
+    RestLengths restLengths = 0;
+};
+LinePlace Line;
 
-// A poll's read of a chip frame. The reader sends a frame in one piece, but
-// it may begin just before the read's time-out runs out: the read then ends
-// with its first bytes, and the rest follows at once. Such a frame is read
-// whole; a frame that stopped short (20 ms without a byte) is not, so that
-// the bytes of another never join it.
-bool ReadChipFrame(std::array<std::uint8_t, ChipFrameLength>& frame) {
+// How a read of the line ended.
+enum class Ended : std::uint8_t {
+    Whole,   // with every byte asked for
+    Pause,   // the line paused after its last byte (the interval time-out)
+    Cut,     // the total time-out ran out with bytes still coming
+    Quiet,   // the total time-out ran out without a byte
+    Failed,  // the call failed
+};
+
+// One read of up to n bytes, added to the carried bytes.
+Ended ReadMore(std::size_t n) {
     platform::Clock& clock = platform::TheClock();
     const std::uint64_t began = clock.monotonicMs();
+    std::array<std::uint8_t, LongestUnit> buffer{};
+    n = std::min(n, buffer.size());
     std::size_t received = 0;
-    if (!Succeeded(PortHandle->read(frame.data(), frame.size(), received)))
+    if (!Succeeded(PortHandle->read(buffer.data(), n, received)))
+        return Ended::Failed;
+    received = std::min(received, n);
+    Line.carried.insert(Line.carried.end(), buffer.begin(), buffer.begin() + received);
+    if (received == n)
+        return Ended::Whole;
+    if (received == 0)
+        return Ended::Quiet;
+    // The read cannot tell why it ended: a read that ended well before its
+    // total time-out ended on a pause after its last byte.
+    const std::uint64_t total = ReadTotalMultiplier * n + ReadTotalConstant;
+    return clock.monotonicMs() - began + ReadIntervalTimeout >= total ? Ended::Cut : Ended::Pause;
+}
+
+enum class Found : std::uint8_t { Nothing, Chip, Reply, LineDown };
+
+// Drops the rest of a unit that is no reading from the carried bytes. False
+// while the rest may still be coming.
+bool SkipRest(Ended last) {
+    std::vector<std::uint8_t>& bytes = Line.carried;
+    if (Line.skip == LinePlace::Skip::Unit) {
+        const auto cr = std::find(bytes.begin(), bytes.end(), CR);
+        const bool ended = cr != bytes.end() || last == Ended::Pause;
+        bytes.erase(bytes.begin(), cr == bytes.end() ? cr : cr + 1);
+        if (ended)
+            Line.skip = LinePlace::Skip::No;
+        return ended;
+    }
+    const auto cr = std::find(bytes.begin(), bytes.end(), CR);
+    if (cr == bytes.end() && last == Ended::Pause && !bytes.empty()) {
+        // The rest paused again: what came so far is more of it.
+        Line.restLengths =
+            bytes.size() < 32 ? Line.restLengths >> bytes.size() & ~RestLengths{1} : 0;
+        bytes.clear();
+        if (Line.restLengths != 0)
+            return false;
+    } else if (cr == bytes.end() && (RestLengths{1} << bytes.size()) <= Line.restLengths) {
         return false;
-    constexpr std::uint64_t TimeOut = ReadTotalMultiplier * ChipFrameLength + ReadTotalConstant;
-    const bool cut = received > 0 && received < frame.size() &&
-                     clock.monotonicMs() - began + ReadIntervalTimeout >= TimeOut &&
-                     BeginsChipFrame(std::span(frame).first(received));
-    if (cut && !ReadWhole(std::span(frame).subspan(received)))
-        return false;
-    return (cut || received == frame.size()) && IsChipFrame(frame);
+    } else if (cr != bytes.end()) {
+        const std::size_t count = std::size_t(cr - bytes.begin()) + 1;
+        if (count < 32 && (Line.restLengths >> count & 1) != 0)
+            bytes.erase(bytes.begin(), cr + 1);
+    }
+    Line.skip = LinePlace::Skip::No;
+    return true;
+}
+
+// The next chip frame on the line, or with `replyLength` also the next
+// reply of that length, into `unit`. Reads only while `deadline` has not
+// passed; a poll (no reply awaited) reads the line for one new unit, and on
+// only to finish what it began. Whatever is left stays for the next call.
+Found NextUnit(std::size_t replyLength, std::uint64_t deadline, std::vector<std::uint8_t>& unit) {
+    platform::Clock& clock = platform::TheClock();
+    std::vector<std::uint8_t>& bytes = Line.carried;
+    bool readNew = false;
+    Ended last = Ended::Whole;
+    for (;;) {
+        if (Line.skip != LinePlace::Skip::No && !SkipRest(last)) {
+            if (clock.monotonicMs() >= deadline)
+                return Found::Nothing;
+            last = ReadMore(LongestUnit - bytes.size());
+            if (last == Ended::Failed)
+                return Found::LineDown;
+            if (last == Ended::Quiet) {
+                // A quiet line ends what is no unit; a reply's rest may still come.
+                if (Line.skip == LinePlace::Skip::Unit)
+                    Line.skip = LinePlace::Skip::No;
+                return Found::Nothing;
+            }
+            continue;
+        }
+        if (bytes.empty()) {
+            if ((readNew && replyLength == 0) || clock.monotonicMs() >= deadline)
+                return Found::Nothing;
+            const std::size_t want = replyLength != 0 ? replyLength : ChipFrameLength;
+            readNew = true;
+            last = ReadMore(want);
+            if (last == Ended::Failed || last == Ended::Quiet)
+                return last == Ended::Failed ? Found::LineDown : Found::Nothing;
+            // What the reader sends as the Parts of the protocol have it: the
+            // whole reply, or a whole chip frame, in one read.
+            if (bytes.size() == want && (replyLength != 0 ? IsReply(bytes) : IsChipFrame(bytes))) {
+                unit.swap(bytes);
+                bytes.clear();
+                return replyLength != 0 ? Found::Reply : Found::Chip;
+            }
+            continue;
+        }
+        // Bytes that begin no unit: passed over up to a CR or a pause.
+        if (bytes.front() != ReplyStart) {
+            Line.skip = LinePlace::Skip::Unit;
+            continue;
+        }
+        // A unit begins with "A" and ends at its CR.
+        if (const auto cr = std::find(bytes.begin(), bytes.end(), CR); cr != bytes.end()) {
+            unit.assign(bytes.begin(), cr + 1);
+            bytes.erase(bytes.begin(), cr + 1);
+            if (IsChipFrame(unit))
+                return Found::Chip;
+            if (replyLength != 0 && unit.size() == replyLength)
+                return Found::Reply;
+            continue;  // no unit of ours
+        }
+        const std::size_t have = bytes.size();
+        const bool frame = have < ChipFrameLength && BeginsChipFrame(bytes);
+        const bool reply = have < replyLength;
+        if (!frame && !reply) {
+            if (have >= ChipFrameLength)
+                // A frame's length that is no frame: what follows is another's.
+                bytes.erase(bytes.begin(), bytes.begin() + ChipFrameLength);
+            else
+                Line.skip = LinePlace::Skip::Unit;
+            continue;
+        }
+        if (last == Ended::Pause || last == Ended::Quiet) {
+            // It stopped short. Its rest, when it comes, is no unit of its
+            // own: it may be any unit's, a late reply's to an earlier request too.
+            Line.skip = LinePlace::Skip::Rest;
+            Line.restLengths = 0;
+            for (const std::size_t length : UnitLengths)
+                Line.restLengths |= RestOf(length, have);
+            bytes.clear();
+            return Found::Nothing;
+        }
+        // Read on to where it may end: a frame's end or the reply's.
+        std::size_t end = frame ? ChipFrameLength : replyLength;
+        if (reply)
+            end = std::min(end, replyLength);
+        if (clock.monotonicMs() >= deadline)
+            return Found::Nothing;
+        last = ReadMore(end - have);
+        if (last == Ended::Failed)
+            return Found::LineDown;
+    }
 }
 
 }  // namespace
@@ -128,6 +258,7 @@ bool OpenPort(int n) {
     }
     LinkLost = false;
     KeptChips.clear();
+    Line = {};
     platform::SerialPort& port = *PortHandle;
 
     bool result = false;
@@ -174,6 +305,7 @@ bool OpenPort(int n) {
 
 bool ClosePort() {
     KeptChips.clear();
+    Line = {};
     if (!PortHandle)
         return false;
     bool result = true;
@@ -191,16 +323,27 @@ bool ClosePort() {
 bool Exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply) {
     if (!PortHandle || reply.empty())
         return false;
+    const std::uint64_t deadline = platform::TheClock().monotonicMs() + ReplyWaitLimitMs;
     if (!request.empty()) {
         std::size_t written = 0;
         if (!Succeeded(PortHandle->write(request.data(), request.size(), written)))
             return false;
     }
-    if (!ReadWhole(reply))
-        return false;
-    // A chip that touched the reader meanwhile may have its frame on the line
-    // before the reply: only a request has a reply to look for behind it.
-    return IsReply(reply) || (!request.empty() && ReplyBehindChips(reply));
+    // A chip that touched the reader meanwhile has its frame on the line
+    // before the reply: kept for the polls, however many there are.
+    std::vector<std::uint8_t> unit;
+    for (;;) {
+        const Found found = NextUnit(reply.size(), deadline, unit);
+        if (found == Found::Reply) {
+            std::copy(unit.begin(), unit.end(), reply.begin());
+            return true;
+        }
+        if (found != Found::Chip)
+            return false;
+        ChipCharacters chip;
+        std::copy(unit.begin() + 1, unit.end() - 1, chip.begin());
+        KeptChips.push_back(chip);
+    }
 }
 
 bool QueryVersion() {
@@ -223,8 +366,9 @@ bool PollChip() {
         chip = KeptChips.front();
         KeptChips.pop_front();
     } else {
-        std::array<std::uint8_t, ChipFrameLength> frame{};
-        if (!PortHandle || !ReadChipFrame(frame))
+        std::vector<std::uint8_t> frame;
+        if (!PortHandle ||
+            NextUnit(0, platform::TheClock().monotonicMs() + PollLimitMs, frame) != Found::Chip)
             return false;
         std::copy(frame.begin() + 1, frame.end() - 1, chip.begin());
     }

@@ -60,8 +60,9 @@ bool ClosePort();
 // One request and its reply: a single write of the request (none when it is
 // empty), then a single read of the whole reply length. True only when both
 // calls succeeded, the whole reply arrived, its first byte is "A" and its last CR.
-// When a request's read brings the start of a chip frame instead, the frame
-// is read whole and kept (KeptChips), and the reply read behind it.
+// When a request's read brings chip frames instead, they are read whole and
+// kept (KeptChips), and the reply read behind them. The rest of a reply
+// that a pause or the time-out cut off is never read as a chip frame.
 bool Exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply);
 
 // Sends "Q", "I", CR; a reply of "A", four characters, CR sets ReaderVersion.
@@ -85,10 +86,14 @@ bool BeginsChipFrame(std::span<const std::uint8_t> bytes);
 // The reader sends a chip's frame whenever a chip touches it, also while a
 // request waits for its reply. Such a frame is recognised and kept here,
 // oldest first, and the reply read behind it; the polls take these chips, in
-// order, before reading the line again. Emptied when a port opens or closes.
+// order, before reading the line again. Emptied when a port opens or closes:
+// whoever closes the port records them first.
 extern std::deque<ChipCharacters> KeptChips;
-// The most chip frames one request reads past on the way to its reply.
-inline constexpr int MaxChipsBeforeReply = 4;
+// How long a request reads chip frames on the way to its reply, however many
+// there are, and how long a poll reads on to finish a frame it began (each
+// read within it bounded by the read time-outs).
+inline constexpr std::uint64_t ReplyWaitLimitMs = 2000;
+inline constexpr std::uint64_t PollLimitMs = 1000;
 
 // The third byte of the repeat-read request "*", "D", byte, CR.
 inline constexpr std::uint8_t RepeatReadByte = '0';
@@ -99,8 +104,10 @@ std::string BuildChipText();
 
 // Collects a chip frame the reader sent on its own: "A", 14 characters, CR;
 // a chip kept during a request first. A frame whose first bytes came as the
-// read's time-out ran out is read on to its end. On success ChipChars[0..13]
-// and ChipCode are set; on failure nothing changes.
+// read's time-out ran out is read on to its end; what is no frame (the rest
+// of a cut reply, a late reply, bytes of no unit) is passed over up to the
+// next unit. On success ChipChars[0..13] and ChipCode are set; on failure
+// nothing changes.
 bool PollChip();
 
 // Asks for the last chip again: "A", 16 characters, CR. On success

@@ -313,6 +313,10 @@ void TForm1::BitBtn7Click() {
     // No try to take the reader back while End's boxes are up: it ends here.
     if (readerLost_)
         window_.stopTimer(Timer::Timer3);
+    // Chips the reader sent whole while a request waited, that no poll took
+    // yet, are readings: recorded before the port closes.
+    while (!KeptChips.empty() && PollChip())
+        RecordReading(false);
     if (!ClosePort())
         ShowError(texts::ClosingFailed);
     window_.stopTimer(Timer::Timer1);
@@ -329,27 +333,33 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::Timer1Timer() {
     window_.stopTimer(Timer::Timer1);
-    const bool read = PollChip();
-    // The poll, or a command's request since the last poll, found the line gone.
+    if (PollChip())
+        TakeReading();
+    // The poll, or a request since the last poll, found the line gone. The
+    // chips the reader sent whole before it went are readings like any other.
     if (LinkLost) {
+        while (!KeptChips.empty() && PollChip())
+            TakeReading();
         LoseReader();
         return;
     }
-    if (read) {
-        ShowLamp(true, true);
-        window_.setStatusColor(SavedBarColor);
-        RecordReading();
-        if (Settings.SoundSignal)
-            platform::TheSound().information();
-        if (Settings.AutoLedOff) {
-            if (SendCommand(CommandLedOff))
-                ShowLamp(false);
-            else
-                SetStatus(texts::LedOffFailed);
-        }
-    }
     // On every path: the next poll starts a full interval after this one ended.
     window_.startTimer(Timer::Timer1);
+}
+
+void TForm1::TakeReading() {
+    ShowLamp(true, true);
+    window_.setStatusColor(SavedBarColor);
+    RecordReading();
+    if (Settings.SoundSignal)
+        platform::TheSound().information();
+    // A line that is gone takes no command.
+    if (Settings.AutoLedOff && !LinkLost) {
+        if (SendCommand(CommandLedOff))
+            ShowLamp(false);
+        else
+            SetStatus(texts::LedOffFailed);
+    }
 }
 
 void TForm1::LoseReader() {
@@ -453,7 +463,7 @@ void TForm1::ShowWhereabouts(const platform::Whereabouts& where) {
                  int(Settings.Port));
 }
 
-void TForm1::RecordReading() {
+void TForm1::RecordReading(bool mayType) {
     // One clock reading for the time and the day's log.
     const platform::LocalTime now = platform::TheClock().localTime();
     TimeText = FormatTime(now);
@@ -467,7 +477,8 @@ void TForm1::RecordReading() {
         SetStatus(texts::LogFailed);
 
     if (Settings.ChipToKeyboard) {
-        ShowTyping(TypeReading(withOrder, withTime));
+        if (mayType)
+            ShowTyping(TypeReading(withOrder, withTime));
     } else {
         const std::string row = Number(RunningOrder) + std::string(7, ' ') + TimeText.str() +
                                 std::string(6, ' ') + PrintableText(ChipCode.view());

@@ -90,7 +90,9 @@ class TForm1 {
     // reaches that adapter now, and after SearchAfterTries on every port.
     void Timer3Timer();
     // The common steps of a reading, real or demo; ChipCode holds the new code.
-    void RecordReading();
+    // Without `mayType` (at End, when the focus is on our own window) a
+    // reading for the keyboard is only logged and handed on.
+    void RecordReading(bool mayType = true);
 
     // Sets a check box's mark; when the mark changes, the box's handler runs.
     void SetMark(Control box, bool mark);
@@ -118,6 +120,8 @@ class TForm1 {
     void ShowList();
     // What the status line says of a typed reading.
     void ShowTyping(TypingResult result);
+    // A chip the poll took: the lamp, the reading, the beep, the LED-off.
+    void TakeReading();
     // The line hung up: the port is let go at once (a USB adapter's device
     // stays taken while a descriptor holds it) and Timer3 takes over from Timer1.
     void LoseReader();

@@ -530,4 +530,42 @@ TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoti
     site::UsePublishing(nullptr);
 }
 
+// A chip the reader sent whole while a command waited is a reading however
+// the port goes: recorded (and typed) when the line hangs up before a poll
+// took it; at End logged and handed on, not typed: the focus is on our window.
+TEST_F(ReadingCycle, AChipKeptDuringACommandIsRecordedWhenTheLineGoesAndAtEnd) {
+    HandedOver published;
+    site::UsePublishing(&published);
+    TReaderSettings settings = DefaultSettings();
+    settings.SaveOnDisk = true;
+    settings.ChipToKeyboard = true;
+    ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
+    reader->presentChipDuringNextRequest("0100000000000000");
+    Click(Control::BitBtn3);
+    ASSERT_EQ(KeptChips.size(), 1u);
+    reader->unplug();
+    Click(Control::BitBtn1);  // fails: the line is gone
+    form.Timer1Timer();
+    EXPECT_EQ(RunningOrder, 1u);
+    EXPECT_EQ(keyboard.typedText(), "010000000000\n");
+    EXPECT_EQ(Status(), "Reader on COM29 lost: waiting for it to come back");
+
+    std::string error;
+    ASSERT_TRUE(reader->replug(error)) << error;
+    form.Timer3Timer();
+    ASSERT_EQ(Status(), Connected);
+    reader->presentChipDuringNextRequest("0200000000000000");
+    Click(Control::BitBtn4);
+    ASSERT_EQ(KeptChips.size(), 1u);
+    Click(Control::BitBtn7);
+    EXPECT_TRUE(window.closed);
+    EXPECT_EQ(keyboard.typedText(), "010000000000\n");
+    EXPECT_EQ(fakes::ReadFile(TodaysLog), "1 09:41:07 010000000000\r\n2 09:41:07 020000000000\r\n");
+    ASSERT_EQ(published.readings.size(), 2u);
+    EXPECT_EQ(published.readings[1].order, 2u);
+    EXPECT_EQ(published.readings[1].code, "020000000000");
+    EXPECT_EQ(Settings.OrderNumber, 2u) << "End saves the order number after it";
+    site::UsePublishing(nullptr);
+}
+
 }  // namespace
