@@ -134,11 +134,13 @@ bool NamesOneAdapter(dev_t device) {
     const UsbId id = UsbIdOf(usb);
     if (id.serial.empty())
         return false;
+    // Devices come and go meanwhile: the listing's errors end it, never throw.
     std::error_code ec;
-    for (const auto& entry :
-         fs::directory_iterator(fs::path(factsFolder) / "bus/usb/devices", ec)) {
-        const fs::path other = fs::canonical(entry.path(), ec);
-        if (!ec && other != usb && fs::exists(other / "idVendor", ec) && UsbIdOf(other) == id)
+    for (fs::directory_iterator it(fs::path(factsFolder) / "bus/usb/devices", ec), end;
+         !ec && it != end; it.increment(ec)) {
+        std::error_code gone;
+        const fs::path other = fs::canonical(it->path(), gone);
+        if (!gone && other != usb && fs::exists(other / "idVendor", gone) && UsbIdOf(other) == id)
             return false;
     }
     return true;
