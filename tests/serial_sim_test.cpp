@@ -232,33 +232,7 @@ TEST(PosixPorts, ADeviceThatIsNotASerialLineIsReleased) {
 // ---- An adapter's stable name: its by-id name when that is its alone,
 // otherwise its place on the bus (tests/fakes/FakeUdev.h) ----
 
-class StableName : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        platform::LimitToLinkedPorts(true);
-        platform::UseDeviceFolders(udev.Names(), udev.Facts());
-    }
-    void TearDown() override { fakes::ResetProgramState(); }
-
-    // A device behind an adapter, as COM<port>.
-    sim::ReaderSimulator& Plug(int port, const fakes::UsbAdapter& adapter) {
-        lines.push_back(fakes::StartReader(dir.path(), port));
-        udev.plug(lines.back()->devicePath(), adapter);
-        return *lines.back();
-    }
-    static std::string IdentityOf(int port) {
-        platform::Error error{};
-        const auto line = platform::SystemSerial().open(port, error);
-        return line ? line->identity()
-                    : std::string("(not opened: ") + platform::ErrorText(error) + ")";
-    }
-
-    fakes::TempWorkDir dir;
-    fakes::FakeUdev udev{dir.path()};
-    std::vector<std::unique_ptr<sim::ReaderSimulator>> lines;
-};
-
-TEST_F(StableName, IsTheByIdNameOnlyWhenThatNamesOneAdapter) {
+TEST(StableName, IsTheByIdNameOnlyWhenThatNamesOneAdapter) {
     const fakes::UsbAdapter reader{"R1A2B3", 1};
     struct Case {
         const char* what;
@@ -273,45 +247,26 @@ TEST_F(StableName, IsTheByIdNameOnlyWhenThatNamesOneAdapter) {
         {"only spaces", {"  ", 1}, {}, false},
         {"another adapter with the same number", reader, {{"R1A2B3", 2}}, false},
     };
+    platform::LimitToLinkedPorts(true);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        fakes::TempWorkDir caseDir;
-        fakes::FakeUdev caseUdev(caseDir.path());
-        platform::UseDeviceFolders(caseUdev.Names(), caseUdev.Facts());
+        fakes::TempWorkDir dir;
+        fakes::FakeUdev udev(dir.path());
+        platform::UseDeviceFolders(udev.Names(), udev.Facts());
         std::vector<std::unique_ptr<sim::ReaderSimulator>> devices;
         int port = 3;
         for (const fakes::UsbAdapter& adapter : c.others) {
-            devices.push_back(fakes::StartReader(caseDir.path(), ++port));
-            caseUdev.plug(devices.back()->devicePath(), adapter);
+            devices.push_back(fakes::StartReader(dir.path(), ++port));
+            udev.plug(devices.back()->devicePath(), adapter);
         }
-        devices.push_back(fakes::StartReader(caseDir.path(), 3));
-        caseUdev.plug(devices.back()->devicePath(), c.reader);
-        EXPECT_EQ(IdentityOf(3), c.byId ? caseUdev.byId(c.reader) : caseUdev.byPath(c.reader));
+        devices.push_back(fakes::StartReader(dir.path(), 3));
+        udev.plug(devices.back()->devicePath(), c.reader);
+        platform::Error error{};
+        const auto line = platform::SystemSerial().open(3, error);
+        ASSERT_NE(line, nullptr) << platform::ErrorText(error);
+        EXPECT_EQ(line->identity(), c.byId ? udev.byId(c.reader) : udev.byPath(c.reader));
     }
-}
-
-// Adapters without a serial number share one by-id name, which leads to the
-// one that remains when the reader's is pulled out. The reader's place does
-// not: it is found again only when its adapter is back there.
-TEST_F(StableName, OfAnAdapterWithoutSerialNumberIsNotFoundOnAnotherThatTookItsName) {
-    const fakes::UsbAdapter readerAdapter{"", 1}, otherAdapter{"", 2};
-    sim::ReaderSimulator& reader = Plug(3, readerAdapter);
-    const std::string identity = IdentityOf(3);
-    ASSERT_EQ(identity, udev.byPath(readerAdapter));
-
-    reader.unplug();
-    udev.unplug(reader.devicePath());
-    const sim::ReaderSimulator& other = Plug(4, otherAdapter);
-    platform::SerialPorts& ports = platform::SystemSerial();
-    EXPECT_EQ(ports.locate(udev.byId(readerAdapter), 3).port, 4) << "the name now leads there";
-    EXPECT_EQ(ports.locate(identity, 3).port, -1);
-    EXPECT_EQ(ports.locate(identity, 3).device, "");
-
-    std::string error;
-    ASSERT_TRUE(reader.replug(error)) << error;
-    udev.plug(reader.devicePath(), readerAdapter);
-    EXPECT_EQ(ports.locate(identity, 3).port, 3);
-    EXPECT_EQ(other.requests(), std::vector<std::string>{});
+    fakes::ResetProgramState();
 }
 
 }  // namespace

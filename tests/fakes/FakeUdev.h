@@ -29,10 +29,10 @@ class FakeUdev {
     std::string Names() const { return (root_ / "serial").string(); }
     std::string Facts() const { return (root_ / "sys").string(); }
 
-    static std::string ById(const UsbAdapter& a) {
-        return "usb-ZEVO_Reader" + (a.serial.empty() ? "" : "_" + a.serial) + "-if00-port0";
+    std::string byId(const UsbAdapter& a) const {
+        return Names() + "/by-id/usb-ZEVO_Reader" + (a.serial.empty() ? "" : "_" + a.serial) +
+               "-if00-port0";
     }
-    std::string byId(const UsbAdapter& a) const { return Names() + "/by-id/" + ById(a); }
     std::string byPath(const UsbAdapter& a) const {
         return Names() + "/by-path/pci-0000:00:04.0-usb-0:" + std::to_string(a.place) +
                ":1.0-port0";
