@@ -9,6 +9,7 @@
 
 #include "Drv232.h"
 #include "ReaderSimulator.h"
+#include "fakes/FakeUdev.h"
 #include "fakes/ProgramState.h"
 #include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
@@ -226,6 +227,46 @@ TEST(PosixPorts, ADeviceThatIsNotASerialLineIsReleased) {
     // Released: it opens exclusively again at once.
     platform::Error error;
     EXPECT_NE(platform::SystemSerial().open(4, error), nullptr);
+}
+
+// ---- An adapter's stable name: its by-id name when that is its alone,
+// otherwise its place on the bus (tests/fakes/FakeUdev.h) ----
+
+TEST(StableName, IsTheByIdNameOnlyWhenThatNamesOneAdapter) {
+    const fakes::UsbAdapter reader{"R1A2B3", 1};
+    struct Case {
+        const char* what;
+        fakes::UsbAdapter reader;
+        std::vector<fakes::UsbAdapter> others;
+        bool byId;
+    } cases[] = {
+        {"a serial number", reader, {}, true},
+        {"others with other numbers", reader, {{"S9Y8X7", 2}, {"R1A2B3", 3, "6015"}}, true},
+        {"no serial number", {"", 1}, {}, false},
+        {"one udev leaves out", {"R1,A2", 1}, {}, false},
+        {"only spaces", {"  ", 1}, {}, false},
+        {"another adapter with the same number", reader, {{"R1A2B3", 2}}, false},
+    };
+    platform::LimitToLinkedPorts(true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fakes::TempWorkDir dir;
+        fakes::FakeUdev udev(dir.path());
+        platform::UseDeviceFolders(udev.Names(), udev.Facts());
+        std::vector<std::unique_ptr<sim::ReaderSimulator>> devices;
+        int port = 3;
+        for (const fakes::UsbAdapter& adapter : c.others) {
+            devices.push_back(fakes::StartReader(dir.path(), ++port));
+            udev.plug(devices.back()->devicePath(), adapter);
+        }
+        devices.push_back(fakes::StartReader(dir.path(), 3));
+        udev.plug(devices.back()->devicePath(), c.reader);
+        platform::Error error{};
+        const auto line = platform::SystemSerial().open(3, error);
+        ASSERT_NE(line, nullptr) << platform::ErrorText(error);
+        EXPECT_EQ(line->identity(), c.byId ? udev.byId(c.reader) : udev.byPath(c.reader));
+    }
+    fakes::ResetProgramState();
 }
 
 }  // namespace

@@ -55,8 +55,10 @@ class SerialPort {
     virtual Error close() = 0;
     // The device's stable name, which stays the same whatever number the
     // system gives it when it comes back: on Linux the /dev/serial/by-id entry
-    // that leads to it. Empty when it has none (a built-in port, a
-    // pseudo-terminal, any port on Windows).
+    // that leads to it when that names its adapter alone (the adapter has a
+    // serial number no other present one has), otherwise its /dev/serial/by-path
+    // entry, the adapter's place on the bus. Empty when it has none (a built-in
+    // port, a pseudo-terminal, any port on Windows).
     virtual std::string identity() { return {}; }
 };
 
@@ -96,9 +98,11 @@ SerialPorts& SystemSerial();
 // put it back in ResetProgramState (tests/fakes/ProgramState.h).
 void LimitToLinkedPorts(bool limit);
 
-// The folder of stable device names: on Linux "/dev/serial/by-id" unless a
-// test set another (empty: back to it). For tests, which put it back in
-// ResetProgramState; nothing on Windows, whose ports have no stable names.
-void UseIdentityFolder(const std::string& folder);
+// Where the system tells about serial devices: on Linux `names` is the folder
+// of their stable names, "/dev/serial" (by-id, by-path), and `facts` that of
+// the kernel's devices, "/sys", unless a test set others (empty: back to the
+// system's). For tests, which put them back in ResetProgramState; nothing on
+// Windows, whose ports have no stable names.
+void UseDeviceFolders(const std::string& names, const std::string& facts);
 
 }  // namespace platform

@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,14 @@ namespace {
 // (tests/fakes/ProgramState.h).
 bool linkedPortsOnly = false;
 
-// Where the system keeps the stable names of serial devices (udev's links,
-// named after the adapter's make, model and serial number). Set by tests
-// (UseIdentityFolder); put back in ResetProgramState.
-const char* const SystemIdentityFolder = "/dev/serial/by-id";
-std::string identityFolder = SystemIdentityFolder;
+// Where the system keeps the stable names of serial devices: udev's links in
+// by-id (named after the adapter's make, model and serial number) and by-path
+// (after its place on the bus); and the kernel's facts about devices (sysfs).
+// Set by tests (UseDeviceFolders); put back in ResetProgramState.
+const char* const SystemNamesFolder = "/dev/serial";
+const char* const SystemFactsFolder = "/sys";
+std::string namesFolder = SystemNamesFolder;
+std::string factsFolder = SystemFactsFolder;
 
 // The device number of the character device that `path` leads to, links
 // followed; false when there is none.
@@ -48,13 +52,13 @@ bool CharDevice(const std::string& path, dev_t& device) {
     return true;
 }
 
-// The entry of the identity folder that leads to the device numbered
-// `device`, as a path; empty when none does. Told by device number, not by
-// name: the port may have been opened through any link or name.
-std::string IdentityOf(dev_t device) {
+// The entry of `folder` that leads to the device numbered `device`, as a
+// path; empty when none does. Told by device number, not by name: the port
+// may have been opened through any link or name.
+std::string EntryLeadingTo(const std::string& folder, dev_t device) {
     std::vector<std::string> entries;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(identityFolder, ec))
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
         entries.push_back(entry.path().string());
     std::sort(entries.begin(), entries.end());  // the same answer whatever the folder's order
     for (const std::string& entry : entries) {
@@ -63,6 +67,93 @@ std::string IdentityOf(dev_t device) {
             return entry;
     }
     return {};
+}
+
+// A USB device as udev names it: its vendor and product numbers and its
+// serial number (empty when it has none).
+struct UsbId {
+    std::string vendor, product, serial;
+    bool operator==(const UsbId&) const = default;
+};
+
+std::string Attribute(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string value;
+    std::getline(in, value);
+    return value;
+}
+
+// The serial number udev puts into the names, from the attribute "serial":
+// ignored when it has a control character, a byte above 127 or a comma,
+// spaces around it dropped.
+std::string SerialNumber(const std::string& attribute) {
+    for (const unsigned char c : attribute)
+        if (c < 0x20 || c > 0x7f || c == ',')
+            return {};
+    const auto first = attribute.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return attribute.substr(first, attribute.find_last_not_of(' ') - first + 1);
+}
+
+UsbId UsbIdOf(const std::filesystem::path& usbDevice) {
+    return {Attribute(usbDevice / "idVendor"), Attribute(usbDevice / "idProduct"),
+            SerialNumber(Attribute(usbDevice / "serial"))};
+}
+
+// The sysfs folder of the USB device that carries the character device
+// numbered `device` (the first folder above the device's own with an
+// "idVendor"); empty when it is on no USB device.
+std::filesystem::path UsbDeviceOf(dev_t device) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path root = fs::canonical(factsFolder, ec);
+    if (ec)
+        return {};
+    const std::string number = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    fs::path at = fs::canonical(root / "dev" / "char" / number, ec);
+    if (ec)
+        return {};
+    for (; at != root && at != at.root_path(); at = at.parent_path())
+        if (fs::exists(at / "idVendor", ec))
+            return at;
+    return {};
+}
+
+// Whether the by-id name of the device numbered `device` is its adapter's
+// alone. udev makes it from the make, model and serial number, and points it
+// at any one of the adapters that have the same; so it is only when the
+// adapter has a serial number and no other USB device present has the same
+// vendor, product and serial number. (The name itself cannot tell: spaces in
+// the make and model become "_" as the one before the serial number does.)
+bool NamesOneAdapter(dev_t device) {
+    namespace fs = std::filesystem;
+    const fs::path usb = UsbDeviceOf(device);
+    if (usb.empty())
+        return false;
+    const UsbId id = UsbIdOf(usb);
+    if (id.serial.empty())
+        return false;
+    // Devices come and go meanwhile: the listing's errors end it, never throw.
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(factsFolder) / "bus/usb/devices", ec), end;
+         !ec && it != end; it.increment(ec)) {
+        std::error_code gone;
+        const fs::path other = fs::canonical(it->path(), gone);
+        if (!gone && other != usb && fs::exists(other / "idVendor", gone) && UsbIdOf(other) == id)
+            return false;
+    }
+    return true;
+}
+
+// The stable name of the device numbered `device`: its by-id entry when that
+// names its adapter alone, otherwise its by-path entry (its place on the
+// bus); empty when it has no by-id entry (not a USB adapter) or no place.
+std::string IdentityOf(dev_t device) {
+    const std::string byId = EntryLeadingTo(namesFolder + "/by-id", device);
+    if (byId.empty() || NamesOneAdapter(device))
+        return byId;
+    return EntryLeadingTo(namesFolder + "/by-path", device);
 }
 
 std::int64_t NowMs() {
@@ -386,8 +477,9 @@ void LimitToLinkedPorts(bool limit) {
     linkedPortsOnly = limit;
 }
 
-void UseIdentityFolder(const std::string& folder) {
-    identityFolder = folder.empty() ? SystemIdentityFolder : folder;
+void UseDeviceFolders(const std::string& names, const std::string& facts) {
+    namesFolder = names.empty() ? SystemNamesFolder : names;
+    factsFolder = facts.empty() ? SystemFactsFolder : facts;
 }
 
 }  // namespace platform

@@ -193,7 +193,7 @@ void LimitToLinkedPorts(bool) {
     // open goes through the same name as it does for a real port.
 }
 
-void UseIdentityFolder(const std::string&) {
+void UseDeviceFolders(const std::string&, const std::string&) {
     // Nothing to do: Windows ports have no stable names here, and a lost
     // reader is looked for on its own port number only.
 }

@@ -21,7 +21,7 @@ void ResetProgramState() {
     platform::UseWindowRights(nullptr);
     platform::UseSound(nullptr);
     platform::LimitToLinkedPorts(false);
-    platform::UseIdentityFolder({});
+    platform::UseDeviceFolders({}, {});
     site::UsePublishing(nullptr);
     ClosePort();
     PortHandle.reset();

@@ -117,7 +117,8 @@ void FormTest::SetUp() {
     folder = std::make_unique<fakes::TempWorkDir>();
     // Nothing but the COM<n> links of the folder counts as a port.
     platform::LimitToLinkedPorts(true);
-    platform::UseIdentityFolder((folder->path() / "by-id").string());
+    platform::UseDeviceFolders((folder->path() / "serial").string(),
+                               (folder->path() / "sys").string());
     serial.events = &events;
     clock.journal = &events;
     platform::UseSerial(&serial);

@@ -4,7 +4,8 @@
 // pauses take no time and whose monotonic time is the window's virtual time
 // (its timers wait for nothing); a counting sound; a keyboard that writes its
 // keys down; and the system's serial ports with every open attempt written
-// down, whose stable device names are the links of the folder "by-id" there.
+// down, whose stable device names and USB devices are those of the folders
+// "serial" and "sys" there (tests/fakes/FakeUdev.h).
 #pragma once
 
 #include <gtest/gtest.h>

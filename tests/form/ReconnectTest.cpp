@@ -4,6 +4,7 @@
 // stopped. An adapter with a stable name is looked for by that name instead,
 // under whatever port number it comes back with.
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "FormTest.h"
 #include "ReaderSimulator.h"
 #include "Texts.h"
+#include "fakes/FakeUdev.h"
 #include "fakes/FakeWindow.h"
 #include "fakes/TempDir.h"
 
@@ -144,22 +146,25 @@ TEST_F(Reconnect, AReaderThatNeverComesBackIsTriedOnceASecondAndEndStillWorks) {
 }
 
 // ---- An adapter with a stable name (udev's /dev/serial/by-id, here the
-// folder "by-id" of the test's folder) ----
+// folder "serial/by-id" of the test's folder: tests/fakes/FakeUdev.h) ----
 
 namespace fs = std::filesystem;
 
-const std::string ReaderAdapter = "usb-ZEVO_Reader_R1A2B3-if00-port0";
-const std::string SpareAdapter = "usb-ZEVO_Reader_S9Y8X7-if00-port0";
+const fakes::UsbAdapter ReaderAdapter{"R1A2B3", 1};
+const fakes::UsbAdapter SpareAdapter{"S9Y8X7", 2};
 
 class ReconnectByName : public Reconnect {
   protected:
+    void SetUp() override {
+        Reconnect::SetUp();
+        udev = std::make_unique<fakes::FakeUdev>(folder->path());
+    }
+
     // The stable name of a line's adapter, as udev makes it when the adapter
     // is plugged in, and takes it away when it is pulled out.
-    static void Name(const sim::ReaderSimulator& line, const std::string& name) {
-        fs::create_directories("by-id");
-        fs::create_symlink(line.devicePath(), "by-id/" + name);
+    void Name(const sim::ReaderSimulator& line, const fakes::UsbAdapter& adapter) {
+        udev->plug(line.devicePath(), adapter);
     }
-    static void Unname(const std::string& name) { fs::remove("by-id/" + name); }
 
     // The reader on COM29 behind a named adapter, found by the start-up.
     void StartWithNamedReader() {
@@ -172,9 +177,9 @@ class ReconnectByName : public Reconnect {
     }
 
     // Its adapter pulled out; the next poll finds the line gone.
-    void PullOut(const std::string& name = ReaderAdapter) {
+    void PullOut() {
+        udev->unplug(reader->devicePath());
         reader->unplug();
-        Unname(name);
         form.Timer1Timer();
     }
 
@@ -204,6 +209,8 @@ class ReconnectByName : public Reconnect {
         }
         return events;
     }
+
+    std::unique_ptr<fakes::FakeUdev> udev;
 };
 
 // The adapter comes back under another number, because another device took
@@ -288,7 +295,7 @@ TEST_F(ReconnectByName, ThePortsAreSearchedOnceAndAgainOnlyWhenADeviceAppears) {
     EXPECT_EQ(Settings.Port, 7);
     EXPECT_EQ(other.requests(), (Requests{"QI\r", "QI\r"}));
 
-    PullOut(SpareAdapter);
+    PullOut();
     EXPECT_EQ(Status(), "Reader on COM7 lost: waiting for it to come back");
     reader = &AddReader(8);
     Name(*reader, SpareAdapter);
@@ -310,7 +317,7 @@ TEST_F(ReconnectByName, BackWhereNoPortNumberReachesItIsSaidWithTheMend) {
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(Status(), "Reader on COM29 is back, but no port number reaches " + back.devicePath());
     EXPECT_EQ(window.statusColor(), LostBarColor);
-    const std::string name = (folder->path() / "by-id" / ReaderAdapter).string();
+    const std::string name = udev->byId(ReaderAdapter);
     EXPECT_EQ(said, texts::ReaderLinkHint + name + " COM29\n");
 
     fs::create_symlink(name, "COM29");

@@ -3,8 +3,10 @@
 through QEMU's monitor protocol (QMP).
 
     qmp.py SOCKET unplug ID                  device_del of ID; waits until the guest let it go
-    qmp.py SOCKET plug ID CHARDEV SERIAL     device_add of a usb-serial ID on the chardev,
-                                             with that USB serial number (its stable name)
+    qmp.py SOCKET plug ID CHARDEV SERIAL PORT
+                                             device_add of a usb-serial ID on the chardev,
+                                             with that USB serial number (empty: none),
+                                             into that port of the xHCI controller
 
 Exit status 0 when QEMU did it, 1 with the reason otherwise.
 """
@@ -62,7 +64,7 @@ class Monitor:
 
 def main():
     args = sys.argv[2:]
-    known = {"unplug": 2, "plug": 4}  # the words of each command
+    known = {"unplug": 2, "plug": 5}  # the words of each command
     if not args or known.get(args[0]) != len(args):
         print(__doc__, file=sys.stderr)
         return 2
@@ -74,7 +76,7 @@ def main():
             monitor.wait_event("DEVICE_DELETED", args[1])
         else:
             monitor.execute("device_add", driver="usb-serial", id=args[1], chardev=args[2],
-                            serial=args[3], bus="xhci.0")
+                            serial=args[3], bus="xhci.0", port=args[4])
     except (OSError, RuntimeError, ValueError) as e:
         print(f"qmp {' '.join(args)}: {e}", file=sys.stderr)
         return 1

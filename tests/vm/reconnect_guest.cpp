@@ -4,8 +4,12 @@
 // ports and clock, against the simulated reader behind one adapter, and with
 // udev naming the adapters in /dev/serial/by-id.
 //
-//   reconnect_guest OUT
+//   reconnect_guest OUT serials|no-serials
 //
+// serials: each adapter has a USB serial number of its own, so a by-id name
+// of its own, by which the reader's is known. no-serials: neither has one;
+// they share a by-id name, which leads to whichever adapter is there, and
+// the reader's is known by its place on the bus (/dev/serial/by-path).
 // It works in a fresh folder under /tmp, where COM10 to COM19 link to
 // /dev/ttyUSB0 to 9, the machine's own numbers for USB adapters (the ttyS
 // ports are left out: the guest's console is on ttyS0). The host acts on
@@ -50,7 +54,8 @@ namespace {
 
 constexpr int ReaderPort = 10;  // /dev/ttyUSB0, where the reader's adapter is at boot
 constexpr int ReturnPort = 11;  // /dev/ttyUSB1, where it comes back: the other took ttyUSB0
-const std::string IdentityFolder = "/dev/serial/by-id";
+const std::string ByIdFolder = "/dev/serial/by-id";
+const std::string ByPathFolder = "/dev/serial/by-path";
 
 using guest::Check;
 using guest::Mark;
@@ -74,15 +79,15 @@ std::string Listed(const std::vector<std::string>& items) {
     return text.empty() ? " none" : text;
 }
 
-// The stable name udev gave the device, as a path in /dev/serial/by-id; empty
-// when it has none (yet). Told by device number (fs::equivalent turns
-// character devices down).
-std::string NameOf(const std::string& device) {
+// The stable name udev gave the device, as a path in `folder` (by-id or
+// by-path); empty when it has none (yet). Told by device number
+// (fs::equivalent turns character devices down).
+std::string StableNameIn(const std::string& device, const std::string& folder) {
     struct stat wanted {};
     if (::stat(device.c_str(), &wanted) != 0 || !S_ISCHR(wanted.st_mode))
         return {};
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(IdentityFolder, ec)) {
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
         struct stat found {};
         if (::stat(entry.path().c_str(), &found) == 0 && S_ISCHR(found.st_mode) &&
             found.st_rdev == wanted.st_rdev)
@@ -242,10 +247,14 @@ std::vector<unsigned long> LoggedOrders() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: reconnect_guest OUT-FOLDER\n";
+    const std::string adapters = argc == 3 ? argv[2] : "";
+    if (adapters != "serials" && adapters != "no-serials") {
+        std::cerr << "usage: reconnect_guest OUT-FOLDER serials|no-serials\n";
         return 2;
     }
+    // The folder of the name the reader's adapter is known by.
+    const std::string knownBy = adapters == "serials" ? ByIdFolder : ByPathFolder;
+    const auto NameOf = [&](const std::string& device) { return StableNameIn(device, knownBy); };
     guest::OutFolder = argv[1];
     char folder[] = "/tmp/chipreader-XXXXXX";
     if (!mkdtemp(folder) || chdir(folder) != 0) {
@@ -273,11 +282,14 @@ int main(int argc, char** argv) {
 
     // The adapter as the kernel found it at boot, named by udev.
     const std::string first = "/dev/ttyUSB0";
-    loop.runUntil([&] { return !NameOf(first).empty(); }, 20000);
+    const auto byId = [](const std::string& device) { return StableNameIn(device, ByIdFolder); };
+    loop.runUntil([&] { return !NameOf(first).empty() && !byId(first).empty(); }, 20000);
     const std::string readerName = NameOf(first);
-    Check(!readerName.empty(), "the reader's adapter at boot: " + first + " named " +
-                                   (readerName.empty() ? "(nothing)" : readerName) +
-                                   "; adapters:" + Listed(Adapters()));
+    const std::string readerById = byId(first);
+    Check(!readerName.empty() && !readerById.empty(),
+          "the reader's adapter at boot: " + first + " named " +
+              (readerName.empty() ? "(nothing)" : readerName) + ", by-id " +
+              (readerById.empty() ? "(nothing)" : readerById) + "; adapters:" + Listed(Adapters()));
 
     Settings = TReaderSettings{};
     Settings.Port = ReaderPort;
@@ -318,11 +330,15 @@ int main(int argc, char** argv) {
     loop.runUntil(
         [&] {
             otherName = NameOf(first);
-            return !otherName.empty() && otherName != readerName;
+            return !otherName.empty() && otherName != readerName && !byId(first).empty();
         },
         20000);
     Check(!otherName.empty() && otherName != readerName,
           "another adapter took " + first + ": " + (otherName.empty() ? "(none)" : otherName));
+    // Without serial numbers it has the reader's by-id name too: that name
+    // leads to it now.
+    Check((byId(first) == readerById) == (adapters == "no-serials"),
+          "its by-id name: " + byId(first));
 
     // Nothing opens it until the one search, about ten tries after the loss;
     // after that it is left alone.
