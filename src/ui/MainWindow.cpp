@@ -315,6 +315,8 @@ void TForm1::BitBtn7Click() {
         window_.stopTimer(Timer::Timer3);
     // Chips the reader sent whole while a request waited, that no poll took
     // yet, are readings: recorded before the port closes.
+    KeptChips.insert(KeptChips.begin(), heldChips_.begin(), heldChips_.end());
+    heldChips_.clear();
     while (!KeptChips.empty() && PollChip())
         RecordReading(false);
     if (!ClosePort())
@@ -425,9 +427,12 @@ bool TForm1::TakeBack(int port) {
         return false;
     platform::TheClock().sleepMs(PortSettleMs);
     if (!QueryVersion()) {
+        heldChips_.insert(heldChips_.end(), KeptChips.begin(), KeptChips.end());
         ClosePort();
         return false;
     }
+    KeptChips.insert(KeptChips.begin(), heldChips_.begin(), heldChips_.end());
+    heldChips_.clear();
     readerLost_ = false;
     Settings.Port = std::uint8_t(port);
     readerIdentity_ = PortHandle->identity();

@@ -4,6 +4,7 @@
 // the window system's skin forwards its events to the "events" below.
 #pragma once
 
+#include <deque>
 #include <random>
 #include <string>
 #include <string_view>
@@ -152,6 +153,9 @@ class TForm1 {
     bool searchDue_ = false;
     // The device the status line says the reader is back on, out of reach.
     std::string shownDevice_;
+    // Chips the reader's port sent whole while a try to take it back waited
+    // for an identification that did not come: readings once it is back, or at End.
+    std::deque<ChipCharacters> heldChips_;
     // The program's last text on the status line, and whether a notice of
     // the publishing hides it.
     std::string statusText_;
