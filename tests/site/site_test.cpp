@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "Message.h"
 #include "Outbox.h"
+#include "SiteExamples.h"
 
 namespace {
 
@@ -47,6 +48,35 @@ TEST(SiteFile, GoodFilesGiveTheirSettings) {
     }
 }
 
+TEST(SiteFile, TheExamplesParseAsShownWithTheirCommentsAfterTheValues) {
+    const auto readme = site::ParseSiteConfig(siteexamples::Readme, "host");
+    ASSERT_TRUE(readme.config) << readme.error << "\n" << siteexamples::Readme;
+    EXPECT_EQ(readme.config->host, "broker.example");
+    EXPECT_EQ(readme.config->port, 1883);
+    EXPECT_EQ(readme.config->user, "station-7");
+    EXPECT_EQ(readme.config->passwordFile, "/etc/chipreader/pw");
+    EXPECT_EQ(readme.config->station, "front-desk");
+    EXPECT_EQ(readme.config->prefix, "chipreader");
+    const auto data = site::ParseSiteConfig(siteexamples::DataFile, "host");
+    ASSERT_TRUE(data.config) << data.error;
+    EXPECT_EQ(data.config->host, "broker.example");
+    EXPECT_EQ(data.config->station, "host");
+
+    // A ';' or '#' after a blank begins a comment; inside a value it is the
+    // value's. Notepad's byte-order mark is skipped.
+    const auto r = site::ParseSiteConfig(
+        "\xEF\xBB\xBF[broker]   # b\nurl = mqtt://b:1\t;u\nuser = a;b # c\npassword=p#q  ;\n"
+        "[station]\nname = B\xC3\xBCro-1 ; desk\ntopic_prefix = x;y\n",
+        "host");
+    ASSERT_TRUE(r.config) << r.error;
+    EXPECT_EQ(r.config->host, "b");
+    EXPECT_EQ(r.config->port, 1);
+    EXPECT_EQ(r.config->user, "a;b");
+    EXPECT_EQ(r.config->password, "p#q");
+    EXPECT_EQ(r.config->station, "B\xC3\xBCro-1");
+    EXPECT_EQ(r.config->prefix, "x;y");
+}
+
 TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
     const struct {
         const char* text;
@@ -71,7 +101,18 @@ TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
         {"[broker]\nurl=mqtt://a\n[station]\nname = a/b\n",
          "line 4: the station's name must not be empty nor hold / + #"},
         {"[broker]\nurl=mqtt://a\n[station]\ntopic_prefix = /x\n",
-         "line 4: topic_prefix must not be empty, hold + # or // or begin or end with /"},
+         "line 4: topic_prefix must not be empty, hold + # or //, begin with $ or / or end with /"},
+        {"[broker]\nurl=mqtt://a\n[station]\ntopic_prefix = $SYS/x\n",
+         "line 4: topic_prefix must not be empty, hold + # or //, begin with $ or / or end with /"},
+        // Windows-1252 ("ANSI"), a stray continuation byte, an overlong '/',
+        // a surrogate.
+        {"[broker]\nurl=mqtt://a\n[station]\nname = B\xFCro\n",
+         "line 4: not UTF-8 (save the file as UTF-8)"},
+        {"[broker]\nurl=mqtt://a\nuser = \x80x\n", "line 3: not UTF-8 (save the file as UTF-8)"},
+        {"[station]\nname = a\xC0\xAF\n", "line 2: not UTF-8 (save the file as UTF-8)"},
+        {"; \xED\xA0\x80\n", "line 1: not UTF-8 (save the file as UTF-8)"},
+        {"[broker]\nurl=mqtt://a ;\n[station]\nname = ; no name\n",
+         "line 4: the station's name must not be empty nor hold / + #"},
         {"[broker]\nurl=mqtt://a\nuser=u\npassword=p\npassword_file=f\n",
          "password and password_file both given: give one"},
         {"[broker]\nurl=mqtt://a\npassword=p\n", "a password without a user"},
