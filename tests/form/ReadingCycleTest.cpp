@@ -483,14 +483,21 @@ TEST_F(ReadingCycle, RowsKeepTheOperatorsTextWholeAndNeverBreak) {
 
 namespace {
 
-// The publishing as the form sees it: what it was handed.
+// The publishing as the form sees it: what it was handed, and how many keys
+// had gone down by then.
 struct HandedOver final : site::Publishing {
+    const std::vector<std::pair<std::uint8_t, bool>>* keys = nullptr;
     std::vector<site::Reading> readings;
-    void recorded(const site::Reading& r) override { readings.push_back(r); }
+    std::vector<std::size_t> keysBefore;
+    void recorded(const site::Reading& r) override {
+        readings.push_back(r);
+        keysBefore.push_back(keys->size());
+    }
 };
 
 TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoticeGivesWay) {
     HandedOver published;
+    published.keys = &keyboard.keys;
     site::UsePublishing(&published);
     ASSERT_NO_FATAL_FAILURE(StartWithReader());
     ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
@@ -507,6 +514,10 @@ TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoti
               (std::vector<int>{9, 41, 7}));
     EXPECT_EQ(published.readings[1].order, 2u);
     EXPECT_EQ(published.readings[1].code, "FEDCBA987654");
+    // In the outbox before its first key: a signal that ends the program
+    // as the keys are released cannot take it away.
+    EXPECT_EQ(published.keysBefore[1], 0u);
+    EXPECT_FALSE(keyboard.keys.empty());
 
     // A notice hides the program's text for a while, and gives it back;
     // a text of the program's own meanwhile wins at once and stays.
