@@ -1,5 +1,5 @@
 // The outbox's file on a real POSIX file system: a write cut short, a file
-// larger than memory would like, and the hold on it.
+// larger than memory would like.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -67,16 +67,4 @@ TEST(OutboxFile, AnOutboxOfAnySizeIsReadToItsEndBeforeItIsWrittenAnew) {
     EXPECT_EQ(Contents(path),
               site::RecordLine(1, "{\"order\":1}") + site::RecordLine(2, "{\"order\":2}"));
 }
-
-TEST(OutboxFile, AFileHeldIsBusyForAnyOtherHoldUntilLetGo) {
-    fakes::TempWorkDir dir;
-    const auto path = dir.path() / "site-outbox.lock";
-    std::unique_ptr<platform::FileHold> first, second;
-    ASSERT_EQ(platform::HoldFile(path, first), platform::Error::None);
-    EXPECT_EQ(platform::HoldFile(path, second), platform::Error::Busy);
-    EXPECT_EQ(second, nullptr);
-    first.reset();
-    EXPECT_EQ(platform::HoldFile(path, second), platform::Error::None);
-}
-
 }  // namespace

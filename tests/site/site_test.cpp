@@ -1,11 +1,13 @@
 // The site file's syntax, the outbox's lines and the published message: the
-// pure parts of the publishing, on every platform.
+// pure parts of the publishing, on every platform; and the outbox's hold on
+// each platform's files.
 #include <gtest/gtest.h>
 
 #include "Config.h"
 #include "Message.h"
 #include "Outbox.h"
 #include "SiteExamples.h"
+#include "fakes/TempDir.h"
 
 namespace {
 
@@ -171,6 +173,17 @@ TEST(Message, AReadingIsOneJsonObjectWithItsLocalTimeAndOffset) {
               "\"code\":\"999\",\"demo\":true,\"reader\":null,\"port\":null}");
     EXPECT_EQ(site::ReadingTopic("chipreader", "s"), "chipreader/s/reading");
     EXPECT_EQ(site::StateTopic("a/b", "s"), "a/b/s/state");
+}
+
+TEST(OutboxHold, AFileHeldIsBusyForAnyOtherHoldUntilLetGo) {
+    fakes::TempWorkDir dir;
+    const auto path = dir.path() / "site-outbox.lock";
+    std::unique_ptr<platform::FileHold> first, second;
+    ASSERT_EQ(platform::HoldFile(path, first), platform::Error::None);
+    EXPECT_EQ(platform::HoldFile(path, second), platform::Error::Busy);
+    EXPECT_EQ(second, nullptr);
+    first.reset();
+    EXPECT_EQ(platform::HoldFile(path, second), platform::Error::None);
 }
 
 }  // namespace
