@@ -121,8 +121,7 @@ bool IsTopicLevel(std::string_view s) {
 }
 
 bool IsPrefix(std::string_view s) {
-    if (s.empty() || s.front() == '$' || s.front() == '/' || s.back() == '/' ||
-        s.find("//") != std::string_view::npos)
+    if (s.empty() || s.front() == '/' || s.back() == '/' || s.find("//") != std::string_view::npos)
         return false;
     return s.find_first_of("+#") == std::string_view::npos && !HasControl(s);
 }
@@ -135,6 +134,12 @@ std::string StationFromHostName(std::string_view hostName) {
         if (c == '/' || c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '_';
     return name.empty() ? std::string("station") : name;
+}
+
+std::string PasswordFromFile(std::string_view text) {
+    if (text.substr(0, 3) == Utf8Bom)
+        text.remove_prefix(3);
+    return std::string(text.substr(0, text.find_first_of("\r\n")));
 }
 
 ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
@@ -198,10 +203,11 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
             config.station = std::string(value);
             haveStation = true;
         } else if (section == "station" && key == "topic_prefix") {
+            if (value.substr(0, 1) == "$")
+                return fail("topic_prefix must not begin with $ (the broker's own topics)");
             if (!IsPrefix(value))
                 return fail(
-                    "topic_prefix must not be empty, hold + # or //, begin with $ or / or end with "
-                    "/");
+                    "topic_prefix must not be empty, hold + # or // or begin or end with /");
             config.prefix = std::string(value);
         } else {
             return fail("unknown key \"" + key + "\" in [" + section + "]");

@@ -42,6 +42,10 @@ struct ConfigResult {
 // hostName names the station when the file does not.
 ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName);
 
+// The password in a password file's text: its first line, without a
+// byte-order mark before it or the line's end.
+std::string PasswordFromFile(std::string_view text);
+
 // A host name as a station's name in a topic: the characters a topic gives a
 // meaning to ('/', '+', '#') and control characters become '_'.
 std::string StationFromHostName(std::string_view hostName);

@@ -603,9 +603,7 @@ std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify
         if (std::string why = ReadSmallFile(platform::Path(config.passwordFile), 4096, password);
             !why.empty())
             return off("password_file " + config.passwordFile + " " + why);
-        if (std::string_view(password).substr(0, 3) == Utf8Bom)
-            password.erase(0, 3);
-        config.password = password.substr(0, password.find_first_of("\r\n"));
+        config.password = PasswordFromFile(password);
         if (platform::OthersMayRead(platform::Path(config.passwordFile)))
             exposed(config.passwordFile);
     }

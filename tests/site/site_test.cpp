@@ -1,13 +1,11 @@
 // The site file's syntax, the outbox's lines and the published message: the
-// pure parts of the publishing, on every platform; and the outbox's hold on
-// each platform's files.
+// pure parts of the publishing, on every platform.
 #include <gtest/gtest.h>
 
 #include "Config.h"
 #include "Message.h"
 #include "Outbox.h"
 #include "SiteExamples.h"
-#include "fakes/TempDir.h"
 
 namespace {
 
@@ -51,32 +49,28 @@ TEST(SiteFile, GoodFilesGiveTheirSettings) {
 }
 
 TEST(SiteFile, TheExamplesParseAsShownWithTheirCommentsAfterTheValues) {
-    const auto readme = site::ParseSiteConfig(siteexamples::Readme, "host");
-    ASSERT_TRUE(readme.config) << readme.error << "\n" << siteexamples::Readme;
-    EXPECT_EQ(readme.config->host, "broker.example");
-    EXPECT_EQ(readme.config->port, 1883);
-    EXPECT_EQ(readme.config->user, "station-7");
-    EXPECT_EQ(readme.config->passwordFile, "/etc/chipreader/pw");
-    EXPECT_EQ(readme.config->station, "front-desk");
-    EXPECT_EQ(readme.config->prefix, "chipreader");
-    const auto data = site::ParseSiteConfig(siteexamples::DataFile, "host");
-    ASSERT_TRUE(data.config) << data.error;
-    EXPECT_EQ(data.config->host, "broker.example");
-    EXPECT_EQ(data.config->station, "host");
-
-    // A ';' or '#' after a blank begins a comment; inside a value it is the
-    // value's. Notepad's byte-order mark is skipped.
-    const auto r = site::ParseSiteConfig(
-        "\xEF\xBB\xBF[broker]   # b\nurl = mqtt://b:1\t;u\nuser = a;b # c\npassword=p#q  ;\n"
-        "[station]\nname = B\xC3\xBCro-1 ; desk\ntopic_prefix = x;y\n",
-        "host");
-    ASSERT_TRUE(r.config) << r.error;
-    EXPECT_EQ(r.config->host, "b");
-    EXPECT_EQ(r.config->port, 1);
-    EXPECT_EQ(r.config->user, "a;b");
-    EXPECT_EQ(r.config->password, "p#q");
-    EXPECT_EQ(r.config->station, "B\xC3\xBCro-1");
-    EXPECT_EQ(r.config->prefix, "x;y");
+    const struct {
+        const char* text;
+        const char* got;  // host:port user password station prefix
+    } cases[] = {
+        {siteexamples::Readme,
+         "broker.example:1883 station-7 /etc/chipreader/pw front-desk chipreader"},
+        {siteexamples::DataFile, "broker.example:1883   host chipreader"},
+        // After a blank a comment, inside a value the value's; the BOM skipped.
+        {"\xEF\xBB\xBF[broker]  # b\nurl = mqtt://b:1\t;u\nuser = a;b # c\npassword=p#q  ;\n"
+         "[station]\nname = B\xC3\xBCro ; desk\ntopic_prefix = x;y\n",
+         "b:1 a;b p#q B\xC3\xBCro x;y"},
+    };
+    for (const auto& c : cases) {
+        const auto r = site::ParseSiteConfig(c.text, "host");
+        ASSERT_TRUE(r.config) << r.error << "\n" << c.text;
+        const site::SiteConfig& f = *r.config;
+        EXPECT_EQ(f.host + ":" + std::to_string(f.port) + " " + f.user + " " + f.password +
+                      f.passwordFile + " " + f.station + " " + f.prefix,
+                  c.got);
+    }
+    // A password file as Notepad saves it: "UTF-8 with BOM", CR LF.
+    EXPECT_EQ(site::PasswordFromFile("\xEF\xBB\xBFp w\r\nx"), "p w");
 }
 
 TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
@@ -103,18 +97,11 @@ TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
         {"[broker]\nurl=mqtt://a\n[station]\nname = a/b\n",
          "line 4: the station's name must not be empty nor hold / + #"},
         {"[broker]\nurl=mqtt://a\n[station]\ntopic_prefix = /x\n",
-         "line 4: topic_prefix must not be empty, hold + # or //, begin with $ or / or end with /"},
-        {"[broker]\nurl=mqtt://a\n[station]\ntopic_prefix = $SYS/x\n",
-         "line 4: topic_prefix must not be empty, hold + # or //, begin with $ or / or end with /"},
-        // Windows-1252 ("ANSI"), a stray continuation byte, an overlong '/',
-        // a surrogate.
-        {"[broker]\nurl=mqtt://a\n[station]\nname = B\xFCro\n",
-         "line 4: not UTF-8 (save the file as UTF-8)"},
-        {"[broker]\nurl=mqtt://a\nuser = \x80x\n", "line 3: not UTF-8 (save the file as UTF-8)"},
-        {"[station]\nname = a\xC0\xAF\n", "line 2: not UTF-8 (save the file as UTF-8)"},
-        {"; \xED\xA0\x80\n", "line 1: not UTF-8 (save the file as UTF-8)"},
-        {"[broker]\nurl=mqtt://a ;\n[station]\nname = ; no name\n",
-         "line 4: the station's name must not be empty nor hold / + #"},
+         "line 4: topic_prefix must not be empty, hold + # or // or begin or end with /"},
+        {"[station]\ntopic_prefix = $SYS/x\n",
+         "line 2: topic_prefix must not begin with $ (the broker's own topics)"},
+        {"[station]\nname = B\xFCro\n", "line 2: not UTF-8 (save the file as UTF-8)"},  // ANSI
+        {"; \xED\xA0\x80\n", "line 1: not UTF-8 (save the file as UTF-8)"},  // a surrogate
         {"[broker]\nurl=mqtt://a\nuser=u\npassword=p\npassword_file=f\n",
          "password and password_file both given: give one"},
         {"[broker]\nurl=mqtt://a\npassword=p\n", "a password without a user"},
@@ -173,17 +160,6 @@ TEST(Message, AReadingIsOneJsonObjectWithItsLocalTimeAndOffset) {
               "\"code\":\"999\",\"demo\":true,\"reader\":null,\"port\":null}");
     EXPECT_EQ(site::ReadingTopic("chipreader", "s"), "chipreader/s/reading");
     EXPECT_EQ(site::StateTopic("a/b", "s"), "a/b/s/state");
-}
-
-TEST(OutboxHold, AFileHeldIsBusyForAnyOtherHoldUntilLetGo) {
-    fakes::TempWorkDir dir;
-    const auto path = dir.path() / "site-outbox.lock";
-    std::unique_ptr<platform::FileHold> first, second;
-    ASSERT_EQ(platform::HoldFile(path, first), platform::Error::None);
-    EXPECT_EQ(platform::HoldFile(path, second), platform::Error::Busy);
-    EXPECT_EQ(second, nullptr);
-    first.reset();
-    EXPECT_EQ(platform::HoldFile(path, second), platform::Error::None);
 }
 
 }  // namespace
