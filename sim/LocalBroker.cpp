@@ -82,9 +82,11 @@ bool LocalBroker::start() {
             out << "allow_anonymous true\n";
         out << extraConfig_ << "\n"
             << "persistence true\npersistence_location " << folder_.string() << "/\n"
-            << "autosave_interval 0\n"
-            // All that comes for the subscriber while it is away is kept for it.
-            << "max_queued_messages 0\n";
+            << "autosave_interval 0\n";
+        // All that comes for the subscriber while it is away is kept for it,
+        // unless the test says how much.
+        if (extraConfig_.find("max_queued_messages") == std::string::npos)
+            out << "max_queued_messages 0\n";
     }
     const std::string logFile = (folder_ / "broker.log").string();
     const std::string confText = conf.string();

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 
 #include "Error.h"
 
@@ -46,10 +47,25 @@ class Files {
     // for a file that cannot be replaced. AccessDenied when it is read-only.
     virtual Error rewrite(const Path& path, const void* data, std::size_t n) = 0;
     // Adds the bytes at the end of the file, made when it is not there, and
-    // flushes them to the disk before it returns: what a journal needs.
+    // flushes them to the disk before it returns: what a journal needs. A
+    // write cut short (a full disk) is taken back: the file ends as before.
     virtual Error append(const Path& path, const void* data, std::size_t n) = 0;
     virtual Error remove(const Path& path) = 0;
 };
+
+// A file held for one holder: made when it is not there, and let go when the
+// hold is destroyed or the program ends, however it ends. POSIX: flock(2);
+// Windows: opened without sharing, and deleted when let go.
+class FileHold {
+  public:
+    virtual ~FileHold() = default;
+};
+// Busy when another program, or another hold of this one, has the file.
+Error HoldFile(const Path& path, std::unique_ptr<FileHold>& hold);
+
+// Whether users other than the file's owner may read it by its mode bits.
+// Always false on Windows: there the folder's access list decides.
+bool OthersMayRead(const Path& path);
 
 Files& TheFiles();
 void UseFiles(Files* files);  // nullptr: back to the operating system's

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,7 +182,17 @@ class PosixFiles final : public Files {
         const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)
             return FromErrno(errno);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            const int e = errno;
+            ::close(fd);
+            return FromErrno(e);
+        }
         int failure = WriteAll(fd, data, n);
+        // A part written and the rest refused: cut back to where it began,
+        // so that the next write does not go onto a cut line.
+        if (failure != 0 && ::ftruncate(fd, st.st_size) == 0)
+            ::fdatasync(fd);
         if (failure == 0 && ::fdatasync(fd) != 0)
             failure = errno;
         if (::close(fd) != 0 && failure == 0)
@@ -194,7 +205,37 @@ class PosixFiles final : public Files {
     }
 };
 
+class PosixHold final : public FileHold {
+  public:
+    explicit PosixHold(int fd) : fd_(fd) {}
+    ~PosixHold() override { ::close(fd_); }  // the lock goes with it
+
+  private:
+    int fd_;
+};
+
 }  // namespace
+
+Error HoldFile(const Path& path, std::unique_ptr<FileHold>& hold) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return FromErrno(errno);
+    int r = 0;
+    while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (r != 0) {
+        const int e = errno;
+        ::close(fd);
+        return e == EWOULDBLOCK ? Error::Busy : FromErrno(e);
+    }
+    hold = std::make_unique<PosixHold>(fd);
+    return Error::None;
+}
+
+bool OthersMayRead(const Path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
 
 Files& SystemFiles() {
     static PosixFiles files;

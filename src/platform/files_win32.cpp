@@ -144,12 +144,23 @@ class Win32Files final : public Files {
     }
 
     Error append(const Path& path, const void* data, std::size_t n) override {
-        // Others may read the file meanwhile; every write goes to its end.
-        HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+        // Others may read the file meanwhile, none write: the bytes go to the
+        // end it has when opened.
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return LastWin32Error();
+        LARGE_INTEGER end{};
+        if (!SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_END)) {
+            const Error error = LastWin32Error();
+            CloseHandle(file);
+            return error;
+        }
         Error failure = WriteAll(file, data, n);
+        // A part written and the rest refused (a full disk): cut back to
+        // where it began, so that the next write does not go onto a cut line.
+        if (failure != Error::None && SetFilePointerEx(file, end, nullptr, FILE_BEGIN))
+            SetEndOfFile(file);
         if (failure == Error::None && !FlushFileBuffers(file))
             failure = LastWin32Error();
         if (!CloseHandle(file) && failure == Error::None)
@@ -162,7 +173,31 @@ class Win32Files final : public Files {
     }
 };
 
+class Win32Hold final : public FileHold {
+  public:
+    explicit Win32Hold(HANDLE file) : file_(file) {}
+    ~Win32Hold() override { CloseHandle(file_); }  // and the file is deleted
+
+  private:
+    HANDLE file_;
+};
+
 }  // namespace
+
+Error HoldFile(const Path& path, std::unique_ptr<FileHold>& hold) {
+    // No sharing: a second opening fails with a sharing violation (Busy)
+    // until this handle is closed, by the program or by its end.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastWin32Error();
+    hold = std::make_unique<Win32Hold>(file);
+    return Error::None;
+}
+
+bool OthersMayRead(const Path&) {
+    return false;
+}
 
 Files& SystemFiles() {
     static Win32Files files;

@@ -2,6 +2,7 @@
 #include "Config.h"
 
 #include <charconv>
+#include <cstdint>
 #include <set>
 
 namespace site {
@@ -15,6 +16,50 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// A ';' or '#' at the line's start or after a blank begins a comment, as in
+// INI files: "name = desk-7   ; the front desk".
+std::string_view WithoutComment(std::string_view line) {
+    for (std::size_t i = 0; i < line.size(); ++i)
+        if ((line[i] == ';' || line[i] == '#') &&
+            (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+            return line.substr(0, i);
+    return line;
+}
+
+// Well-formed UTF-8: no stray or missing continuation byte, no overlong form,
+// no surrogate, nothing past U+10FFFF.
+bool IsUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        std::size_t n = 0;
+        std::uint32_t c = 0, least = 0;
+        if (b < 0x80) {
+            ++i;
+            continue;
+        } else if ((b & 0xE0) == 0xC0) {
+            n = 1, c = b & 0x1F, least = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            n = 2, c = b & 0x0F, least = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            n = 3, c = b & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (s.size() - i <= n)
+            return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto f = static_cast<unsigned char>(s[i + k]);
+            if ((f & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (f & 0x3F);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
 }
 
 bool HasControl(std::string_view s) {
@@ -91,21 +136,32 @@ std::string StationFromHostName(std::string_view hostName) {
     return name.empty() ? std::string("station") : name;
 }
 
+std::string PasswordFromFile(std::string_view text) {
+    if (text.substr(0, 3) == Utf8Bom)
+        text.remove_prefix(3);
+    return std::string(text.substr(0, text.find_first_of("\r\n")));
+}
+
 ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
     SiteConfig config;
     bool haveUrl = false, haveStation = false, havePassword = false;
     std::string section;
     std::set<std::string> seen;
     int lineNumber = 0;
+    if (text.substr(0, 3) == Utf8Bom)
+        text.remove_prefix(3);  // Notepad's "UTF-8 with BOM"
     const auto fail = [&](const std::string& why) {
         return ConfigResult{std::nullopt, "line " + std::to_string(lineNumber) + ": " + why};
     };
     while (!text.empty()) {
         ++lineNumber;
         const auto eol = text.find('\n');
-        std::string_view line = Trim(text.substr(0, eol));
+        const std::string_view raw = text.substr(0, eol);
         text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-        if (line.empty() || line.front() == '#' || line.front() == ';')
+        if (!IsUtf8(raw))
+            return fail("not UTF-8 (save the file as UTF-8)");
+        const std::string_view line = Trim(WithoutComment(raw));
+        if (line.empty())
             continue;
         if (line.front() == '[') {
             if (line.back() != ']')
@@ -147,6 +203,8 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
             config.station = std::string(value);
             haveStation = true;
         } else if (section == "station" && key == "topic_prefix") {
+            if (value.substr(0, 1) == "$")
+                return fail("topic_prefix must not begin with $ (the broker's own topics)");
             if (!IsPrefix(value))
                 return fail(
                     "topic_prefix must not be empty, hold + # or // or begin or end with /");

@@ -18,6 +18,9 @@ namespace site {
 // The file's name, beside the settings file.
 inline constexpr const char* SiteFileName = "site.ini";
 
+// What Notepad's "UTF-8 with BOM" puts before the text: skipped.
+inline constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+
 struct SiteConfig {
     std::string host;
     int port = 1883;
@@ -35,8 +38,13 @@ struct ConfigResult {
     std::string error;  // why the file makes no sense; empty with a config
 };
 
-// The file's text; hostName names the station when the file does not.
+// The file's text, UTF-8, a ';' or '#' after a blank beginning a comment;
+// hostName names the station when the file does not.
 ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName);
+
+// The password in a password file's text: its first line, without a
+// byte-order mark before it or the line's end.
+std::string PasswordFromFile(std::string_view text);
 
 // A host name as a station's name in a topic: the characters a topic gives a
 // meaning to ('/', '+', '#') and control characters become '_'.

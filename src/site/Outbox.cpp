@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <fstream>
 #include <map>
 
 namespace site {
@@ -28,9 +29,6 @@ bool ParseNumber(std::string_view text, std::uint64_t& n, int base = 10) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-// The longest outbox file read back: far more than a day of readings.
-constexpr std::size_t MaxOutboxBytes = 256u * 1024 * 1024;
-
 }  // namespace
 
 std::uint32_t Crc32(std::string_view bytes) {
@@ -51,24 +49,53 @@ std::string AckLine(std::uint64_t number) {
     return "A " + std::to_string(number) + "\n";
 }
 
-OutboxContents ReadOutbox(std::string_view bytes) {
-    OutboxContents found;
-    std::map<std::uint64_t, std::string> waiting;
-    while (!bytes.empty()) {
-        const auto eol = bytes.find('\n');
-        if (eol == std::string_view::npos) {
-            ++found.damaged;  // a line cut off by the end of the file
-            break;
+namespace {
+
+// The outbox's lines as they come, in pieces of any size; a line longer than
+// any the program writes is dropped without being kept whole.
+class OutboxReader {
+  public:
+    void feed(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const auto eol = bytes.find('\n');
+            const std::string_view piece = bytes.substr(0, eol);
+            if (!overlong_ && partial_.size() + piece.size() > MaxLineBytes) {
+                overlong_ = true;
+                partial_.clear();
+            }
+            if (!overlong_)
+                partial_ += piece;
+            if (eol == std::string_view::npos)
+                return;
+            bytes.remove_prefix(eol + 1);
+            if (overlong_)
+                ++found_.damaged;
+            else
+                line(partial_);
+            overlong_ = false;
+            partial_.clear();
         }
-        const std::string_view line = bytes.substr(0, eol);
-        bytes.remove_prefix(eol + 1);
+    }
+
+    OutboxContents finish() {
+        if (overlong_ || !partial_.empty())
+            ++found_.damaged;  // a line cut off by the end of the file
+        for (auto& [number, message] : waiting_)
+            found_.waiting.push_back({number, std::move(message)});
+        return std::move(found_);
+    }
+
+  private:
+    static constexpr std::size_t MaxLineBytes = 1024 * 1024;
+
+    void line(std::string_view line) {
         std::uint64_t number = 0;
         if (line.substr(0, 2) == "A ") {
             if (!ParseNumber(line.substr(2), number)) {
-                ++found.damaged;
-                continue;
+                ++found_.damaged;
+                return;
             }
-            waiting.erase(number);
+            waiting_.erase(number);
         } else if (line.substr(0, 2) == "R ") {
             const std::string_view rest = line.substr(2);
             const auto space = rest.find(' ');
@@ -77,36 +104,57 @@ OutboxContents ReadOutbox(std::string_view bytes) {
                 rest.size() < space + 10 || rest[space + 9] != ' ' ||
                 !ParseNumber(rest.substr(space + 1, 8), crc, 16) ||
                 Crc32(rest.substr(space + 10)) != crc) {
-                ++found.damaged;
-                continue;
+                ++found_.damaged;
+                return;
             }
-            waiting[number] = std::string(rest.substr(space + 10));
+            waiting_[number] = std::string(rest.substr(space + 10));
         } else {
-            ++found.damaged;
-            continue;
+            ++found_.damaged;
+            return;
         }
-        if (number > found.lastNumber)
-            found.lastNumber = number;
+        if (number > found_.lastNumber)
+            found_.lastNumber = number;
     }
-    for (auto& [number, message] : waiting)
-        found.waiting.push_back({number, std::move(message)});
-    return found;
+
+    std::string partial_;
+    bool overlong_ = false;
+    std::map<std::uint64_t, std::string> waiting_;
+    OutboxContents found_;
+};
+
+}  // namespace
+
+OutboxContents ReadOutbox(std::string_view bytes) {
+    OutboxReader reader;
+    reader.feed(bytes);
+    return reader.finish();
 }
 
 platform::Error Outbox::open(OutboxContents& found) {
+    // Read whole, a piece at a time: however long it grew while the broker
+    // was away, nothing at its end is lost by the rewrite below.
     std::error_code ec;
-    const auto size = std::filesystem::file_size(path_, ec);
-    std::string bytes;
-    if (!ec) {
-        bytes.resize(std::size_t(std::min<std::uintmax_t>(size, MaxOutboxBytes)));
-        std::size_t got = 0;
-        if (const auto e = platform::TheFiles().read(path_, bytes.data(), bytes.size(), got);
-            e != platform::Error::None)
-            return e;
-        bytes.resize(got);
+    const bool there = std::filesystem::exists(path_, ec);
+    OutboxReader reader;
+    if (there) {
+        std::ifstream in(path_, std::ios::binary);
+        if (!in) {
+            // Why, in the platform's words.
+            char none = 0;
+            std::size_t got = 0;
+            const auto e = platform::TheFiles().read(path_, &none, 0, got);
+            return e != platform::Error::None ? e : platform::Error::Other;
+        }
+        std::string piece(1024 * 1024, '\0');
+        while (in) {
+            in.read(piece.data(), std::streamsize(piece.size()));
+            reader.feed(std::string_view(piece.data(), std::size_t(in.gcount())));
+        }
+        if (in.bad())
+            return platform::Error::Other;
     }
-    found = ReadOutbox(bytes);
-    if (ec && found.waiting.empty())
+    found = reader.finish();
+    if (!there && found.waiting.empty())
         return platform::Error::None;  // no file, nothing to write
 
     // Only what still waits, in a new file put in the old one's place. The

@@ -6,6 +6,7 @@
 #include "Station.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -34,13 +36,8 @@ constexpr std::size_t MaxGiven = 1000;
 
 constexpr int KeepAliveSeconds = 30;
 
-void Say(const Notify& notify, const std::string& text) {
-    std::fprintf(stderr, "chipreader: %s\n", text.c_str());
-    if (notify)
-        notify(text);
-}
-
-// Takes a notice off the status line NoticeMs after it was said.
+// Says notices on standard error and the status line, and takes each off the
+// status line NoticeMs after it was said.
 class Notices {
   public:
     explicit Notices(Notify notify) : notify_(std::move(notify)), thread_([this] { run(); }) {}
@@ -58,8 +55,14 @@ class Notices {
             due_ = Clock::now() + std::chrono::milliseconds(NoticeMs);
             pending_ = true;
         }
-        Say(notify_, text);
+        std::fprintf(stderr, "chipreader: %s\n", text.c_str());
+        call(text);
         cv_.notify_all();
+    }
+    // From now on nothing reaches the status line: its window may be gone.
+    void silence() {
+        std::lock_guard lock(callLock_);
+        notify_ = nullptr;
     }
 
   private:
@@ -74,12 +77,17 @@ class Notices {
                 Clock::now() >= due_) {
                 pending_ = false;
                 lock.unlock();
-                if (notify_)
-                    notify_({});
+                call({});
                 lock.lock();
             }
         }
     }
+    void call(const std::string& text) {
+        std::lock_guard lock(callLock_);
+        if (notify_)
+            notify_(text);
+    }
+    std::mutex callLock_;  // held while notify_ is called or cleared
     Notify notify_;
     std::mutex m_;
     std::condition_variable cv_;
@@ -105,6 +113,15 @@ std::string PlatformErrorText(platform::Error e) {
     return platform::ErrorText(e);
 }
 
+// libmosquitto's text for an MQTT 5 reason code, as a sentence goes on:
+// "not authorized".
+std::string ReasonText(int reason) {
+    std::string text = mosquitto_reason_string(reason);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = char(text[0] - 'A' + 'a');
+    return text;
+}
+
 }  // namespace
 
 struct Station::Impl {
@@ -112,6 +129,7 @@ struct Station::Impl {
     Outbox outbox;
     Notices notices;
     std::string readingTopic, stateTopic;
+    std::unique_ptr<platform::FileHold> hold;  // the outbox is this program's
     mosquitto* mosq = nullptr;
 
     mutable std::mutex m;
@@ -135,7 +153,14 @@ struct Station::Impl {
     std::map<std::uint64_t, std::string> waiting;  // by number
     std::uint64_t givenUpTo = 0;                   // the last number given to libmosquitto
     std::map<int, std::uint64_t> given;            // message id to number
-    std::vector<std::uint64_t> acknowledged;       // not yet in the outbox
+    // Readings the broker acknowledged with a refusal (its access rules):
+    // they wait, nothing more is given, and they are given again at the next
+    // connection or LastRetryMs later.
+    std::set<std::uint64_t> refused;
+    Clock::time_point retryRefused;
+    bool refusalSaid = false;
+    bool publishFailureSaid = false;
+    std::vector<std::uint64_t> acknowledged;  // not yet in the outbox
     int offlineMid = -1;
     bool offlineAcknowledged = false;
     std::thread worker;
@@ -147,19 +172,45 @@ struct Station::Impl {
           readingTopic(ReadingTopic(config.prefix, config.station)),
           stateTopic(StateTopic(config.prefix, config.station)) {}
 
+    // With m held: one reading to libmosquitto; false when it takes none now.
+    bool giveOne(std::uint64_t number, const std::string& message) {
+        int mid = 0;
+        const int rc = mosquitto_publish(mosq, &mid, readingTopic.c_str(), int(message.size()),
+                                         message.data(), 1, false);
+        // Not connected: queued all the same, and sent after the connection.
+        if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
+            // Given again at the next acknowledgement or connection.
+            if (!publishFailureSaid) {
+                publishFailureSaid = true;
+                notices.say(std::string("Publishing: libmosquitto takes no reading (") +
+                            mosquitto_strerror(rc) + ")");
+            }
+            return false;
+        }
+        given[mid] = number;
+        return true;
+    }
+
     // With m held.
     void give() {
         if (!resumed)
             return;
+        if (!refused.empty()) {
+            if (Clock::now() < retryRefused)
+                return;
+            const std::set<std::uint64_t> again = std::exchange(refused, {});
+            for (auto it = again.begin(); it != again.end(); ++it) {
+                const auto w = waiting.find(*it);
+                if (w != waiting.end() && !giveOne(w->first, w->second)) {
+                    refused.insert(it, again.end());
+                    return;
+                }
+            }
+        }
         for (auto it = waiting.upper_bound(givenUpTo);
              it != waiting.end() && given.size() < MaxGiven; ++it) {
-            int mid = 0;
-            const int rc = mosquitto_publish(mosq, &mid, readingTopic.c_str(),
-                                             int(it->second.size()), it->second.data(), 1, false);
-            // Not connected: queued all the same, and sent after the connection.
-            if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN)
-                break;  // given again at the next acknowledgement or connection
-            given[mid] = it->first;
+            if (!giveOne(it->first, it->second))
+                break;
             givenUpTo = it->first;
         }
     }
@@ -181,11 +232,14 @@ struct Station::Impl {
     }
 
     std::string troubleText(int rc) {
-        if (refusal == 4 || refusal == 5)
+        // MQTT 3.1.1's codes and MQTT 5's reason codes.
+        if (refusal == CONNACK_REFUSED_BAD_USERNAME_PASSWORD ||
+            refusal == CONNACK_REFUSED_NOT_AUTHORIZED ||
+            refusal == MQTT_RC_BAD_USERNAME_OR_PASSWORD || refusal == MQTT_RC_NOT_AUTHORIZED)
             return "Publishing: the broker refused the user name or password";
         if (refusal != 0)
             return std::string("Publishing: the broker refused the connection: ") +
-                   mosquitto_connack_string(refusal);
+                   (refusal >= 0x80 ? ReasonText(refusal) : mosquitto_connack_string(refusal));
         std::string log;
         {
             std::lock_guard logged(logLock);
@@ -210,7 +264,9 @@ struct Station::Impl {
                           StateOnline, 1, true);
     }
 
-    void onPublish(int mid) {
+    // The broker's acknowledgement, with its reason code: 0x80 and above
+    // is a refusal, and the reading stays in the outbox.
+    void onPublish(int mid, int reason) {
         std::lock_guard lock(m);
         if (mid == offlineMid) {
             offlineAcknowledged = true;
@@ -220,9 +276,22 @@ struct Station::Impl {
         const auto it = given.find(mid);
         if (it == given.end())
             return;  // the state
-        waiting.erase(it->second);
-        acknowledged.push_back(it->second);
+        const std::uint64_t number = it->second;
         given.erase(it);
+        if (reason >= 0x80) {
+            refused.insert(number);
+            retryRefused = Clock::now() + std::chrono::milliseconds(LastRetryMs);
+            if (!refusalSaid) {
+                refusalSaid = true;
+                notices.say("Publishing: the broker refuses readings on " + readingTopic + ": " +
+                            ReasonText(reason));
+            }
+            return;
+        }
+        if (refused.empty())
+            refusalSaid = false;
+        waiting.erase(number);
+        acknowledged.push_back(number);
         give();
     }
 
@@ -276,8 +345,11 @@ struct Station::Impl {
                 retryMs = FirstRetryMs;
                 if (!resumed) {
                     // The CONNACK has been handled: libmosquitto has sent again
-                    // what it held. Now the rest, behind it.
+                    // what it held. Now the rest, behind it, the refused first.
                     resumed = true;
+                    retryRefused = Clock::now();
+                    give();
+                } else if (!refused.empty() && Clock::now() >= retryRefused) {
                     give();
                 }
             }
@@ -315,8 +387,8 @@ void OnDisconnect(mosquitto*, void* impl, int) {
     i->connectedNow = false;
     i->resumed = false;
 }
-void OnPublish(mosquitto*, void* impl, int mid) {
-    static_cast<Station::Impl*>(impl)->onPublish(mid);
+void OnPublish(mosquitto*, void* impl, int mid, int reason, const mosquitto_property*) {
+    static_cast<Station::Impl*>(impl)->onPublish(mid, reason);
 }
 void OnLog(mosquitto*, void* impl, int level, const char* text) {
     if ((level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) == 0 || text == nullptr)
@@ -328,12 +400,39 @@ void OnLog(mosquitto*, void* impl, int level, const char* text) {
 
 }  // namespace
 
-Station::Station(SiteConfig config, platform::Path outboxPath, Notify notify)
+Station::Station(SiteConfig config, platform::Path outboxPath, Notify notify,
+                 const std::string& warning)
     : impl_(std::make_unique<Impl>(std::move(config), std::move(outboxPath), std::move(notify))) {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
     Impl& i = *impl_;
     const SiteConfig& c = i.config;
+    const auto off = [&i](const std::string& why) {
+        i.notices.say("Publishing off: " + why);
+        i.stopping = true;
+        i.workerDone = true;
+    };
+    if (!warning.empty())
+        i.notices.say(warning);
+
+    // As libmosquitto checks them at each publish, where a refusal would
+    // be silent.
+    for (const std::string* topic : {&i.readingTopic, &i.stateTopic})
+        if (const int rc = mosquitto_validate_utf8(topic->c_str(), int(topic->size()));
+            rc != MOSQ_ERR_SUCCESS ||
+            mosquitto_pub_topic_check(topic->c_str()) != MOSQ_ERR_SUCCESS) {
+            off("the topic " + *topic + " cannot be published to (" +
+                mosquitto_strerror(rc != MOSQ_ERR_SUCCESS ? rc : MOSQ_ERR_INVAL) + ")");
+            return;
+        }
+
+    // One program at a time: the numbers and the rewrites are its own.
+    platform::Path holdPath = i.outbox.path();
+    holdPath.replace_extension(".lock");
+    if (platform::HoldFile(holdPath, i.hold) == platform::Error::Busy) {
+        off("another program publishes from this folder");
+        return;
+    }
 
     OutboxContents found;
     if (const auto e = i.outbox.open(found); e != platform::Error::None) {
@@ -351,18 +450,33 @@ Station::Station(SiteConfig config, platform::Path outboxPath, Notify notify)
 
     const std::string id = "chipreader-" + c.station;
     i.mosq = mosquitto_new(id.c_str(), true, impl_.get());
-    mosquitto_threaded_set(i.mosq, true);
-    mosquitto_int_option(i.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    if (i.mosq == nullptr) {
+        off("the station's name \"" + c.station + "\" cannot be an MQTT client id");
+        return;
+    }
+    // Each setter's result, as libmosquitto's own clients check them.
+    const auto failed = [&](const char* what, int rc) {
+        if (rc == MOSQ_ERR_SUCCESS)
+            return false;
+        off(std::string("libmosquitto refuses ") + what + " (" + mosquitto_strerror(rc) + ")");
+        return true;
+    };
+    if (failed("its threads", mosquitto_threaded_set(i.mosq, true)) ||
+        failed("MQTT 5",
+               mosquitto_int_option(i.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5)) ||
+        failed("the last will",
+               mosquitto_will_set(i.mosq, i.stateTopic.c_str(), int(std::strlen(StateOffline)),
+                                  StateOffline, 1, true)) ||
+        (!c.user.empty() &&
+         failed("the user name",
+                mosquitto_username_pw_set(i.mosq, c.user.c_str(),
+                                          c.password.empty() ? nullptr : c.password.c_str()))))
+        return;
+    // MQTT 5: each acknowledgement carries the broker's reason code.
     mosquitto_connect_callback_set(i.mosq, OnConnect);
     mosquitto_disconnect_callback_set(i.mosq, OnDisconnect);
-    mosquitto_publish_callback_set(i.mosq, OnPublish);
+    mosquitto_publish_v5_callback_set(i.mosq, OnPublish);
     mosquitto_log_callback_set(i.mosq, OnLog);
-    mosquitto_will_set(i.mosq, i.stateTopic.c_str(), int(std::strlen(StateOffline)), StateOffline,
-                       1, true);
-    if (!c.user.empty())
-        mosquitto_username_pw_set(i.mosq, c.user.c_str(),
-                                  c.password.empty() ? nullptr : c.password.c_str());
-    bool usable = true;
     if (c.tls) {
         int rc = MOSQ_ERR_SUCCESS;
         if (c.caFile.empty())
@@ -370,17 +484,12 @@ Station::Station(SiteConfig config, platform::Path outboxPath, Notify notify)
         else
             rc = mosquitto_tls_set(i.mosq, c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            usable = false;
-            i.notices.say(rc == MOSQ_ERR_NOT_SUPPORTED
-                              ? "Publishing off: this program has no TLS; give an mqtt:// broker"
-                              : "Publishing off: the CA file " + c.caFile + " cannot be used (" +
-                                    mosquitto_strerror(rc) + ")");
+            off(rc == MOSQ_ERR_NOT_SUPPORTED
+                    ? std::string("this program has no TLS; give an mqtt:// broker")
+                    : "the CA file " + c.caFile + " cannot be used (" + mosquitto_strerror(rc) +
+                          ")");
+            return;
         }
-    }
-    if (!usable) {
-        i.stopping = true;
-        i.workerDone = true;
-        return;
     }
     i.worker = std::thread([&i] { i.run(); });
 }
@@ -406,6 +515,9 @@ Station::~Station() {
         // program does not wait for it past two seconds.
         if (!i.cv.wait_for(lock, std::chrono::seconds(2), [&] { return i.workerDone; })) {
             lock.unlock();
+            // What it says from now on goes to standard error only: the
+            // window it would go to is about to go.
+            i.notices.silence();
             i.worker.detach();
             (void)impl_.release();  // still the worker's
             return;
@@ -445,6 +557,23 @@ bool Station::connected() const {
     return impl_->connectedNow;
 }
 
+namespace {
+
+// A file read whole, or why not: too long to be what it should be, or unreadable.
+std::string ReadSmallFile(const platform::Path& path, std::size_t limit, std::string& text) {
+    text.assign(limit + 1, '\0');
+    std::size_t got = 0;
+    if (const auto e = platform::TheFiles().read(path, text.data(), text.size(), got);
+        e != platform::Error::None)
+        return "cannot be read (" + PlatformErrorText(e) + ")";
+    if (got > limit)
+        return "is longer than " + std::to_string(limit / 1024) + " KiB: it is not read";
+    text.resize(got);
+    return {};
+}
+
+}  // namespace
+
 std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify) {
     const platform::Path file = folder / SiteFileName;
     std::error_code ec;
@@ -454,30 +583,32 @@ std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify
         return std::make_unique<NotPublishing>(
             std::move(notify), std::string("Publishing off: ") + SiteFileName + " " + why);
     };
-    constexpr std::size_t MaxBytes = 64 * 1024;
-    std::string text(MaxBytes, '\0');
-    std::size_t got = 0;
-    if (const auto e = platform::TheFiles().read(file, text.data(), text.size(), got);
-        e != platform::Error::None)
-        return off("cannot be read (" + PlatformErrorText(e) + ")");
-    text.resize(got);
+    std::string text;
+    if (std::string why = ReadSmallFile(file, 64 * 1024, text); !why.empty())
+        return off(why);
     ConfigResult parsed = ParseSiteConfig(text, platform::HostName());
     if (!parsed.config)
         return off(parsed.error);
     SiteConfig& config = *parsed.config;
+    // The broker's password where others may read it: said, and used.
+    std::string warning;
+    const auto exposed = [&](const std::string& name) {
+        warning = "Publishing: other users may read the broker's password in " + name +
+                  " (chmod 600 " + name + ")";
+    };
+    if (config.passwordFile.empty() && !config.password.empty() && platform::OthersMayRead(file))
+        exposed(SiteFileName);
     if (!config.passwordFile.empty()) {
-        std::string password(4096, '\0');
-        std::size_t n = 0;
-        if (const auto e = platform::TheFiles().read(platform::Path(config.passwordFile),
-                                                     password.data(), password.size(), n);
-            e != platform::Error::None)
-            return off("password_file " + config.passwordFile + " cannot be read (" +
-                       PlatformErrorText(e) + ")");
-        password.resize(n);
-        password = password.substr(0, password.find_first_of("\r\n"));
-        config.password = password;
+        std::string password;
+        if (std::string why = ReadSmallFile(platform::Path(config.passwordFile), 4096, password);
+            !why.empty())
+            return off("password_file " + config.passwordFile + " " + why);
+        config.password = PasswordFromFile(password);
+        if (platform::OthersMayRead(platform::Path(config.passwordFile)))
+            exposed(config.passwordFile);
     }
-    return std::make_unique<Station>(std::move(config), folder / OutboxFileName, std::move(notify));
+    return std::make_unique<Station>(std::move(config), folder / OutboxFileName, std::move(notify),
+                                     warning);
 }
 
 }  // namespace site

@@ -29,10 +29,15 @@ inline constexpr unsigned LastRetryMs = 10000;
 class Station final : public Publishing {
   public:
     // Publishing starts at once: the readings an earlier run left in the
-    // outbox first, in their order.
-    Station(SiteConfig config, platform::Path outbox, Notify notify);
+    // outbox first, in their order; a warning, when given, is said first.
+    // Off, and said so, while another program has the outbox (a lock file
+    // beside it, site-outbox.lock).
+    Station(SiteConfig config, platform::Path outbox, Notify notify,
+            const std::string& warning = {});
     // End: the state "offline" and a clean disconnect when the broker is
     // there (a second at most); what is not acknowledged stays in the outbox.
+    // A worker still in a name lookup after two seconds is let go, and says
+    // nothing more through notify.
     ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;

@@ -468,6 +468,27 @@ void TForm1::ShowWhereabouts(const platform::Whereabouts& where) {
                  int(Settings.Port));
 }
 
+namespace {
+
+// The reading just counted, to the site's broker when one is configured:
+// into its outbox, flushed, before any key of it goes down, so that a signal
+// that ends the program as the keys are released finds it there. The network
+// is not waited for.
+void HandToSite(const platform::LocalTime& now) {
+    site::Reading reading;
+    reading.order = RunningOrder;
+    reading.at = now;
+    reading.code = WindowsToUtf8(PrintableText(ChipCode.view()));
+    reading.demo = !PortHandle;  // the demo runs without a port
+    if (!reading.demo) {
+        reading.reader = WindowsToUtf8(PrintableText(ReaderVersion));
+        reading.port = "COM" + std::to_string(Settings.Port);
+    }
+    site::ThePublishing().recorded(reading);
+}
+
+}  // namespace
+
 void TForm1::RecordReading(bool mayType) {
     // One clock reading for the time and the day's log.
     const platform::LocalTime now = platform::TheClock().localTime();
@@ -477,6 +498,7 @@ void TForm1::RecordReading(bool mayType) {
     ++RunningOrder;  // wraps at 2^32
     Settings.OrderNumber = RunningOrder;
     window_.setText(Control::Edit1, Number(RunningOrder));
+    HandToSite(now);
 
     if (Settings.SaveOnDisk && !AppendLog(now))
         SetStatus(texts::LogFailed);
@@ -490,19 +512,6 @@ void TForm1::RecordReading(bool mayType) {
         ListLines lines(window_);
         DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
     }
-
-    // To the site's broker, when one is configured: after the keys, which
-    // wait for nothing.
-    site::Reading reading;
-    reading.order = RunningOrder;
-    reading.at = now;
-    reading.code = WindowsToUtf8(PrintableText(ChipCode.view()));
-    reading.demo = !PortHandle;  // the demo runs without a port
-    if (!reading.demo) {
-        reading.reader = WindowsToUtf8(PrintableText(ReaderVersion));
-        reading.port = "COM" + std::to_string(Settings.Port);
-    }
-    site::ThePublishing().recorded(reading);
 }
 
 void TForm1::SiteNotice(std::string_view utf8) {

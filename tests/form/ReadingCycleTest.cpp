@@ -483,14 +483,20 @@ TEST_F(ReadingCycle, RowsKeepTheOperatorsTextWholeAndNeverBreak) {
 
 namespace {
 
-// The publishing as the form sees it: what it was handed.
+// The publishing as the form sees it: what it was handed, with keys down then.
 struct HandedOver final : site::Publishing {
+    const std::vector<std::pair<std::uint8_t, bool>>* keys = nullptr;
     std::vector<site::Reading> readings;
-    void recorded(const site::Reading& r) override { readings.push_back(r); }
+    std::size_t keysBefore = 0;
+    void recorded(const site::Reading& r) override {
+        readings.push_back(r);
+        keysBefore += keys->size();
+    }
 };
 
 TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoticeGivesWay) {
     HandedOver published;
+    published.keys = &keyboard.keys;
     site::UsePublishing(&published);
     ASSERT_NO_FATAL_FAILURE(StartWithReader());
     ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
@@ -507,6 +513,7 @@ TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoti
               (std::vector<int>{9, 41, 7}));
     EXPECT_EQ(published.readings[1].order, 2u);
     EXPECT_EQ(published.readings[1].code, "FEDCBA987654");
+    EXPECT_EQ(published.keysBefore, 0u);  // in the outbox before its keys
 
     // A notice hides the program's text for a while, and gives it back;
     // a text of the program's own meanwhile wins at once and stays.

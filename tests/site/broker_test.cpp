@@ -3,11 +3,16 @@
 // mid-shift, the station killed before its readings were acknowledged, a
 // wrong password, a certificate the CA did not sign, and the site file's bad
 // cases at the program's start.
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -18,6 +23,28 @@
 #include "Outbox.h"
 #include "Station.h"
 #include "fakes/ProgramState.h"
+#include "fakes/TempDir.h"
+
+// A name server that never answers NeverAnswers: its lookup waits until the
+// test lets it go, and fails. Other names go to the C library's lookup.
+namespace slowname {
+constexpr const char* NeverAnswers = "never-answers.test";
+std::mutex m;
+std::condition_variable cv;
+bool waiting = false, letGo = false;
+}  // namespace slowname
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** res) {
+    if (node == nullptr || std::string(node) != slowname::NeverAnswers)
+        return reinterpret_cast<decltype(&getaddrinfo)>(::dlsym(RTLD_NEXT, "getaddrinfo"))(
+            node, service, hints, res);
+    std::unique_lock lock(slowname::m);
+    slowname::waiting = true;
+    slowname::cv.notify_all();
+    slowname::cv.wait(lock, [] { return slowname::letGo; });
+    return EAI_AGAIN;
+}
 
 namespace {
 
@@ -358,13 +385,17 @@ TEST(Broker, ASiteFileThatMakesNoSenseIsSaidOnStandardErrorAndTheStatusLine) {
     Said said;
     EXPECT_EQ(site::StartPublishing(folder.path(), said.notify()), nullptr);  // no file: off
     const struct {
-        const char* text;
-        const char* said;
+        std::string text, said;
     } cases[] = {
         {"[broker]\nurl = mqtt://127.0.0.1:1\n[station]\nnmae = x\n",
          "Publishing off: site.ini line 4: unknown key \"nmae\" in [station]"},
         {"[broker]\nurl = mqtt://127.0.0.1:1\nuser = u\npassword_file = /nonexistent/pw\n",
          "Publishing off: site.ini password_file /nonexistent/pw cannot be read"},
+        {"[broker]\nurl = mqtt://a\n[station]\nname = d\xC2\x85\n",  // NEL: no topic has it
+         "Publishing off: the topic chipreader/d\xC2\x85/reading cannot be published to "
+         "(Malformed UTF-8)"},
+        {"[broker]\nurl = mqtt://a\n" + std::string(64 * 1024, ';'),
+         "Publishing off: site.ini is longer than 64 KiB: it is not read"},
     };
     for (const auto& c : cases) {
         std::ofstream(folder.path() / site::SiteFileName) << c.text;
@@ -377,6 +408,111 @@ TEST(Broker, ASiteFileThatMakesNoSenseIsSaidOnStandardErrorAndTheStatusLine) {
         EXPECT_EQ(err.rfind(std::string("chipreader: ") + c.said, 0), 0u) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_FALSE(fs::exists(folder.outbox()));
+    }
+}
+
+TEST(Broker, ReadingsTheBrokersRulesRefuseStayInTheOutboxUntilTheRulesAllowThem) {
+    sim::LocalBroker probe;  // for its folder
+    const fs::path acl = probe.folder() / "acl";
+    fakes::WriteFile(acl, "topic read test/#\n");  // the station may not write
+    // A queue limit: mosquitto 2.0.11 takes 0 (none) as a full queue after a
+    // refused publish, and drops the connection.
+    sim::LocalBroker broker("acl_file " + acl.string() + "\nmax_queued_messages 100000");
+    ASSERT_TRUE(broker.start()) << broker.log();
+    Folder folder;
+    Said said;
+    const std::string refused = "refuses readings on test/desk-1/reading: not authorized";
+    {
+        site::Station station(ConfigFor(broker), folder.outbox(), said.notify());
+        for (std::uint32_t order = 1; order <= 3; ++order)
+            station.recorded(ReadingNumber(order));
+        ASSERT_TRUE(WaitUntil([&] { return said.count(refused) == 1; }, 10s)) << said.all();
+        station.recorded(ReadingNumber(4));
+        EXPECT_EQ(station.waiting(), 4u);
+    }
+    EXPECT_EQ(said.count(refused), 1) << said.all();
+    // The rules mended and the broker started again: the four kept arrive.
+    fakes::WriteFile(acl, "topic readwrite test/#\n");
+    broker.kill();
+    ASSERT_TRUE(broker.start()) << broker.log();
+    sim::Subscriber sub(broker.port(), "test/#");
+    ASSERT_TRUE(sub.subscribed(10s));
+    site::Station station(ConfigFor(broker), folder.outbox(), said.notify());
+    ASSERT_TRUE(sub.waitFor("/reading", 4, 15s)) << said.all();
+    bool repeatsOnlyOfEarlier = false;
+    EXPECT_EQ(Orders(sub.arrivals("/reading"), repeatsOnlyOfEarlier), OneTo(4));
+}
+
+TEST(Broker, ASecondProgramInTheFolderPublishesNothingAndTheFirstGoesOn) {
+    sim::LocalBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log();
+    sim::Subscriber sub(broker.port(), "test/#");
+    ASSERT_TRUE(sub.subscribed(10s));
+    Folder folder;
+    Said first, second;
+    site::Station station(ConfigFor(broker), folder.outbox(), first.notify());
+    site::Station(ConfigFor(broker), folder.outbox(), second.notify()).recorded(ReadingNumber(9));
+    EXPECT_EQ(second.all(), "Publishing off: another program publishes from this folder\n");
+    station.recorded(ReadingNumber(1));
+    ASSERT_TRUE(sub.waitFor("/reading", 1, 10s)) << first.all();
+    EXPECT_EQ(sim::JsonField(sub.arrivals("/reading").front().payload, "order"), "1");
+}
+
+TEST(Broker, EndDuringALookupThatNeverAnswersSaysNothingMoreToTheWindow) {
+    Folder folder;
+    site::SiteConfig config;
+    config.host = slowname::NeverAnswers;
+    std::atomic<int> windowGone{0}, saidAfter{0};
+    const fs::path err = folder.path() / "stderr";  // to see the worker's last word
+    const int saved = ::dup(2);
+    ::close(2);
+    ASSERT_EQ(::open(err.c_str(), O_WRONLY | O_CREAT, 0600), 2);
+    {
+        site::Station station(config, folder.outbox(),
+                              [&](const std::string&) { saidAfter += windowGone; });
+        station.recorded(ReadingNumber(1));
+        std::unique_lock lock(slowname::m);
+        slowname::cv.wait(lock, [] { return slowname::waiting; });
+    }  // End lets the worker go after two seconds
+    windowGone = 1;
+    {
+        std::lock_guard lock(slowname::m);
+        slowname::letGo = true;
+    }
+    slowname::cv.notify_all();  // the lookup fails: "held back", said after End
+    const bool held =
+        WaitUntil([&] { return fakes::ReadFile(err).find("held back") != std::string::npos; }, 10s);
+    ::dup2(saved, 2);
+    ::close(saved);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(saidAfter, 0);
+}
+
+TEST(Broker, APasswordOthersMayReadIsSaidOnce) {
+    Folder folder;
+    const fs::path ini = folder.path() / site::SiteFileName, pw = folder.path() / "pw";
+    const auto own = fs::perms(0600), all = fs::perms(0644);
+    const struct {
+        std::string key;
+        fs::perms iniMode, pwMode;
+        std::string said;
+    } cases[] = {
+        {"password = p", all, own, "in site.ini (chmod 600 site.ini)\n"},
+        {"password = p", own, all, ""},
+        {"password_file = " + pw.string(), all, all,
+         "in " + pw.string() + " (chmod 600 " + pw.string() + ")\n"},
+    };
+    for (const auto& c : cases) {
+        fakes::WriteFile(ini, "[broker]\nurl = mqtt://127.0.0.1:1\nuser = u\n" + c.key);
+        fakes::WriteFile(pw, "p\n");
+        fs::permissions(ini, c.iniMode);
+        fs::permissions(pw, c.pwMode);
+        Said said;
+        site::StartPublishing(folder.path(), said.notify());
+        EXPECT_EQ(said.all(), c.said.empty() ? c.said
+                                             : "Publishing: other users may read the broker's "
+                                               "password " +
+                                                   c.said);
     }
 }
 

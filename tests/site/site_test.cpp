@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "Message.h"
 #include "Outbox.h"
+#include "SiteExamples.h"
 
 namespace {
 
@@ -47,6 +48,31 @@ TEST(SiteFile, GoodFilesGiveTheirSettings) {
     }
 }
 
+TEST(SiteFile, TheExamplesParseAsShownWithTheirCommentsAfterTheValues) {
+    const struct {
+        const char* text;
+        const char* got;  // host:port user password station prefix
+    } cases[] = {
+        {siteexamples::Readme,
+         "broker.example:1883 station-7 /etc/chipreader/pw front-desk chipreader"},
+        {siteexamples::DataFile, "broker.example:1883   host chipreader"},
+        // After a blank a comment, inside a value the value's; the BOM skipped.
+        {"\xEF\xBB\xBF[broker]  # b\nurl = mqtt://b:1\t;u\nuser = a;b # c\npassword=p#q  ;\n"
+         "[station]\nname = B\xC3\xBCro ; desk\ntopic_prefix = x;y\n",
+         "b:1 a;b p#q B\xC3\xBCro x;y"},
+    };
+    for (const auto& c : cases) {
+        const auto r = site::ParseSiteConfig(c.text, "host");
+        ASSERT_TRUE(r.config) << r.error << "\n" << c.text;
+        const site::SiteConfig& f = *r.config;
+        EXPECT_EQ(f.host + ":" + std::to_string(f.port) + " " + f.user + " " + f.password +
+                      f.passwordFile + " " + f.station + " " + f.prefix,
+                  c.got);
+    }
+    // A password file as Notepad saves it: "UTF-8 with BOM", CR LF.
+    EXPECT_EQ(site::PasswordFromFile("\xEF\xBB\xBFp w\r\nx"), "p w");
+}
+
 TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
     const struct {
         const char* text;
@@ -72,6 +98,10 @@ TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
          "line 4: the station's name must not be empty nor hold / + #"},
         {"[broker]\nurl=mqtt://a\n[station]\ntopic_prefix = /x\n",
          "line 4: topic_prefix must not be empty, hold + # or // or begin or end with /"},
+        {"[station]\ntopic_prefix = $SYS/x\n",
+         "line 2: topic_prefix must not begin with $ (the broker's own topics)"},
+        {"[station]\nname = B\xFCro\n", "line 2: not UTF-8 (save the file as UTF-8)"},  // ANSI
+        {"; \xED\xA0\x80\n", "line 1: not UTF-8 (save the file as UTF-8)"},  // a surrogate
         {"[broker]\nurl=mqtt://a\nuser=u\npassword=p\npassword_file=f\n",
          "password and password_file both given: give one"},
         {"[broker]\nurl=mqtt://a\npassword=p\n", "a password without a user"},
