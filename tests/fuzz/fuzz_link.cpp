@@ -288,8 +288,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
                 case 2:
                     reader.latency = (a % 8) * 60;
-                    reader.pauseAfter = b % 19;
-                    reader.pauseMs = (b / 19 % 8) * 40;
+                    reader.pauseAfter = b % 8;
+                    reader.pauseMs = (b / 8 % 8) * 40;
                     break;
                 case 3: {
                     std::string garbage(1 + a % 24, '\0');
@@ -332,10 +332,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // at an End before their turn, those the program had not received.
     std::size_t next = 0;
     for (const std::string& code : readings.codes) {
-        while (next < reader.chips.size() && reader.chips[next] != code)
-            Check(reader.excused[next++], "a chip lost");
-        Check(next < reader.chips.size(),
+        const auto chip =
+            std::find(reader.chips.begin() + std::ptrdiff_t(next), reader.chips.end(), code);
+        Check(chip != reader.chips.end(),
               "a reading of no chip presented, or out of order, or twice");
+        for (; next < std::size_t(chip - reader.chips.begin()); ++next)
+            Check(reader.excused[next], "a chip lost");
         ++next;
     }
     for (; next < reader.chips.size(); ++next)
