@@ -542,6 +542,7 @@ TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoti
 // took it; at End logged and handed on, not typed: the focus is on our window.
 TEST_F(ReadingCycle, AChipKeptDuringACommandIsRecordedWhenTheLineGoesAndAtEnd) {
     HandedOver published;
+    published.keys = &keyboard.keys;
     site::UsePublishing(&published);
     TReaderSettings settings = DefaultSettings();
     settings.SaveOnDisk = true;
