@@ -66,18 +66,15 @@ struct Reader {
     bool down(std::uint64_t t) const { return t >= downFrom && t < downUntil; }
 
     // When each byte of the pending units arrives.
-    std::vector<std::pair<std::uint64_t, std::size_t>> times() const {
-        std::vector<std::pair<std::uint64_t, std::size_t>> out;  // time, unit
+    std::vector<std::uint64_t> times() const {
+        std::vector<std::uint64_t> out;
         std::uint64_t at = freeAt;
         for (std::size_t u = 0; u < units.size(); ++u) {
             std::uint64_t t = std::max(units[u].ready, at);
             for (std::size_t i = u == 0 ? deliveredOf0 : 0; i < units[u].bytes.size(); ++i) {
-                if (u == 0 && i == deliveredOf0 && deliveredOf0 > 0)
-                    t = std::max(t, freeAt);
                 if (units[u].pauseAfter != 0 && i == units[u].pauseAfter)
                     t += units[u].pauseMs;
-                out.emplace_back(t, u);
-                ++t;
+                out.push_back(t++);
             }
             // A pause after the whole unit: the line quiet behind garbage.
             at = t + (units[u].pauseAfter == units[u].bytes.size() ? units[u].pauseMs : 0);
@@ -137,15 +134,15 @@ struct Reader {
                 platform::ReadTimeLeft(timeouts, n, start, received, last, t);
             if (wait.end != platform::ReadEnd::No)
                 break;
-            if (next < arrivals.size() && std::int64_t(arrivals[next].first) <= t) {
-                take(data[received++], arrivals[next].first);
-                last = std::max(std::int64_t(arrivals[next].first), start);
+            if (next < arrivals.size() && std::int64_t(arrivals[next]) <= t) {
+                take(data[received++], arrivals[next]);
+                last = std::max(std::int64_t(arrivals[next]), start);
                 ++next;
                 continue;
             }
             std::int64_t to = wait.ms < 0 ? INT64_MAX : t + wait.ms;
             if (next < arrivals.size())
-                to = std::min(to, std::int64_t(arrivals[next].first));
+                to = std::min(to, std::int64_t(arrivals[next]));
             t = to;
         }
         clock.monotonic = std::uint64_t(t);
