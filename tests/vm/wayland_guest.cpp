@@ -236,8 +236,10 @@ class OperatorKeyboard {
         for (int waited = 0; waited < 5000 && steady < 500; waited += 50) {
             input_event e{};
             while (read(fd_, &e, sizeof e) == ssize_t(sizeof e))
-                if (e.type == EV_LED && e.code == LED_CAPSL)
+                if (e.type == EV_LED && e.code == LED_CAPSL) {
                     led_ = e.value != 0;
+                    writes_ += led_ ? '1' : '0';
+                }
             steady = led_ == on ? steady + 50 : 0;
             std::this_thread::sleep_for(Ms(50));
         }
@@ -248,6 +250,9 @@ class OperatorKeyboard {
     int fd_ = -1;
     bool ok_ = false;
     bool led_ = false;
+
+  public:
+    std::string writes_;  // the LED's values as written, for a failure's message
 };
 
 }  // namespace
@@ -379,7 +384,8 @@ int main(int argc, char** argv) {
         OperatorKeyboard operatorKeys;
         Check(operatorKeys.ok(), "the operator's keyboard made");
         operatorKeys.tapCapsLock();
-        Check(operatorKeys.capsLed(true), std::string(layout) + ": Caps Lock on (its LED)");
+        Check(operatorKeys.capsLed(true), std::string(layout) + ": Caps Lock on (its LED; writes " +
+                                              operatorKeys.writes_ + ")");
         for (int round = 1; round <= 2; ++round) {
             const std::size_t before = TypedLines().size();
             SetReading(++order, "23:59:58", "AQWZYM0123456789");
@@ -388,7 +394,9 @@ int main(int argc, char** argv) {
             Check(result == TypingResult::Typed &&
                       line == Expected(order, "23:59:58", "AQWZYM0123456789"),
                   std::string(layout) + " with Caps Lock on: \"" + line + "\"");
-            Check(operatorKeys.capsLed(true), std::string(layout) + ": Caps Lock on again after");
+            Check(operatorKeys.capsLed(true), std::string(layout) +
+                                                  ": Caps Lock on again after (LED writes " +
+                                                  operatorKeys.writes_ + ")");
         }
         operatorKeys.tapCapsLock();
         Check(operatorKeys.capsLed(false), std::string(layout) + ": Caps Lock off");
