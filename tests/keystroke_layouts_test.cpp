@@ -1,19 +1,27 @@
 // Real keystrokes under the keyboard layouts operators have: readings typed
 // through XTest into a window of a private Xvnc (a server that takes keymap
-// changes), read back as the text that window receives. Each test first
-// checks that its layout took, on the keys themselves.
+// changes and locks), read back as the text that window receives. Each test
+// first checks that its layout took, on the keys themselves, and a lock that
+// it turned on, on the server's indicators (xset q). The operator's own keys
+// (Caps Lock, a held Ctrl) are pressed through XTest on a connection of
+// their own, as another program would.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "Drv232.h"
 #include "Global.h"
 #include "Keyboard.h"
+#include "fakes/FakeClock.h"
 #include "fakes/Xvnc.h"
 
 // X11 last: its macro None would clash with names above.
 #include "fakes/KeyWindow.h"
+
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -29,8 +37,9 @@ class TypedUnderLayout : public fakes::XServerSuite<fakes::LayoutXServer> {
 
     // Sets the layout and checks it took: the first keysyms of the "1" key
     // and of the key right of T, as a newly connected client sees them.
-    static void SetLayout(const char* layout, KeySym one, KeySym rightOfT) {
-        ASSERT_TRUE(server->setLayout(layout)) << layout;
+    static void SetLayout(const char* layout, KeySym one, KeySym rightOfT,
+                          const char* option = "") {
+        ASSERT_TRUE(server->setLayout(layout, option)) << layout;
         Display* d = XOpenDisplay(nullptr);
         ASSERT_NE(d, nullptr);
         const KeySym gotOne = XkbKeycodeToKeysym(d, KeyOne, 0, 0);
@@ -65,6 +74,111 @@ class TypedUnderLayout : public fakes::XServerSuite<fakes::LayoutXServer> {
         }
     }
 };
+
+// What the server's indicators say of a lock ("Caps Lock", "Shift Lock"):
+// "on", "off", or "" when xset does not tell.
+std::string Indicator(const char* lock) {
+    std::string out;
+    if (FILE* p = popen("xset q", "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, p))
+            out += buffer;
+        pclose(p);
+    }
+    std::smatch m;
+    const std::regex re(std::string(lock) + ":\\s+(on|off)");
+    return std::regex_search(out, m, re) ? m[1].str() : "";
+}
+
+// The operator's keys, pressed and released through a connection of their own.
+class OperatorKeys {
+  public:
+    OperatorKeys() : display_(XOpenDisplay(nullptr)) {}
+    ~OperatorKeys() {
+        if (display_)
+            XCloseDisplay(display_);
+    }
+    OperatorKeys(const OperatorKeys&) = delete;
+    OperatorKeys& operator=(const OperatorKeys&) = delete;
+    void press(KeySym sym, bool down) {
+        XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, sym), down ? True : False,
+                          CurrentTime);
+        XSync(display_, False);
+    }
+    void tap(KeySym sym) {
+        press(sym, true);
+        press(sym, false);
+    }
+
+  private:
+    Display* display_;
+};
+
+// A layout, and the locks the operator left on: Caps Lock, or Caps Lock
+// made a Shift Lock by the layout's option.
+struct LockCase {
+    const char* layout;
+    KeySym one, rightOfT;
+    const char* lock;    // the indicator that shows it
+    const char* option;  // of the layout
+    KeySym key;          // what the Caps Lock key gives
+};
+
+class TypedUnderALock : public TypedUnderLayout, public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(TypedUnderALock, EveryCharacterArrivesAsTheReaderSentItAndTheLockStaysOn) {
+    const LockCase c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(SetLayout(c.layout, c.one, c.rightOfT, c.option));
+    OperatorKeys operatorKeys;
+    ASSERT_EQ(Indicator(c.lock), "off");
+    operatorKeys.tap(c.key);
+    ASSERT_EQ(Indicator(c.lock), "on") << "the lock did not take";
+    TypesEveryCharacter();
+    EXPECT_EQ(Indicator(c.lock), "on") << "the lock was not given back";
+    operatorKeys.tap(c.key);
+    EXPECT_EQ(Indicator(c.lock), "off");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, TypedUnderALock,
+    ::testing::Values(LockCase{"us", XK_1, XK_y, "Caps Lock", "", XK_Caps_Lock},
+                      LockCase{"fr", XK_ampersand, XK_y, "Caps Lock", "", XK_Caps_Lock},
+                      LockCase{"de", XK_1, XK_z, "Caps Lock", "", XK_Caps_Lock},
+                      LockCase{"fr", XK_ampersand, XK_y, "Shift Lock", "caps:shiftlock",
+                               XK_Shift_Lock}));
+
+// A Ctrl the operator holds as a reading comes: the reading waits for its
+// release (here after half a second of the reading's pauses), then is typed;
+// held throughout, nothing of it is typed, and the Ctrl stays the operator's.
+TEST_F(TypedUnderLayout, AReadingWaitsForAHeldCtrlAndIsNotTypedUnderIt) {
+    ASSERT_NO_FATAL_FAILURE(SetLayout("us", XK_1, XK_y));
+    OperatorKeys operatorKeys;
+    fakes::FakeClock clock;
+    fakes::ClockInUse use(clock);
+    RunningOrder = 1;
+    ChipCode = "0123456789ABCDEF";
+    {
+        fakes::KeyWindow window;
+        operatorKeys.press(XK_Control_L, true);
+        const std::uint64_t letGo = clock.monotonic + 500;
+        bool held = true;
+        clock.afterSleep = [&] {
+            if (held && clock.monotonic >= letGo)
+                operatorKeys.press(XK_Control_L, held = false);
+        };
+        EXPECT_EQ(TypeReading(false, false), TypingResult::Typed);
+        EXPECT_EQ(window.received(), "0123456789ABCDEF\n");
+        EXPECT_FALSE(window.anyKeyDown());
+    }
+    clock.afterSleep = nullptr;
+    fakes::KeyWindow window;
+    operatorKeys.press(XK_Control_L, true);
+    EXPECT_EQ(TypeReading(false, false), TypingResult::KeyHeld);
+    operatorKeys.press(XK_Control_L, false);
+    operatorKeys.tap(XK_Return);
+    EXPECT_EQ(window.received(), "\n") << "only the test's own Enter";
+    EXPECT_FALSE(window.anyKeyDown());
+}
 
 TEST_F(TypedUnderLayout, French) {
     SetLayout("fr", XK_ampersand, XK_y);

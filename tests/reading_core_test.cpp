@@ -210,10 +210,22 @@ class RecordingKeyboard final : public platform::Keyboard {
     bool barred = false;  // the window in front would drop the keys
     int failAfter = -1;
     int ends = 0;
+    int heldFor = 0;        // how many times it says a modifier is held
+    bool lockKnown = true;  // releaseLocks' answer
+    // The number of keys already typed when each was asked.
+    std::vector<std::size_t> heldAsked, locksAsked;
     platform::Error begin() override {
         return available ? platform::Error::None : platform::Error::NotSupported;
     }
     bool targetTakesKeys() override { return !barred; }
+    bool modifierHeld() override {
+        heldAsked.push_back(keys.size());
+        return heldFor-- > 0;
+    }
+    bool releaseLocks() override {
+        locksAsked.push_back(keys.size());
+        return lockKnown;
+    }
     platform::Error key(std::uint8_t k, bool up) override {
         if (failAfter >= 0 && int(keys.size()) >= failAfter)
             return platform::Error::HungUp;
@@ -278,6 +290,29 @@ TEST_F(Typing, ReportsWhenNothingCanBeTypedOrTypingBreaksOff) {
     EXPECT_EQ(TypeReading(false, false), TypingResult::Barred);
     EXPECT_TRUE(keyboard.keys.empty());
     EXPECT_EQ(keyboard.ends, 3);
+}
+
+TEST_F(Typing, WaitsBeforeTheFirstKeyForAHeldModifierToBeLetGo) {
+    ChipCode = "00000A1B2C3D";
+    keyboard.heldFor = 10;
+    ASSERT_EQ(TypeReading(false, false), TypingResult::Typed);
+    EXPECT_EQ(keyboard.heldAsked, std::vector<std::size_t>(11, 0u));
+    EXPECT_EQ(keyboard.locksAsked, std::vector<std::size_t>{0u}) << "after the wait";
+    EXPECT_EQ(keyboard.keys.size(), KeySequence(false, false, 0, "", "00000A1B2C3D").size());
+    EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), 300u + 480u);
+}
+
+TEST_F(Typing, NothingIsTypedWhileAModifierIsHeldThroughoutOrTheLockIsUnknown) {
+    ChipCode = "00000A1B2C3D";
+    keyboard.heldFor = 1000;
+    EXPECT_EQ(TypeReading(false, false), TypingResult::KeyHeld);
+    EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), HeldKeyWaitMs);
+    EXPECT_TRUE(keyboard.locksAsked.empty());
+    keyboard.heldFor = 0;
+    keyboard.lockKnown = false;
+    EXPECT_EQ(TypeReading(false, false), TypingResult::LockUnknown);
+    EXPECT_TRUE(keyboard.keys.empty());
+    EXPECT_EQ(keyboard.ends, 2);
 }
 
 TEST(KeysBarred, AWindowOfHigherIntegrityOrUnreadableRightsTakesNoKeysFromUs) {

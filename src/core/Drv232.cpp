@@ -456,6 +456,21 @@ TypingResult TypeReading(bool withOrder, bool withTime) {
             return TypingResult::Untypable;
         }
     }
+    // A modifier held by the operator would turn the keys into shortcuts
+    // (Ctrl with a letter saves, closes, prints): wait for its release.
+    for (unsigned waited = 0; keyboard.modifierHeld();) {
+        if (waited >= HeldKeyWaitMs) {
+            keyboard.end();
+            return TypingResult::KeyHeld;
+        }
+        const unsigned pause = std::min(KeyDelay, HeldKeyWaitMs - waited);
+        platform::TheClock().sleepMs(pause);
+        waited += pause;
+    }
+    if (!keyboard.releaseLocks()) {
+        keyboard.end();
+        return TypingResult::LockUnknown;
+    }
     TypingResult result = TypingResult::Typed;
     bool anyTaken = false;
     for (const KeyEvent& k : keys) {

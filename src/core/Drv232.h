@@ -149,12 +149,19 @@ std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t o
 // What became of the keys of one reading.
 enum class TypingResult {
     Typed,
-    NoDisplay,  // there is nothing to type into here
-    Untypable,  // some character has no key in the keyboard layout: nothing typed
-    Barred,     // the window in front would drop the keys without an error: nothing typed
-    Refused,    // the system took none of the keys
-    BrokenOff,  // the system stopped taking keys part-way
+    NoDisplay,    // there is nothing to type into here
+    Untypable,    // some character has no key in the keyboard layout: nothing typed
+    Barred,       // the window in front would drop the keys without an error: nothing typed
+    KeyHeld,      // the operator held a modifier down throughout the wait: nothing typed
+    LockUnknown,  // Caps Lock's state could not be known or changed: nothing typed
+    Refused,      // the system took none of the keys
+    BrokenOff,    // the system stopped taking keys part-way
 };
+// How long a reading waits for the operator to let go of a modifier before
+// it is given up; about the time the reading itself takes to type.
+inline constexpr unsigned HeldKeyWaitMs = 2000;
 // Types the current reading (RunningOrder, TimeText, ChipCode) into whatever
-// window has the focus; no key is left pressed, whatever the result.
+// window has the focus; no key is left pressed, whatever the result. Waits
+// first, up to HeldKeyWaitMs, for the operator to let go of any modifier;
+// any lock that changes what keys give is off while the keys go out.
 TypingResult TypeReading(bool withOrder, bool withTime);

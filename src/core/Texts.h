@@ -97,7 +97,11 @@ inline constexpr const char* NoKeymap =
     "Chip codes not typed: the desktop's keyboard layout could not be read";
 inline constexpr const char* LayoutLacksKeys =
     "Chip code not typed: no key gives some of its characters in every keyboard layout";
-// Said at every reading it happens to: the window in front would drop the keys.
+inline constexpr const char* LockUnknown =
+    "Chip code not typed: whether Caps Lock is on could not be read";
+// Said at every reading it happens to: the window in front would drop the keys,
+// or the operator held a key down for as long as the reading waited.
+inline constexpr const char* KeyHeld = "Chip code not typed: a key is held down";
 inline constexpr const char* TargetElevated =
     "Chip code not typed: the window in front runs as administrator";
 inline constexpr const char* TargetRightsUnknown =

@@ -25,12 +25,19 @@ enum class KeyboardNotice {
     NoAccess,
     NoKeymap,
     LayoutLacksKeys,
+    // Nothing typed: whether Caps Lock (or Shift Lock) is on could not be
+    // known, or the lock could not be taken off for the reading.
+    LockUnknown,
     // Nothing typed, at every reading it happens to: the window in front
     // would drop the keys without an error (Windows: a program of higher
     // rights than ours). Its program runs as administrator; or its rights
     // may not be read (another user's program, or maybe an elevated one).
     TargetElevated,
     TargetRightsUnknown,
+    // Nothing typed, said at every reading it happens to: the operator held
+    // a modifier down for as long as the reading waited (the core's finding,
+    // not a keyboard's).
+    KeyHeld,
 };
 
 class Keyboard {
@@ -48,6 +55,18 @@ class Keyboard {
     // the first key. False where the system would drop them without a word:
     // notice() then says why.
     virtual bool targetTakesKeys() { return true; }
+    // Whether the operator holds a modifier (Shift, Ctrl, Alt, AltGr, the
+    // Windows key) that would change our keys into other characters or
+    // shortcuts; a key this keyboard pressed does not count. Asked before
+    // the first key of a reading.
+    virtual bool modifierHeld() { return false; }
+    // Takes off, until end(), the locks that change what a key gives (Caps
+    // Lock, Shift Lock), so that each key gives the character it gives with
+    // them off; end() puts them back as the operator had them. Asked just
+    // before the first key; with no lock on it changes nothing. False where
+    // the lock's state cannot be known or the lock not taken off: notice()
+    // then says why, and nothing may be typed.
+    virtual bool releaseLocks() { return true; }
     virtual Error key(std::uint8_t virtualKey, bool up) = 0;
     // Releases every key still pressed and undoes any change made to type.
     virtual void end() = 0;

@@ -58,6 +58,15 @@ class LinuxKeyboard final : public Keyboard {
         return can;
     }
 
+    bool modifierHeld() override { return active_ && active_->modifierHeld(); }
+
+    bool releaseLocks() override {
+        if (!active_ || active_->releaseLocks())
+            return true;
+        notice_ = KeyboardNotice::LockUnknown;
+        return false;
+    }
+
     Error key(std::uint8_t virtualKey, bool up) override {
         return active_ ? active_->key(virtualKey, up) : Error::Invalid;
     }

@@ -8,6 +8,13 @@
 // It is taken in when its event node is opened (by the compositor or the seat
 // manager for it), which inotify tells without access to the node itself.
 // If the program dies mid-reading, the kernel releases the device's keys.
+//
+// The keys are chosen for Caps Lock off. The compositor keeps the lock and
+// shows it on the LEDs of every keyboard it drives, ours among them: it
+// writes the LED to the device, which we read back from /dev/uinput (an LED
+// starts off, and a write that changes nothing is not passed on, so what was
+// last read is the state). A Caps Lock that is on is turned off with the
+// device's own Caps Lock key for the reading and on again after it.
 #include <fcntl.h>
 #include <linux/uinput.h>
 #include <poll.h>
@@ -42,6 +49,8 @@ constexpr int SetUpMs = 250;
 constexpr int TakenInMaxMs = 5000;
 // The most a reading waits for the compositor to answer.
 constexpr int KeymapWaitMs = 1000;
+// The most a reading waits for the compositor to set the Caps Lock LED.
+constexpr int LedWaitMs = 1000;
 
 class Uinput final : public UinputKeyboard {
   public:
@@ -59,7 +68,8 @@ class Uinput final : public UinputKeyboard {
         // the program runs.
         if (fd_ >= 0)
             return Error::None;
-        const int fd = ::open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        // Read too: the compositor's LED writes come back on it.
+        const int fd = ::open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return FromErrno(errno);
         // Watched before the device exists, so no opening of it is missed.
@@ -71,6 +81,8 @@ class Uinput final : public UinputKeyboard {
         bool ok = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0;
         for (int code = KEY_ESC; ok && code <= KEY_MICMUTE; ++code)
             ok = ioctl(fd, UI_SET_KEYBIT, code) == 0;
+        ok = ok && ioctl(fd, UI_SET_EVBIT, EV_LED) == 0 &&
+             ioctl(fd, UI_SET_LEDBIT, LED_CAPSL) == 0 && ioctl(fd, UI_SET_LEDBIT, LED_NUML) == 0;
         uinput_setup setup{};
         setup.id.bustype = BUS_VIRTUAL;
         setup.id.vendor = 0x1209;  // pid.codes' vendor number for open projects
@@ -85,6 +97,7 @@ class Uinput final : public UinputKeyboard {
             return e == Error::None ? Error::Other : e;
         }
         fd_ = fd;
+        capsLock_ = false;
         created_ = std::chrono::steady_clock::now();
         takenIn_ = false;
         opened_.reset();
@@ -151,6 +164,22 @@ class Uinput final : public UinputKeyboard {
         return false;
     }
 
+    bool releaseLocks() override {
+        ReadLeds();
+        if (!typing_ || !capsLock_)
+            return typing_;
+        if (send({{KEY_CAPSLOCK, true}, {KEY_CAPSLOCK, false}}) != Error::None)
+            return false;
+        // The LED goes off now, unless it was left on from a state the
+        // compositor has since dropped (a keyboard set up again for a new
+        // layout starts with its lock off and writes no LED): then our key
+        // has just turned the lock on, and goes again to turn it off.
+        if (!AwaitCapsLed(false))
+            return send({{KEY_CAPSLOCK, true}, {KEY_CAPSLOCK, false}}) == Error::None;
+        relock_ = true;
+        return true;
+    }
+
     // Shift follows the sequence; a key that needs Shift other than held, or
     // AltGr, gets it around itself only (KeyPlanner).
     Error key(std::uint8_t virtualKey, bool up) override {
@@ -178,6 +207,9 @@ class Uinput final : public UinputKeyboard {
         send(release);
         down_.clear();
         planner_.reset();
+        if (relock_)
+            send({{KEY_CAPSLOCK, true}, {KEY_CAPSLOCK, false}});
+        relock_ = false;
         typing_ = false;
     }
 
@@ -244,6 +276,25 @@ class Uinput final : public UinputKeyboard {
         return opened;
     }
 
+    // Takes in the LED writes that came since the last call.
+    void ReadLeds() {
+        input_event events[16];
+        for (ssize_t n; fd_ >= 0 && (n = read(fd_, events, sizeof events)) > 0;)
+            for (std::size_t i = 0; i < std::size_t(n) / sizeof events[0]; ++i)
+                if (events[i].type == EV_LED && events[i].code == LED_CAPSL)
+                    capsLock_ = events[i].value != 0;
+    }
+
+    // Whether the Caps Lock LED is set to `on` within LedWaitMs.
+    bool AwaitCapsLed(bool on) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(LedWaitMs);
+        for (ReadLeds(); capsLock_ != on && std::chrono::steady_clock::now() < until; ReadLeds()) {
+            pollfd p{fd_, POLLIN, 0};
+            poll(&p, 1, 10);
+        }
+        return capsLock_ == on;
+    }
+
     struct Change {
         std::uint16_t code;
         bool down;
@@ -289,6 +340,8 @@ class Uinput final : public UinputKeyboard {
     std::unique_ptr<KeyLayout> layout_;
     KeyboardNotice notice_ = KeyboardNotice::None;
     bool typing_ = false;
+    bool capsLock_ = false;  // as the compositor last set our LED
+    bool relock_ = false;    // Caps Lock turned off for the reading
     KeyPlanner planner_;
     std::vector<std::uint16_t> down_;
 };

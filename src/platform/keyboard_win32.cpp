@@ -8,6 +8,14 @@
 // layout of the thread the keys go to, the one that owns the foreground
 // window; under a US layout these are the sequence's own keys.
 //
+// The layouts' keys give those characters with Caps Lock off: on French
+// layouts Caps Lock also shifts the digit row. So a Caps Lock that the
+// foreground thread has on (its key state: our thread's input attached to
+// its own for the moment) is turned off with its key for the reading and
+// on again after it. A reading waits for the operator's Shift, Ctrl, Alt
+// (AltGr is Ctrl and Alt) or Windows key to be let go (the keys' state
+// as the system has it now).
+//
 // Keys sent to a window of a program of higher integrity than ours (run as
 // administrator, ours not) are dropped by the system without an error; so
 // before the first key, the rights of the foreground window's program are
@@ -142,6 +150,28 @@ class Win32Keyboard final : public Keyboard {
         return false;
     }
 
+    bool modifierHeld() override {
+        for (BYTE k : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
+            if ((GetAsyncKeyState(k) & 0x8000) != 0 &&
+                std::find(pressed_.begin(), pressed_.end(), k) == pressed_.end())
+                return true;
+        return false;
+    }
+
+    bool releaseLocks() override {
+        const std::optional<bool> on = capsLockOn();
+        if (!on) {
+            notice_ = KeyboardNotice::LockUnknown;
+            return false;
+        }
+        if (!*on)
+            return true;
+        if (send({{VK_CAPITAL, true}, {VK_CAPITAL, false}}) != Error::None)
+            return false;
+        relock_ = true;
+        return true;
+    }
+
     // The changes of one event go in together: nothing comes between a key
     // and the modifiers around it.
     Error key(std::uint8_t virtualKey, bool up) override {
@@ -173,11 +203,28 @@ class Win32Keyboard final : public Keyboard {
             send({{k, false}});
         pressed_.clear();
         planner_.reset();
+        if (relock_)
+            send({{VK_CAPITAL, true}, {VK_CAPITAL, false}});
+        relock_ = false;
     }
 
     KeyboardNotice notice() const override { return notice_; }
 
   private:
+    // Whether Caps Lock is on for the thread of the window in front, which
+    // keeps its own key state; nothing when it cannot be read.
+    std::optional<bool> capsLockOn() const {
+        const DWORD ours = GetCurrentThreadId();
+        const DWORD theirs = target_ ? GetWindowThreadProcessId(target_, nullptr) : 0;
+        if (theirs == 0 || theirs == ours)
+            return (GetKeyState(VK_CAPITAL) & 1) != 0;
+        if (!AttachThreadInput(ours, theirs, TRUE))
+            return std::nullopt;
+        const bool on = (GetKeyState(VK_CAPITAL) & 1) != 0;
+        AttachThreadInput(ours, theirs, FALSE);
+        return on;
+    }
+
     std::optional<KeyStroke> stroke(std::uint8_t virtualKey, bool capital) const {
         if (!strokes_)
             return std::nullopt;
@@ -220,6 +267,7 @@ class Win32Keyboard final : public Keyboard {
     KeyPlanner planner_;
     KeyboardNotice notice_ = KeyboardNotice::None;
     std::vector<BYTE> pressed_;
+    bool relock_ = false;  // Caps Lock turned off for the reading
 };
 
 }  // namespace

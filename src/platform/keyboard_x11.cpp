@@ -5,6 +5,12 @@
 // keyboards (KeyPlanner). Only a keysym that no key carries is typed with a
 // spare keycode bound to it for the moment.
 //
+// The levels are those of the keys with no lock on: a Caps Lock or Shift
+// Lock that the operator left on (the server's locked modifiers, XkbGetState)
+// is taken off for the reading and put back after it (XkbLockModifiers), and
+// a reading waits for the operator's Shift, Ctrl, Alt, AltGr or Windows key
+// to be let go (the server's base and latched modifiers).
+//
 // The X server keeps a key that XTest pressed down after its client is gone:
 // a program ended mid-reading would leave Shift held for everything typed
 // afterwards. So a signal that ends the program (SIGTERM, SIGINT, SIGHUP)
@@ -78,6 +84,14 @@ void GuardEndingSignals() {
     }
 }
 
+// The modifiers that change what our keys give or do, when the operator holds
+// them: Shift, Control, Alt (Mod1), Mod3, the Windows key (Mod4), AltGr (Mod5).
+// Lock and NumLock (Mod2) are locks, the key held or not.
+constexpr unsigned HeldModifiers =
+    ShiftMask | ControlMask | Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask;
+// The locks that move keys to other levels: Caps Lock, and Shift Lock (Shift locked).
+constexpr unsigned LevelLocks = LockMask | ShiftMask;
+
 // Keys may go down from now on; an ending signal that came first ends the
 // program here, before any is pressed.
 void KeysMayGoDown() {
@@ -131,9 +145,30 @@ class X11Keyboard final : public Keyboard {
         XkbStateRec state{};
         group_ = XkbGetState(display_, XkbUseCoreKbd, &state) == Success ? state.group : 0;
         // The map as it is now: the layout may have changed since the last reading.
-        map_ = XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+        map_ = XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask,
+                         XkbUseCoreKbd);
         KeysMayGoDown();
         return Error::None;
+    }
+
+    bool modifierHeld() override {
+        XkbStateRec state{};
+        if (!display_ || XkbGetState(display_, XkbUseCoreKbd, &state) != Success)
+            return false;
+        return ((state.base_mods | state.latched_mods) & HeldModifiers & ~ourModifiers()) != 0;
+    }
+
+    bool releaseLocks() override {
+        XkbStateRec state{};
+        if (!display_ || XkbGetState(display_, XkbUseCoreKbd, &state) != Success)
+            return false;
+        const unsigned locked = state.locked_mods & LevelLocks;
+        if (locked == 0)
+            return true;
+        relock_ = locked;
+        XkbLockModifiers(display_, XkbUseCoreKbd, locked, 0);
+        return XkbGetState(display_, XkbUseCoreKbd, &state) == Success &&
+               (state.locked_mods & LevelLocks) == 0;
     }
 
     Error key(std::uint8_t virtualKey, bool up) override {
@@ -168,6 +203,11 @@ class X11Keyboard final : public Keyboard {
         for (KeyCode code : pressed_)
             XTestFakeKeyEvent(display_, code, False, CurrentTime);
         pressed_.clear();
+        // The locks back on once our keys are up, before an ending signal
+        // may end the program.
+        if (relock_ != 0)
+            XkbLockModifiers(display_, XkbUseCoreKbd, relock_, relock_);
+        relock_ = 0;
         // Let the keys land, and give the receiving application a moment to
         // read them, before their keycodes lose the borrowed symbols.
         XSync(display_, False);
@@ -188,6 +228,16 @@ class X11Keyboard final : public Keyboard {
     }
 
   private:
+    // The modifiers of the keys we hold down ourselves.
+    unsigned ourModifiers() const {
+        unsigned mods = 0;
+        for (KeyCode code : pressed_)
+            mods |= map_ && code >= map_->min_key_code && code <= map_->max_key_code
+                        ? map_->map->modmap[code]
+                        : 0;
+        return mods;
+    }
+
     struct Borrowed {
         KeyCode code;
         KeySym lower, upper;  // its two levels
@@ -293,6 +343,7 @@ class X11Keyboard final : public Keyboard {
     KeyPlanner planner_;
     std::vector<KeyCode> pressed_;
     std::vector<Borrowed> borrowed_;
+    unsigned relock_ = 0;  // the locks taken off for the reading
 };
 
 }  // namespace

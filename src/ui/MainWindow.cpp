@@ -547,6 +547,10 @@ const char* NoticeText(platform::KeyboardNotice notice) {
             return texts::NoKeymap;
         case KeyboardNotice::LayoutLacksKeys:
             return texts::LayoutLacksKeys;
+        case KeyboardNotice::LockUnknown:
+            return texts::LockUnknown;
+        case KeyboardNotice::KeyHeld:
+            return texts::KeyHeld;
         case KeyboardNotice::TargetElevated:
             return texts::TargetElevated;
         case KeyboardNotice::TargetRightsUnknown:
@@ -564,6 +568,7 @@ void TForm1::ShowTyping(TypingResult result) {
         case TypingResult::Typed:
         case TypingResult::NoDisplay:
         case TypingResult::Untypable:
+        case TypingResult::LockUnknown:
             // Said once, and again only when the reason changes: it would say
             // the same at every reading.
             if (result == TypingResult::NoDisplay && notice == KeyboardNotice::None)
@@ -584,6 +589,10 @@ void TForm1::ShowTyping(TypingResult result) {
             shownNotice_ = notice;
             SetStatus(notice == KeyboardNotice::TargetRightsUnknown ? texts::TargetRightsUnknown
                                                                     : texts::TargetElevated);
+            break;
+        case TypingResult::KeyHeld:
+            shownNotice_ = KeyboardNotice::KeyHeld;
+            SetStatus(texts::KeyHeld);
             break;
         case TypingResult::Refused:
             SetStatus(texts::TypingRefused);

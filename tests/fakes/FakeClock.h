@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ class FakeClock final : public platform::Clock {
     std::uint64_t monotonic = 1000;
     std::vector<unsigned> sleeps;
     std::vector<std::string>* journal = nullptr;  // also gets "sleep <ms>" when set
+    std::function<void()> afterSleep;             // called after each pause, when set
 
     platform::LocalTime localTime() override {
         const platform::LocalTime read = now;
@@ -34,6 +36,8 @@ class FakeClock final : public platform::Clock {
         if (journal)
             journal->push_back("sleep " + std::to_string(ms));
         monotonic += ms;
+        if (afterSleep)
+            afterSleep();
     }
 };
 

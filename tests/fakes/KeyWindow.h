@@ -92,7 +92,8 @@ class KeyWindow {
         return text + "<no Enter>";
     }
 
-    // A key still down, or a modifier (Shift) still in force in the XKB state.
+    // A key still down, or a modifier (Shift) still in force in the XKB state
+    // other than by a lock (Caps Lock).
     bool anyKeyDown() { return AnyKeyDown(display_); }
     static bool AnyKeyDown(Display* display) {
         char keys[32];
@@ -101,7 +102,8 @@ class KeyWindow {
             if (k)
                 return true;
         XkbStateRec state{};
-        return XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.mods != 0;
+        return XkbGetState(display, XkbUseCoreKbd, &state) != Success ||
+               (state.base_mods | state.latched_mods) != 0;
     }
 
   private:

@@ -67,7 +67,9 @@ class CountingSound final : public platform::Sound {
 // A keyboard that writes down the keys instead of pressing them; with
 // `available` clear it is one that cannot type at all, with `takes` set it
 // takes that many key events and refuses the rest, with `barred` set the
-// window in front takes none; `said` is what it tells of itself.
+// window in front takes none, with `held` set the operator holds a modifier,
+// with `lockKnown` clear its locks cannot be read; `said` is what it tells
+// of itself.
 class RecordingKeyboard final : public platform::Keyboard {
   public:
     bool available = true;
@@ -77,6 +79,8 @@ class RecordingKeyboard final : public platform::Keyboard {
     int prepares = 0;
     std::uint8_t cannotType = 0;  // a key it has not
     bool barred = false;          // the window in front would drop its keys
+    bool held = false;            // a modifier is held down
+    bool lockKnown = true;        // Caps Lock's state can be known
     int ends = 0;
     std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
 
@@ -86,6 +90,8 @@ class RecordingKeyboard final : public platform::Keyboard {
     platform::KeyboardNotice notice() const override { return said; }
     bool canType(std::uint8_t virtualKey) override { return virtualKey != cannotType; }
     bool targetTakesKeys() override { return !barred; }
+    bool modifierHeld() override { return held; }
+    bool releaseLocks() override { return lockKnown; }
     void prepare() override { ++prepares; }
 
     // What the keys pressed would put into a text field: digits and capitals

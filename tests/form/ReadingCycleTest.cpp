@@ -407,6 +407,24 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     EXPECT_EQ(keyboard.typedText(), "0123456789AB\n");
     EXPECT_EQ(window.statuses, (Strings{elevated, elevated, rightsUnknown, x11Only}));
     EXPECT_EQ(RunningOrder, 16u);
+
+    // A key held down throughout: said at every reading; Caps Lock's state
+    // unknown: said once, like a layout without a key.
+    window.statuses.clear();
+    keyboard.keys.clear();
+    keyboard.held = true;
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    keyboard.held = false;
+    keyboard.lockKnown = false;
+    keyboard.said = KeyboardNotice::LockUnknown;
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
+    EXPECT_TRUE(keyboard.keys.empty());
+    EXPECT_EQ(window.statuses,
+              (Strings{"Chip code not typed: a key is held down",
+                       "Chip code not typed: a key is held down",
+                       "Chip code not typed: whether Caps Lock is on could not be read"}));
 }
 
 // ---- Readings while an error box is open ----

@@ -15,11 +15,18 @@
 // keyboard just made; readings
 // under French, German and US layouts switched while it runs; two layouts in
 // one keymap; a typist
-// killed while it holds Shift and a letter, and nothing left pressed after.
+// killed while it holds Shift and a letter, and nothing left pressed after;
+// readings under us and fr with Caps Lock on (pressed on a keyboard of the
+// operator's, another uinput device) and the lock on again after them.
 // Exit status 0 when every step held.
+#include <fcntl.h>
+#include <linux/uinput.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <chrono>
 #include <cstdio>
@@ -182,6 +189,72 @@ void Layout(const char* name) {
     Check(took, std::string("the layout ") + name + " took");
 }
 
+// The operator's keyboard: a device of its own on /dev/uinput, whose Caps
+// Lock key the test presses, and whose Caps Lock LED, as the compositor
+// sets it, tells whether the lock is on.
+class OperatorKeyboard {
+  public:
+    OperatorKeyboard() {
+        fd_ = ::open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        bool ok = fd_ >= 0 && ioctl(fd_, UI_SET_EVBIT, EV_KEY) == 0 &&
+                  ioctl(fd_, UI_SET_EVBIT, EV_LED) == 0 &&
+                  ioctl(fd_, UI_SET_LEDBIT, LED_CAPSL) == 0;
+        for (int code = KEY_ESC; ok && code <= KEY_CAPSLOCK; ++code)
+            ok = ioctl(fd_, UI_SET_KEYBIT, code) == 0;
+        uinput_setup setup{};
+        setup.id.bustype = BUS_USB;
+        setup.id.vendor = 0x1209;
+        setup.id.product = 0x4816;
+        std::strncpy(setup.name, "Operator keyboard", UINPUT_MAX_NAME_SIZE - 1);
+        ok_ = ok && ioctl(fd_, UI_DEV_SETUP, &setup) == 0 && ioctl(fd_, UI_DEV_CREATE) == 0;
+        // The compositor takes a new keyboard in.
+        std::this_thread::sleep_for(Ms(2000));
+    }
+    ~OperatorKeyboard() {
+        if (fd_ >= 0) {
+            ioctl(fd_, UI_DEV_DESTROY);
+            close(fd_);
+        }
+    }
+    bool ok() const { return ok_; }
+    void tapCapsLock() {
+        for (int value : {1, 0}) {
+            input_event events[2]{};
+            events[0].type = EV_KEY;
+            events[0].code = KEY_CAPSLOCK;
+            events[0].value = value;
+            events[1].type = EV_SYN;
+            events[1].code = SYN_REPORT;
+            if (write(fd_, events, sizeof events) != ssize_t(sizeof events))
+                ok_ = false;
+            std::this_thread::sleep_for(Ms(50));
+        }
+    }
+    // Whether the LED comes to `on` and stays so for half a second, within 5 s.
+    bool capsLed(bool on) {
+        int steady = 0;
+        for (int waited = 0; waited < 5000 && steady < 500; waited += 50) {
+            input_event e{};
+            while (read(fd_, &e, sizeof e) == ssize_t(sizeof e))
+                if (e.type == EV_LED && e.code == LED_CAPSL) {
+                    led_ = e.value != 0;
+                    writes_ += led_ ? '1' : '0';
+                }
+            steady = led_ == on ? steady + 50 : 0;
+            std::this_thread::sleep_for(Ms(50));
+        }
+        return led_ == on;
+    }
+
+  private:
+    int fd_ = -1;
+    bool ok_ = false;
+    bool led_ = false;
+
+  public:
+    std::string writes_;  // the LED's values as written, for a failure's message
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -302,6 +375,33 @@ int main(int argc, char** argv) {
         Check(result == TypingResult::Typed && line == "7     0A" + Expected(8, nullptr, "0A1B"),
               "killed mid-reading, nothing left pressed: \"" + line + "\"");
     }
+
+    // 6. Caps Lock on, as the operator left it: under us and fr (digits on
+    // Shift) every character as the reader sent it, and the lock on again
+    // after each reading.
+    for (const char* layout : {"us", "fr"}) {
+        Layout(layout);
+        OperatorKeyboard operatorKeys;
+        Check(operatorKeys.ok(), "the operator's keyboard made");
+        operatorKeys.tapCapsLock();
+        Check(operatorKeys.capsLed(true), std::string(layout) + ": Caps Lock on (its LED; writes " +
+                                              operatorKeys.writes_ + ")");
+        for (int round = 1; round <= 2; ++round) {
+            const std::size_t before = TypedLines().size();
+            SetReading(++order, "23:59:58", "AQWZYM0123456789");
+            const TypingResult result = TypeReading(true, true);
+            const std::string line = NextLine(before);
+            Check(result == TypingResult::Typed &&
+                      line == Expected(order, "23:59:58", "AQWZYM0123456789"),
+                  std::string(layout) + " with Caps Lock on: \"" + line + "\"");
+            Check(operatorKeys.capsLed(true), std::string(layout) +
+                                                  ": Caps Lock on again after (LED writes " +
+                                                  operatorKeys.writes_ + ")");
+        }
+        operatorKeys.tapCapsLock();
+        Check(operatorKeys.capsLed(false), std::string(layout) + ": Caps Lock off");
+    }
+    Layout("us");
 
     Say(guest::Failures.empty() ? "passed"
                                 : std::to_string(guest::Failures.size()) + " step(s) failed");
