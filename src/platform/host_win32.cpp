@@ -1,4 +1,6 @@
-// The host name on Windows: the computer's DNS host name, in UTF-8.
+// The host name on Windows: the computer's DNS host name, in UTF-8. The
+// program's OpenSSL (static, built by scripts/openssl-mingw) does not read the
+// Windows certificate store.
 #include <windows.h>
 
 #include <iterator>
@@ -17,6 +19,10 @@ std::string HostName() {
     if (n > 0)
         WideCharToMultiByte(CP_UTF8, 0, name, int(size), text.data(), n, nullptr, nullptr);
     return text;
+}
+
+bool TlsFindsSystemCAs() {
+    return false;
 }
 
 }  // namespace platform

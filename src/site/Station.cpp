@@ -590,6 +590,11 @@ std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify
     if (!parsed.config)
         return off(parsed.error);
     SiteConfig& config = *parsed.config;
+    if (config.tls && config.caFile.empty() && !platform::TlsFindsSystemCAs())
+        return off(
+            "gives an mqtts:// broker but no ca_file: this program cannot read the "
+            "system's certificate store, so name the broker's CA (ca_file = "
+            "its PEM file)");
     // The broker's password where others may read it: said, and used.
     std::string warning;
     const auto exposed = [&](const std::string& name) {
