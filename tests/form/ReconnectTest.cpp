@@ -121,6 +121,23 @@ TEST_F(Reconnect, AReaderPulledOutIsLostAtTheNextPollAndReadsOnWhenItComesBack) 
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"),
               "1 09:41:07 010000000000\r\n2 09:41:07 020000000000\r\n3 09:41:07 030000000000\r\n");
     EXPECT_EQ(Settings.Port, 29);
+
+    // Back once more, too slow for its first identification, and a chip
+    // touched meanwhile: its frame came whole, so it waits for the reader.
+    reader->unplug();
+    form.Timer1Timer();
+    Replug("5678");
+    reader->setFaults({.lateMs = 400, .repliesOnly = true});
+    reader->presentChipDuringNextRequest("0400000000000000");
+    Try();
+    ExpectLost();
+    reader->setFaults({});
+    ASSERT_TRUE(reader->waitIdle(2000));
+    Try();
+    ASSERT_EQ(Status(), "Connected device ZEVO5678 on port COM29");
+    form.Timer1Timer();
+    EXPECT_EQ(RunningOrder, 4u);
+    EXPECT_EQ(Rows()[3], Row(4, "09:41:07", "040000000000"));
 }
 
 // A reader that never comes back: the window tries the same port once a
