@@ -67,6 +67,9 @@ struct LinePlace {
         Rest,
     } skip = Skip::No;
     RestLengths restLengths = 0;
+    // With Unit: the bytes passed over since its last "A" (0: none), which
+    // may have begun a unit whose rest comes after a pause.
+    std::size_t sinceStart = 0;
 };
 LinePlace Line;
 
@@ -102,17 +105,32 @@ Ended ReadMore(std::size_t n) {
 
 enum class Found : std::uint8_t { Nothing, Chip, Reply, LineDown };
 
+// Ends passing over what is no unit. When a pause ended it `have` bytes
+// after an "A", they may have begun a unit: its rest is passed over too.
+void StopPassingOver(std::size_t have) {
+    Line.skip = LinePlace::Skip::No;
+    Line.restLengths = 0;
+    for (const std::size_t length : UnitLengths)
+        Line.restLengths |= have != 0 ? RestOf(length, have) : 0;
+    if (Line.restLengths != 0)
+        Line.skip = LinePlace::Skip::Rest;
+    Line.sinceStart = 0;
+}
+
 // Drops the rest of a unit that is no reading from the carried bytes. False
 // while the rest may still be coming.
 bool SkipRest(Ended last) {
     std::vector<std::uint8_t>& bytes = Line.carried;
     if (Line.skip == LinePlace::Skip::Unit) {
         const auto cr = std::find(bytes.begin(), bytes.end(), CR);
-        const bool ended = cr != bytes.end() || last == Ended::Pause;
-        bytes.erase(bytes.begin(), cr == bytes.end() ? cr : cr + 1);
+        for (auto b = bytes.begin(); b != cr; ++b)
+            Line.sinceStart = *b == ReplyStart ? 1 : Line.sinceStart + (Line.sinceStart != 0);
+        const bool atCr = cr != bytes.end();
+        const bool ended = atCr || last == Ended::Pause || last == Ended::Quiet;
+        bytes.erase(bytes.begin(), atCr ? cr + 1 : cr);
         if (ended)
-            Line.skip = LinePlace::Skip::No;
-        return ended;
+            StopPassingOver(atCr ? 0 : Line.sinceStart);
+        return Line.skip == LinePlace::Skip::No;
     }
     const auto cr = std::find(bytes.begin(), bytes.end(), CR);
     if (cr == bytes.end() && last == Ended::Pause && !bytes.empty()) {
@@ -152,7 +170,7 @@ Found NextUnit(std::size_t replyLength, std::uint64_t deadline, std::vector<std:
             if (last == Ended::Quiet) {
                 // A quiet line ends what is no unit; a reply's rest may still come.
                 if (Line.skip == LinePlace::Skip::Unit)
-                    Line.skip = LinePlace::Skip::No;
+                    StopPassingOver(Line.sinceStart);
                 return Found::Nothing;
             }
             continue;

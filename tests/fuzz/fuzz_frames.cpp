@@ -90,23 +90,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = repeat ? 18 : 16;
         const std::string payload = Text(ChipChars.data(), length - 2);
         if (repeat) {
-            // Chips kept on the way are whole frames of what it read.
+            // Chips kept on the way are whole frames of the stream (the link
+            // carries a unit's first bytes from one call to the next).
             Check(KeptChips.size() >= keptBefore.size());
             for (std::size_t i = keptBefore.size(); i < KeptChips.size(); ++i) {
                 const std::string frame = "A" + Text(KeptChips[i].data(), 14) + "\r";
-                Check(IsFrame(frame) && read.find(frame) != std::string::npos);
+                Check(IsFrame(frame) && port->stream.find(frame) != std::string::npos);
             }
             if (accepted)
-                Check(read.size() >= length &&
-                      read.substr(read.size() - length) == "A" + payload + "\r");
+                Check(port->stream.find("A" + payload + "\r") != std::string::npos);
         } else if (!keptBefore.empty()) {
             // A kept chip first, without reading the line.
             Check(accepted && read.empty() && KeptChips.size() == keptBefore.size() - 1);
             Check(std::memcmp(ChipChars.data(), keptBefore.front().data(), 14) == 0);
-        } else {
-            Check(accepted == IsFrame(read));
-            if (accepted)
-                Check(read == "A" + payload + "\r");
+        } else if (accepted) {
+            Check(IsFrame("A" + payload + "\r") &&
+                  port->stream.find("A" + payload + "\r") != std::string::npos);
         }
         if (accepted) {
             Check(ChipCode.view() == payload.substr(0, Settings.CrcDigits ? 14 : 12));

@@ -61,7 +61,8 @@ struct Reader {
     std::vector<bool> delivered;     // the program read its whole frame
     platform::Timeouts timeouts;
 
-    int line = 0;  // a hang-up ends the line: the ports opened on it fail from then on
+    int line = 0;           // a hang-up ends the line: the ports opened on it fail from then on
+    bool portOpen = false;  // a port is open on this line: a closed one takes nothing off it
 
     bool down(std::uint64_t t) const { return t >= downFrom && t < downUntil; }
 
@@ -96,9 +97,9 @@ struct Reader {
     void present(const std::string& code) {
         const std::uint64_t now = clock.monotonic;
         chips.push_back(code);
-        excused.push_back(down(now) || afterGarbage);
+        excused.push_back(down(now) || afterGarbage || !portOpen);
         delivered.push_back(false);
-        if (down(now))
+        if (down(now) || !portOpen)
             return;
         afterGarbage = false;
         lastChip = code + "00";
@@ -110,6 +111,7 @@ struct Reader {
         downFrom = now;
         downUntil = now + forMs;
         ++line;
+        portOpen = false;
         // What the line held is gone with it.
         for (const Unit& u : units)
             if (u.chip >= 0)
@@ -179,7 +181,7 @@ struct Reader {
 
 class Port final : public platform::SerialPort {
   public:
-    explicit Port(Reader& r) : r_(r), line_(r.line) {}
+    explicit Port(Reader& r) : r_(r), line_(r.line) { r.portOpen = true; }
     Error getLineSettings(platform::LineSettings&) override { return {}; }
     Error setLineSettings(const platform::LineSettings&) override { return {}; }
     Error getTimeouts(platform::Timeouts& t) override { return t = r_.timeouts, Error::None; }
@@ -194,7 +196,10 @@ class Port final : public platform::SerialPort {
         received = 0;
         return line_ != r_.line ? Error::HungUp : r_.read(data, n, received);
     }
-    Error close() override { return {}; }
+    Error close() override {
+        r_.portOpen = r_.portOpen && line_ != r_.line;
+        return {};
+    }
 
   private:
     Reader& r_;
