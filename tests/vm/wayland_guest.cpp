@@ -307,15 +307,19 @@ int main(int argc, char** argv) {
     // 3. Layouts switched while the program runs: French puts the digits on
     // Shift and swaps A/Q and Z/W, German swaps Y and Z.
     std::uint32_t order = 20;
-    for (const char* layout : {"fr", "de", "us"}) {
-        Layout(layout);
+    // The next reading of every letter that layouts move, and the digits.
+    auto typeAll = [&order](const std::string& label) {
         const std::size_t before = TypedLines().size();
         SetReading(++order, "23:59:58", "AQWZYM0123456789");
         const TypingResult result = TypeReading(true, true);
         const std::string line = NextLine(before);
         Check(result == TypingResult::Typed &&
                   line == Expected(order, "23:59:58", "AQWZYM0123456789"),
-              std::string(layout) + ": \"" + line + "\"");
+              label + ": \"" + line + "\"");
+    };
+    for (const char* layout : {"fr", "de", "us"}) {
+        Layout(layout);
+        typeAll(layout);
     }
 
     // 4. Two layouts in the keymap, the second active: which one is, a
@@ -387,13 +391,7 @@ int main(int argc, char** argv) {
         Check(operatorKeys.capsLed(true), std::string(layout) + ": Caps Lock on (its LED; writes " +
                                               operatorKeys.writes_ + ")");
         for (int round = 1; round <= 2; ++round) {
-            const std::size_t before = TypedLines().size();
-            SetReading(++order, "23:59:58", "AQWZYM0123456789");
-            const TypingResult result = TypeReading(true, true);
-            const std::string line = NextLine(before);
-            Check(result == TypingResult::Typed &&
-                      line == Expected(order, "23:59:58", "AQWZYM0123456789"),
-                  std::string(layout) + " with Caps Lock on: \"" + line + "\"");
+            typeAll(std::string(layout) + " with Caps Lock on");
             Check(operatorKeys.capsLed(true), std::string(layout) +
                                                   ": Caps Lock on again after (LED writes " +
                                                   operatorKeys.writes_ + ")");
