@@ -4,7 +4,6 @@
 #include <tuple>
 
 #include "Drv232.h"
-#include "fakes/FakeClock.h"
 #include "fakes/FakeSerial.h"
 #include "fakes/ProgramState.h"
 
@@ -214,14 +213,11 @@ TEST_F(ReaderLink, ExchangeWithoutARequestOnlyReads) {
 }
 
 TEST_F(ReaderLink, AFrameThatTheReadsTimeOutCutIsReadOnToItsEnd) {
-    fakes::FakeClock clock;
-    fakes::ClockInUse use(clock);
-    script.clock = &clock;
     ASSERT_TRUE(OpenPort(3));
     // The frame began 8 bytes before the poll's 328 ms ran out.
     script.calls.clear();
     script.replies = {"A0123456", "789ABCD\r"};
-    script.readMs = {328, 8};
+    script.ends = {platform::ReadEnd::Total};
     ASSERT_TRUE(PollChip());
     EXPECT_EQ(ChipCode.view(), "0123456789AB");
     EXPECT_EQ(script.calls, (Calls{"read", "read"}));
@@ -229,7 +225,7 @@ TEST_F(ReaderLink, AFrameThatTheReadsTimeOutCutIsReadOnToItsEnd) {
     // nothing is read on: the bytes that come next are another's.
     script.calls.clear();
     script.replies = {"A0123456", "789ABCD\r"};
-    script.readMs = {60, 8};
+    script.ends = {platform::ReadEnd::Interval};
     EXPECT_FALSE(PollChip());
     EXPECT_EQ(script.calls, (Calls{"read"}));
     EXPECT_FALSE(PollChip()) << "the rest alone";
@@ -237,7 +233,7 @@ TEST_F(ReaderLink, AFrameThatTheReadsTimeOutCutIsReadOnToItsEnd) {
     // was cut is no start of a frame.
     for (const char* first : {"A0123456", "XO0\r"}) {
         script.replies = {first, "78\r"};
-        script.readMs = {328, 8};
+        script.ends = {platform::ReadEnd::Total};
         EXPECT_FALSE(PollChip()) << first;
     }
     EXPECT_EQ(ChipCode.view(), "0123456789AB");

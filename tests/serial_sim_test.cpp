@@ -39,19 +39,21 @@ class SimulatedReader : public ::testing::Test {
         platform::LimitToLinkedPorts(false);
     }
 
-    // A read of n bytes, as the reading paths do it; returns the bytes received.
+    // A read of n bytes, as the reading paths do it; returns the bytes
+    // received, and `ended` says why the read ended.
     std::string ReadBytes(std::size_t n, long* elapsedMs = nullptr) {
         std::string buffer(n, '\0');
         std::size_t got = 0;
         auto start = Clock::now();
         platform::Error e =
-            PortHandle->read(reinterpret_cast<std::uint8_t*>(buffer.data()), n, got);
+            PortHandle->read(reinterpret_cast<std::uint8_t*>(buffer.data()), n, got, ended);
         if (elapsedMs)
             *elapsedMs = ElapsedMs(start);
         EXPECT_EQ(e, platform::Error::None);
         buffer.resize(got);
         return buffer;
     }
+    platform::ReadEnd ended = platform::ReadEnd::No;
 
     fakes::TempWorkDir dir;
     std::unique_ptr<sim::ReaderSimulator> reader;
@@ -100,12 +102,15 @@ TEST_F(SimulatedReader, AReadEndsByItsTimeOutsWithWhatCame) {
     reader->sendRaw("ABC");
     ASSERT_TRUE(reader->waitIdle(1000));
     EXPECT_EQ(ReadBytes(1), "A");
+    EXPECT_EQ(ended, platform::ReadEnd::Count);
     // The rest was kept for the next read, which ends 20 ms after it.
     long ms = 0;
     EXPECT_EQ(ReadBytes(16, &ms), "BC");
+    EXPECT_EQ(ended, platform::ReadEnd::Interval);
     EXPECT_LT(ms, 5000);
     // Nothing comes: the read waits its whole 8 x 16 + 200 = 328 ms.
     EXPECT_EQ(ReadBytes(16, &ms), "");
+    EXPECT_EQ(ended, platform::ReadEnd::Total);
     EXPECT_GE(ms, 325);
     EXPECT_LT(ms, 5000);
 }

@@ -84,12 +84,11 @@ enum class Ended : std::uint8_t {
 
 // One read of up to n bytes, added to the carried bytes.
 Ended ReadMore(std::size_t n) {
-    platform::Clock& clock = platform::TheClock();
-    const std::uint64_t began = clock.monotonicMs();
     std::array<std::uint8_t, LongestUnit> buffer{};
     n = std::min(n, buffer.size());
     std::size_t received = 0;
-    if (!Succeeded(PortHandle->read(buffer.data(), n, received)))
+    platform::ReadEnd end = platform::ReadEnd::No;
+    if (!Succeeded(PortHandle->read(buffer.data(), n, received, end)))
         return Ended::Failed;
     received = std::min(received, n);
     Line.carried.insert(Line.carried.end(), buffer.begin(), buffer.begin() + received);
@@ -97,10 +96,7 @@ Ended ReadMore(std::size_t n) {
         return Ended::Whole;
     if (received == 0)
         return Ended::Quiet;
-    // The read cannot tell why it ended: a read that ended well before its
-    // total time-out ended on a pause after its last byte.
-    const std::uint64_t total = ReadTotalMultiplier * n + ReadTotalConstant;
-    return clock.monotonicMs() - began + ReadIntervalTimeout >= total ? Ended::Cut : Ended::Pause;
+    return end == platform::ReadEnd::Total ? Ended::Cut : Ended::Pause;
 }
 
 enum class Found : std::uint8_t { Nothing, Chip, Reply, LineDown };

@@ -12,15 +12,8 @@
 
 namespace platform {
 
-// Why a read ends before its n bytes have come.
-enum class ReadEnd : std::uint8_t {
-    No,        // it has not: it may wait on
-    Total,     // readTotalMultiplier * n + readTotalConstant passed since it began
-    Interval,  // readInterval passed since the last byte received
-};
-
 struct ReadWait {
-    ReadEnd end = ReadEnd::No;
+    ReadEnd end = ReadEnd::No;  // No, Total or Interval: why it ends before its n bytes
     // How long the read may still wait for a byte: -1 without a bound; 0 once it has ended.
     std::int64_t ms = -1;
     bool operator==(const ReadWait&) const = default;

@@ -37,6 +37,14 @@ struct Timeouts {
 
 enum class ControlLine { SetRts, SetDtr, ClearDtr, ClearRts };
 
+// Why a read ended.
+enum class ReadEnd : std::uint8_t {
+    No,        // it has not (a read that may wait on; a read that failed)
+    Count,     // with every byte it asked for
+    Total,     // readTotalMultiplier * n + readTotalConstant passed since it began
+    Interval,  // readInterval passed since the last byte received
+};
+
 inline constexpr std::uint32_t EventCharReceived = 0x0002;  // EV_RXFLAG
 
 class SerialPort {
@@ -48,9 +56,15 @@ class SerialPort {
     virtual Error setTimeouts(const Timeouts& timeouts) = 0;
     virtual Error escape(ControlLine line) = 0;
     virtual Error setEventMask(std::uint32_t mask) = 0;
-    // Success with fewer than n bytes written or read means the time-out ran out.
+    // Success with fewer than n bytes written or read means a time-out ran
+    // out; a read says which, or Count when all n came.
     virtual Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) = 0;
-    virtual Error read(std::uint8_t* data, std::size_t n, std::size_t& received) = 0;
+    virtual Error read(std::uint8_t* data, std::size_t n, std::size_t& received,
+                       ReadEnd& ended) = 0;
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) {
+        ReadEnd ended = ReadEnd::No;
+        return read(data, n, received, ended);
+    }
     // Releases the device; later calls fail. The destructor closes too.
     virtual Error close() = 0;
     // The device's stable name, which stays the same whatever number the

@@ -331,16 +331,19 @@ class PosixSerialPort final : public SerialPort {
         return Error::None;
     }
 
-    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received, ReadEnd& ended) override {
         received = 0;
+        ended = ReadEnd::No;
         if (fd_ < 0)
             return Error::Invalid;
         const std::int64_t start = NowMs();
         std::int64_t lastByte = start;
         while (received < n) {
             const ReadWait wait = ReadTimeLeft(timeouts_, n, start, received, lastByte, NowMs());
-            if (wait.end != ReadEnd::No)
-                break;
+            if (wait.end != ReadEnd::No) {
+                ended = wait.end;
+                return Error::None;
+            }
             pollfd p{fd_, POLLIN, 0};
             int r = ::poll(&p, 1, wait.ms < 0 ? -1 : int(std::min<std::int64_t>(wait.ms, INT_MAX)));
             if (r < 0) {
@@ -364,6 +367,7 @@ class PosixSerialPort final : public SerialPort {
                 return Error::HungUp;  // nothing to read, and nothing will come
             }
         }
+        ended = ReadEnd::Count;
         return Error::None;
     }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <optional>
 
@@ -78,6 +79,7 @@ class Win32SerialPort final : public SerialPort {
     Error setTimeouts(const Timeouts& t) override {
         if (!isOpen())
             return Error::Invalid;
+        timeouts_ = t;
         COMMTIMEOUTS c{};
         c.ReadIntervalTimeout = t.readInterval;
         c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
@@ -130,14 +132,19 @@ class Win32SerialPort final : public SerialPort {
         return ok ? Error::None : LastWin32PortError();
     }
 
-    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received, ReadEnd& ended) override {
         received = 0;
+        ended = ReadEnd::No;
         if (!isOpen())
             return Error::Invalid;
+        const auto began = std::chrono::steady_clock::now();
         DWORD done = 0;
         const BOOL ok = ReadFile(handle_, data, CountFor(n), &done, nullptr);
         received = done;
-        return ok ? Error::None : LastWin32PortError();
+        if (!ok)
+            return LastWin32PortError();
+        ended = received == n ? ReadEnd::Count : EndOf(n, received, began);
+        return Error::None;
     }
 
     Error close() override {
@@ -149,12 +156,30 @@ class Win32SerialPort final : public SerialPort {
     }
 
   private:
+    // The driver does not say which time-out ended a read short: before its
+    // first byte only the total can, and a read that ended well before the
+    // total ended on the interval after its last byte.
+    ReadEnd EndOf(std::size_t n, std::size_t received,
+                  std::chrono::steady_clock::time_point began) const {
+        const std::uint64_t total =
+            std::uint64_t(timeouts_.readTotalMultiplier) * n + timeouts_.readTotalConstant;
+        if (received == 0)
+            return ReadEnd::Total;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - began)
+                              .count();
+        return total != 0 && std::uint64_t(took) + timeouts_.readInterval >= total
+                   ? ReadEnd::Total
+                   : ReadEnd::Interval;
+    }
+
     // INVALID_HANDLE_VALUE also stands for the current process in some calls:
     // a closed port must never reach the system.
     bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
     HANDLE handle_;
     std::optional<DCB> read_;
+    Timeouts timeouts_;  // as last set
 };
 
 class Win32SerialPorts final : public SerialPorts {

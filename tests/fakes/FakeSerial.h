@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "SerialPort.h"
-#include "fakes/FakeClock.h"
 
 namespace fakes {
 
@@ -26,9 +25,8 @@ struct SerialScript {
     int closes = 0;
     // A write succeeds saying it wrote at most this many bytes (all are recorded).
     std::size_t writeReports = SIZE_MAX;
-    // How long successive reads take on `clock`, when one is given.
-    fakes::FakeClock* clock = nullptr;
-    std::deque<unsigned> readMs;
+    // Which time-out ended successive short reads; Interval when not said.
+    std::deque<platform::ReadEnd> ends;
 };
 
 class FakeSerialPort final : public platform::SerialPort {
@@ -63,17 +61,21 @@ class FakeSerialPort final : public platform::SerialPort {
         written = std::min(n, s_.writeReports);
         return step("write");
     }
-    platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
+    platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received,
+                         platform::ReadEnd& ended) override {
         received = 0;
-        if (s_.clock && !s_.readMs.empty()) {
-            s_.clock->monotonic += s_.readMs.front();
-            s_.readMs.pop_front();
-        }
         if (!s_.replies.empty()) {
             std::string reply = s_.replies.front();
             s_.replies.pop_front();
             received = std::min(n, reply.size());
             std::memcpy(data, reply.data(), received);
+        }
+        ended = received == n   ? platform::ReadEnd::Count
+                : received == 0 ? platform::ReadEnd::Total
+                                : platform::ReadEnd::Interval;
+        if (received < n && !s_.ends.empty()) {
+            ended = s_.ends.front();
+            s_.ends.pop_front();
         }
         return step("read");
     }

@@ -134,8 +134,9 @@ class CountedPort final : public platform::SerialPort {
     platform::Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
         return port_->write(data, n, written);
     }
-    platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
-        const platform::Error error = port_->read(data, n, received);
+    platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received,
+                         platform::ReadEnd& ended) override {
+        const platform::Error error = port_->read(data, n, received, ended);
         ++reads_;
         bytes_ += received;
         return error;

@@ -14,7 +14,8 @@
 namespace {
 
 // A port that hands out the fuzz input as the bytes on the line; the first
-// byte of each read says how many of the bytes asked for have arrived.
+// byte of each read says how many of the bytes asked for have arrived, and
+// which time-out ended the read when they are fewer.
 class StreamPort final : public platform::SerialPort {
   public:
     StreamPort(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
@@ -30,12 +31,18 @@ class StreamPort final : public platform::SerialPort {
         written = n;
         return {};
     }
-    platform::Error read(std::uint8_t* out, std::size_t n, std::size_t& received) override {
+    platform::Error read(std::uint8_t* out, std::size_t n, std::size_t& received,
+                         platform::ReadEnd& ended) override {
         received = 0;
+        ended = platform::ReadEnd::Total;
         if (pos_ >= size_)
             return platform::Error::None;
-        const std::size_t arrived = std::min<std::size_t>(data_[pos_++] % (n + 2), n);
+        const std::uint8_t say = data_[pos_++];
+        const std::size_t arrived = std::min<std::size_t>(say % (n + 2), n);
         received = std::min(arrived, size_ - pos_);
+        ended = received == n                 ? platform::ReadEnd::Count
+                : received != 0 && say & 0x80 ? platform::ReadEnd::Interval
+                                              : platform::ReadEnd::Total;
         std::memcpy(out, data_ + pos_, received);
         stream.append(reinterpret_cast<const char*>(out), received);
         pos_ += received;

@@ -121,8 +121,9 @@ struct Reader {
         freeAt = downUntil;
     }
 
-    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) {
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received, platform::ReadEnd& end) {
         received = 0;
+        end = platform::ReadEnd::Count;
         const std::int64_t start = std::int64_t(clock.monotonic);
         if (down(clock.monotonic))
             return Error::HungUp;
@@ -134,8 +135,10 @@ struct Reader {
                 break;
             const platform::ReadWait wait =
                 platform::ReadTimeLeft(timeouts, n, start, received, last, t);
-            if (wait.end != platform::ReadEnd::No)
+            if (wait.end != platform::ReadEnd::No) {
+                end = wait.end;
                 break;
+            }
             if (next < arrivals.size() && std::int64_t(arrivals[next]) <= t) {
                 take(data[received++], arrivals[next]);
                 last = std::max(std::int64_t(arrivals[next]), start);
@@ -192,9 +195,10 @@ class Port final : public platform::SerialPort {
         written = n;
         return line_ != r_.line ? Error::HungUp : r_.write(data, n);
     }
-    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received,
+               platform::ReadEnd& end) override {
         received = 0;
-        return line_ != r_.line ? Error::HungUp : r_.read(data, n, received);
+        return line_ != r_.line ? Error::HungUp : r_.read(data, n, received, end);
     }
     Error close() override {
         r_.portOpen = r_.portOpen && line_ != r_.line;

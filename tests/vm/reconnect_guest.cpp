@@ -131,8 +131,9 @@ class TellingPort final : public platform::SerialPort {
     platform::Error write(const std::uint8_t* d, std::size_t n, std::size_t& w) override {
         return Tell("write", [&] { return port_->write(d, n, w); });
     }
-    platform::Error read(std::uint8_t* d, std::size_t n, std::size_t& r) override {
-        return Tell("read", [&] { return port_->read(d, n, r); });
+    platform::Error read(std::uint8_t* d, std::size_t n, std::size_t& r,
+                         platform::ReadEnd& e) override {
+        return Tell("read", [&] { return port_->read(d, n, r, e); });
     }
     platform::Error close() override {
         return Tell("close", [&] { return port_->close(); });

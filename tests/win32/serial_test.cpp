@@ -56,8 +56,9 @@ class WatchedPort final : public platform::SerialPort {
     Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
         return port_->write(data, n, written);
     }
-    Error read(std::uint8_t* data, std::size_t n, std::size_t& received) override {
-        return port_->read(data, n, received);
+    Error read(std::uint8_t* data, std::size_t n, std::size_t& received,
+               platform::ReadEnd& ended) override {
+        return port_->read(data, n, received, ended);
     }
     Error close() override {
         closes_.push_back(port_->close());
@@ -182,12 +183,13 @@ class Win32Serial : public ::testing::Test {
         ASSERT_EQ(port.setEventMask(platform::EventCharReceived), Error::None);
     }
 
-    // A read of n bytes as the reading paths make it; the bytes received.
+    // A read of n bytes as the reading paths make it; the bytes received, and
+    // `ended` says why the read ended.
     std::string ReadBytes(std::size_t n, long* elapsedMs = nullptr) {
         std::string buffer(n, '\0');
         std::size_t got = 0;
         const auto start = Clock::now();
-        EXPECT_EQ(PortHandle->read(reinterpret_cast<std::uint8_t*>(buffer.data()), n, got),
+        EXPECT_EQ(PortHandle->read(reinterpret_cast<std::uint8_t*>(buffer.data()), n, got, ended),
                   Error::None);
         if (elapsedMs)
             *elapsedMs = ElapsedMs(start);
@@ -195,6 +197,7 @@ class Win32Serial : public ::testing::Test {
         return buffer;
     }
 
+    platform::ReadEnd ended = platform::ReadEnd::No;
     Simulator sim;
     WatchedPorts ports;  // outlives PortHandle, which TearDown releases
 };
@@ -298,6 +301,7 @@ TEST_F(Win32Serial, AReplyThatNeverComesEndsTheReadAtItsTimeOut) {
     EXPECT_EQ(ReaderVersion, "OLD!");
     long ms = 0;
     EXPECT_EQ(ReadBytes(16, &ms), "");
+    EXPECT_EQ(ended, platform::ReadEnd::Total);
     // 8 x 16 + 200 = 328 ms.
     EXPECT_GE(ms, 320);
     EXPECT_LT(ms, 5000);
@@ -336,8 +340,10 @@ TEST_F(Win32Serial, AGapInsideAReplyLongerThanTheIntervalEndsTheRead) {
     // Three bytes, then 120 ms without one: the read ends at the 20 ms
     // interval, before the 248 ms total would have brought the rest.
     EXPECT_EQ(ReadBytes(6), "A" + sim.id.substr(0, 2));
+    EXPECT_EQ(ended, platform::ReadEnd::Interval);
     // The rest was not thrown away: it is there for the next read.
     EXPECT_EQ(ReadBytes(3), sim.id.substr(2) + "\r");
+    EXPECT_EQ(ended, platform::ReadEnd::Count);
 }
 
 TEST_F(Win32Serial, ALateReplyWithinTheTotalTimeoutStillCounts) {
