@@ -213,7 +213,6 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
             return fail("unknown key \"" + key + "\" in [" + section + "]");
         }
     }
-    lineNumber = 0;
     if (!haveUrl)
         return {std::nullopt, "no url in [broker]"};
     if (havePassword && !config.passwordFile.empty())
