@@ -2,7 +2,6 @@
 #include "Config.h"
 
 #include <charconv>
-#include <cstdint>
 #include <set>
 
 #include "Utf8.h"

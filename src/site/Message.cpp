@@ -42,12 +42,14 @@ std::string JsonString(std::string_view utf8) {
     return out + "\"";
 }
 
-std::string ReadingMessage(std::string_view station, const Reading& reading) {
-    const auto orNull = [](const std::string& s) {
-        return s.empty() ? std::string("null") : JsonString(s);
+std::string ReadingMessage(std::string_view station, const PublishedReading& reading) {
+    // The reading's texts are the program's single-byte text.
+    const auto text = [](const std::string& s) { return JsonString(WindowsToUtf8(s)); };
+    const auto orNull = [&](const std::string& s) {
+        return s.empty() ? std::string("null") : text(s);
     };
     return "{\"station\":" + JsonString(station) + ",\"order\":" + std::to_string(reading.order) +
-           ",\"time\":\"" + IsoTime(reading.at) + "\",\"code\":" + JsonString(reading.code) +
+           ",\"time\":\"" + IsoTime(reading.at) + "\",\"code\":" + text(reading.code) +
            ",\"demo\":" + (reading.demo ? "true" : "false") +
            ",\"reader\":" + orNull(reading.reader) + ",\"port\":" + orNull(reading.port) + "}";
 }
