@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     std::printf("%10s %12s\n", "readings", "resident kB");
     for (long n = 1; n <= readings; ++n) {
         ChipCode = DemoChipText(std::uint32_t(n * 2654435761u % DemoCodeLimit));
-        form.RecordReading();
+        form.RecordReading(ReadingFrom::Demo);
         QApplication::processEvents();
         if (n % 1000 == 0) {
             const long kb = ResidentKb();

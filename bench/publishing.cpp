@@ -31,8 +31,8 @@ long ResidentKb() {
     return -1;
 }
 
-site::Reading ReadingNumber(std::uint32_t order) {
-    site::Reading r;
+site::PublishedReading ReadingNumber(std::uint32_t order) {
+    site::PublishedReading r;
     r.order = order;
     r.at = {2026, 12, 9, 10, 0, 0, 0, 60};
     r.code = "0A1B2C3D4E5F";

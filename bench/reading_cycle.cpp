@@ -122,11 +122,9 @@ void Typing() {
     std::printf("  %-38s %10s %10s %8s\n", "reading", "formula", "measured", "ratio");
     platform::UseKeyboard(&keys);
     for (const Case& c : cases) {
-        RunningOrder = c.number;
-        TimeText = "09:41:07";
-        ChipCode = c.code;
+        const Reading reading{.order = c.number, .time = "09:41:07", .code = c.code};
         const auto start = Clock::now();
-        TypeReading(c.order, c.time);
+        TypeReading(reading, c.order, c.time);
         const double ms = Ms(Clock::now() - start);
         std::printf("  %-38s %8.0f ms %7.1f ms %8.3f\n", c.name, c.formula, ms, ms / c.formula);
     }

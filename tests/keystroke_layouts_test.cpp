@@ -62,10 +62,9 @@ class TypedUnderLayout : public fakes::XServerSuite<fakes::LayoutXServer> {
             SCOPED_TRACE(code);
             fakes::KeyWindow window;
             ASSERT_NE(window.display(), nullptr);
-            RunningOrder = 1234;
-            TimeText = "23:59:59";
-            ChipCode = code;
-            EXPECT_EQ(TypeReading(withOrderAndTime, withOrderAndTime), TypingResult::Typed);
+            const Reading reading{.order = 1234, .time = "23:59:59", .code = code};
+            EXPECT_EQ(TypeReading(reading, withOrderAndTime, withOrderAndTime),
+                      TypingResult::Typed);
             const std::string text = window.received();
             EXPECT_EQ(text, (withOrderAndTime ? "1234     23-59-59     " : "") + std::string(code) +
                                 "\n");
@@ -155,8 +154,7 @@ TEST_F(TypedUnderLayout, AReadingWaitsForAHeldCtrlAndIsNotTypedUnderIt) {
     OperatorKeys operatorKeys;
     fakes::FakeClock clock;
     fakes::ClockInUse use(clock);
-    RunningOrder = 1;
-    ChipCode = "0123456789ABCDEF";
+    const Reading reading{.order = 1, .code = "0123456789ABCDEF"};
     {
         fakes::KeyWindow window;
         operatorKeys.press(XK_Control_L, true);
@@ -166,14 +164,14 @@ TEST_F(TypedUnderLayout, AReadingWaitsForAHeldCtrlAndIsNotTypedUnderIt) {
             if (held && clock.monotonic >= letGo)
                 operatorKeys.press(XK_Control_L, held = false);
         };
-        EXPECT_EQ(TypeReading(false, false), TypingResult::Typed);
+        EXPECT_EQ(TypeReading(reading, false, false), TypingResult::Typed);
         EXPECT_EQ(window.received(), "0123456789ABCDEF\n");
         EXPECT_FALSE(window.anyKeyDown());
     }
     clock.afterSleep = nullptr;
     fakes::KeyWindow window;
     operatorKeys.press(XK_Control_L, true);
-    EXPECT_EQ(TypeReading(false, false), TypingResult::KeyHeld);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::KeyHeld);
     operatorKeys.press(XK_Control_L, false);
     operatorKeys.tap(XK_Return);
     EXPECT_EQ(window.received(), "\n") << "only the test's own Enter";

@@ -48,20 +48,14 @@ class TypedInto : public fakes::XServerSuite<fakes::PrivateXServer> {
     fakes::FakeClock clock;
 };
 
-void SetReading(std::uint32_t order, const char* time, const char* code) {
-    RunningOrder = order;
-    TimeText = time;
-    ChipCode = code;
-}
-
 TEST_F(TypedInto, AWindowReceivesTheOrderTheTimeTheCodeAndEnter) {
-    SetReading(7, "09:41:07", "00000A1B2C3D");
-    ASSERT_EQ(TypeReading(true, true), TypingResult::Typed);
+    ASSERT_EQ(TypeReading({.order = 7, .time = "09:41:07", .code = "00000A1B2C3D"}, true, true),
+              TypingResult::Typed);
     EXPECT_EQ(Received(), "7     09-41-07     00000A1B2C3D\n");
     EXPECT_FALSE(AnyKeyDown());
 
-    SetReading(8, "09:41:09", "FEDCBA987654");
-    ASSERT_EQ(TypeReading(false, false), TypingResult::Typed);
+    ASSERT_EQ(TypeReading({.order = 8, .time = "09:41:09", .code = "FEDCBA987654"}, false, false),
+              TypingResult::Typed);
     EXPECT_EQ(Received(), "FEDCBA987654\n");
     EXPECT_FALSE(AnyKeyDown());
 }
@@ -82,9 +76,9 @@ TEST_F(TypedInto, AKeyMissingFromTheMapIsLentASpareKeycodeAndGivenBack) {
     // Typed while the window reads, as a real application does: the text
     // is decoded with the map in force when each key arrives.
     platform::UseClock(nullptr);
-    SetReading(1, "00:00:00", "F00F");
     TypingResult typed = TypingResult::NoDisplay;
-    std::thread typist([&typed] { typed = TypeReading(false, false); });
+    std::thread typist(
+        [&typed] { typed = TypeReading({.order = 1, .code = "F00F"}, false, false); });
     EXPECT_EQ(Received(), "F00F\n");
     typist.join();
     EXPECT_EQ(typed, TypingResult::Typed);
@@ -113,13 +107,13 @@ class BreakingKeyboard final : public platform::Keyboard {
 };
 
 TEST_F(TypedInto, TypingThatBreaksOffAnywhereLeavesNoKeyPressed) {
-    SetReading(7, "09:41:07", "0A1B");
+    const Reading reading{.order = 7, .time = "09:41:07", .code = "0A1B"};
     const int keys = int(KeySequence(true, true, 7, "09:41:07", "0A1B").size());
     for (int after = 1; after < keys; after += 3) {
         SCOPED_TRACE(after);
         BreakingKeyboard keyboard(after);
         platform::UseKeyboard(&keyboard);
-        EXPECT_EQ(TypeReading(true, true), TypingResult::BrokenOff);
+        EXPECT_EQ(TypeReading(reading, true, true), TypingResult::BrokenOff);
         platform::UseKeyboard(nullptr);
         XSync(display, False);
         EXPECT_FALSE(AnyKeyDown());
@@ -154,9 +148,9 @@ TEST(NoDisplay, TypingReportsThatItCannotType) {
     const char* saved = std::getenv("DISPLAY");
     std::string keep = saved ? saved : "";
     ::setenv("DISPLAY", ":999", 1);  // nobody there
-    SetReading(1, "00:00:00", "0123456789AB");
     EXPECT_EQ(platform::SystemKeyboard().begin(), platform::Error::NotSupported);
-    EXPECT_EQ(TypeReading(false, false), TypingResult::NoDisplay);
+    EXPECT_EQ(TypeReading({.order = 1, .code = "0123456789AB"}, false, false),
+              TypingResult::NoDisplay);
     EXPECT_EQ(platform::SystemKeyboard().notice(), platform::KeyboardNotice::NoDisplay);
     if (saved)
         ::setenv("DISPLAY", keep.c_str(), 1);

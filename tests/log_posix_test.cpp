@@ -23,10 +23,7 @@ class DailyLogOnAFullDisk : public ::testing::Test {
 };
 
 TEST_F(DailyLogOnAFullDisk, AFullDiskFailsTheAppendAndLeavesNoPartialLine) {
-    RunningOrder = 1;
-    TimeText = "09:41:07";
-    ChipCode = "00000A1B2C3D";
-    ASSERT_TRUE(AppendLog(clock.now));
+    ASSERT_TRUE(AppendLog(MakeReading(1, clock.now, "00000A1B2C3D", false)));
     const std::string first = fakes::ReadFile("ZV07D03M.txt");
 
     // The file may grow by 10 bytes only: the next line gets cut off there.
@@ -36,22 +33,19 @@ TEST_F(DailyLogOnAFullDisk, AFullDiskFailsTheAppendAndLeavesNoPartialLine) {
     small.rlim_cur = first.size() + 10;
     auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    RunningOrder = 2;
-    const bool appended = AppendLog(clock.now);
+    const bool appended = AppendLog(MakeReading(2, clock.now, "00000A1B2C3D", false));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(appended);
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), first) << "the cut-off line is taken back";
-    RunningOrder = 3;
-    ASSERT_TRUE(AppendLog(clock.now));
+    ASSERT_TRUE(AppendLog(MakeReading(3, clock.now, "00000A1B2C3D", false)));
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), first + "3 09:41:07 00000A1B2C3D\r\n");
 }
 
 TEST_F(DailyLogOnAFullDisk, ALogOnAFullDeviceFails) {
     fs::create_symlink("/dev/full", "ZV07D03M.txt");
-    RunningOrder = 1;
-    EXPECT_FALSE(AppendLog(clock.now));
+    EXPECT_FALSE(AppendLog(MakeReading(1, clock.now, "00000A1B2C3D", false)));
 }
 
 }  // namespace

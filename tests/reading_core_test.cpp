@@ -8,6 +8,7 @@
 #include "Drv232.h"
 #include "Global.h"
 #include "Keyboard.h"
+#include "fakes/FailingFiles.h"
 #include "fakes/FakeClock.h"
 #include "fakes/ProgramState.h"
 #include "fakes/TempDir.h"
@@ -57,44 +58,43 @@ class DailyLog : public ::testing::Test {
 };
 
 TEST_F(DailyLog, TheFirstReadingCreatesTheFileAndLaterOnesAppend) {
-    RunningOrder = 42;
-    TimeText = "09:41:07";
-    ChipCode = "00000A1B2C3D";
-    ASSERT_TRUE(AppendLog(clock.now));
-    RunningOrder = 43;
-    ChipCode = "FFFFFFFFFFFF";
-    ASSERT_TRUE(AppendLog(clock.now));
+    ASSERT_TRUE(AppendLog(MakeReading(42, clock.now, "00000A1B2C3D", false)));
+    ASSERT_TRUE(AppendLog(MakeReading(43, clock.now, "FFFFFFFFFFFF", false)));
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"),
               "42 09:41:07 00000A1B2C3D\r\n43 09:41:07 FFFFFFFFFFFF\r\n");
 }
 
 TEST_F(DailyLog, AReadingAfterMidnightGoesToTheNextDaysFile) {
-    RunningOrder = 1;
-    TimeText = "23:59:59";
-    ChipCode = "0123456789AB";
-    clock.now = {2026, 12, 31, 23, 59, 59, 0};
-    ASSERT_TRUE(AppendLog(clock.now));
-    clock.now = {2027, 1, 1, 0, 0, 1, 0};
-    RunningOrder = 2;
-    TimeText = "00:00:01";
-    ASSERT_TRUE(AppendLog(clock.now));
+    ASSERT_TRUE(AppendLog(MakeReading(1, {2026, 12, 31, 23, 59, 59, 0}, "0123456789AB", false)));
+    ASSERT_TRUE(AppendLog(MakeReading(2, {2027, 1, 1, 0, 0, 1, 0}, "0123456789AB", false)));
     EXPECT_EQ(fakes::ReadFile("ZV31D12M.txt"), "1 23:59:59 0123456789AB\r\n");
     EXPECT_EQ(fakes::ReadFile("ZV01D01M.txt"), "2 00:00:01 0123456789AB\r\n");
 }
 
 TEST_F(DailyLog, ControlCharactersInACodeCannotSplitTheLine) {
-    RunningOrder = 4294967295u;
-    TimeText = "12:00:00";
-    ChipCode = std::string("12\r\n34\x7F\x1B") + "5";
-    ASSERT_TRUE(AppendLog(clock.now));
+    const Reading reading = MakeReading(4294967295u, {2026, 3, 7, 12, 0, 0, 0},
+                                        "12\r\n34\x7F\x1B"
+                                        "5",
+                                        false);
+    ASSERT_TRUE(AppendLog(reading));
     EXPECT_EQ(fakes::ReadFile("ZV07D03M.txt"), "4294967295 12:00:00 12??34??5\r\n");
 }
 
 TEST_F(DailyLog, ALogThatCannotBeWrittenFails) {
     fs::create_directory("ZV07D03M.txt");
-    RunningOrder = 5;
-    EXPECT_FALSE(AppendLog(clock.now));
+    EXPECT_FALSE(AppendLog(MakeReading(5, clock.now, "0123456789AB", false)));
     EXPECT_TRUE(fs::is_directory("ZV07D03M.txt"));
+}
+
+// The log is a journal as the outbox is: its line goes to the disk through
+// the one append that flushes it and takes back a line cut short.
+TEST_F(DailyLog, ItsLineGoesThroughTheFilesAppend) {
+    fakes::FailingFiles files;
+    files.failStep = "append";
+    platform::UseFiles(&files);
+    EXPECT_FALSE(AppendLog(MakeReading(6, clock.now, "0123456789AB", false)));
+    platform::UseFiles(nullptr);
+    EXPECT_FALSE(fs::exists("ZV07D03M.txt"));
 }
 
 TEST(PrintableText, ReplacesControlsAndTheBytesWindows1252LeavesUndefined) {
@@ -249,10 +249,8 @@ class Typing : public ::testing::Test {
 };
 
 TEST_F(Typing, PlaysTheSequenceWithItsPauses) {
-    RunningOrder = 1234;
-    TimeText = "09:41:07";
-    ChipCode = "00000A1B2C3D";
-    ASSERT_EQ(TypeReading(true, true), TypingResult::Typed);
+    const Reading reading{.order = 1234, .time = "09:41:07", .code = "00000A1B2C3D"};
+    ASSERT_EQ(TypeReading(reading, true, true), TypingResult::Typed);
     const auto expected = KeySequence(true, true, 1234, "09:41:07", "00000A1B2C3D");
     ASSERT_EQ(keyboard.keys.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -264,38 +262,37 @@ TEST_F(Typing, PlaysTheSequenceWithItsPauses) {
 }
 
 TEST_F(Typing, ACodeWithoutKeysIsStillEndedWithThePausesOfTheEnding) {
-    ChipCode = "\t\x1B";
-    ASSERT_EQ(TypeReading(false, false), TypingResult::Typed);
+    ASSERT_EQ(TypeReading({.code = "\t\x1B"}, false, false), TypingResult::Typed);
     using Keys = std::vector<std::pair<std::uint8_t, bool>>;
     EXPECT_EQ(keyboard.keys, (Keys{{0x10, true}, {0x0D, false}, {0x0D, true}, {0x10, true}}));
     EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), 120u);
 }
 
 TEST_F(Typing, ReportsWhenNothingCanBeTypedOrTypingBreaksOff) {
-    ChipCode = "0123456789AB";
+    const Reading reading{.code = "0123456789AB"};
     keyboard.available = false;
-    EXPECT_EQ(TypeReading(false, false), TypingResult::NoDisplay);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::NoDisplay);
     EXPECT_TRUE(keyboard.keys.empty());
     keyboard.available = true;
     keyboard.failAfter = 0;
-    EXPECT_EQ(TypeReading(false, false), TypingResult::Refused);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::Refused);
     EXPECT_TRUE(keyboard.keys.empty());
     keyboard.failAfter = 5;
-    EXPECT_EQ(TypeReading(false, false), TypingResult::BrokenOff);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::BrokenOff);
     EXPECT_EQ(keyboard.keys.size(), 5u);
     EXPECT_EQ(keyboard.ends, 2) << "keys still down are released";
     keyboard.keys.clear();
     keyboard.failAfter = -1;
     keyboard.barred = true;
-    EXPECT_EQ(TypeReading(false, false), TypingResult::Barred);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::Barred);
     EXPECT_TRUE(keyboard.keys.empty());
     EXPECT_EQ(keyboard.ends, 3);
 }
 
 TEST_F(Typing, WaitsBeforeTheFirstKeyForAHeldModifierToBeLetGo) {
-    ChipCode = "00000A1B2C3D";
+    const Reading reading{.code = "00000A1B2C3D"};
     keyboard.heldFor = 10;
-    ASSERT_EQ(TypeReading(false, false), TypingResult::Typed);
+    ASSERT_EQ(TypeReading(reading, false, false), TypingResult::Typed);
     EXPECT_EQ(keyboard.heldAsked, std::vector<std::size_t>(11, 0u));
     EXPECT_EQ(keyboard.locksAsked, std::vector<std::size_t>{0u}) << "after the wait";
     EXPECT_EQ(keyboard.keys.size(), KeySequence(false, false, 0, "", "00000A1B2C3D").size());
@@ -303,14 +300,14 @@ TEST_F(Typing, WaitsBeforeTheFirstKeyForAHeldModifierToBeLetGo) {
 }
 
 TEST_F(Typing, NothingIsTypedWhileAModifierIsHeldThroughoutOrTheLockIsUnknown) {
-    ChipCode = "00000A1B2C3D";
+    const Reading reading{.code = "00000A1B2C3D"};
     keyboard.heldFor = 1000;
-    EXPECT_EQ(TypeReading(false, false), TypingResult::KeyHeld);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::KeyHeld);
     EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), HeldKeyWaitMs);
     EXPECT_TRUE(keyboard.locksAsked.empty());
     keyboard.heldFor = 0;
     keyboard.lockKnown = false;
-    EXPECT_EQ(TypeReading(false, false), TypingResult::LockUnknown);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::LockUnknown);
     EXPECT_TRUE(keyboard.keys.empty());
     EXPECT_EQ(keyboard.ends, 2);
 }

@@ -6,6 +6,7 @@
 
 #include "Files.h"
 #include "Global.h"
+#include "fakes/FailingFiles.h"
 #include "fakes/ProgramState.h"
 #include "fakes/TempDir.h"
 
@@ -106,49 +107,12 @@ TEST_F(SettingsFile, ADirectoryWhereAFileMustGoFailsTheSaveAndKeepsTheOldFile) {
     EXPECT_FALSE(LoadSettings());
 }
 
-// Files that fail at a chosen step, passing everything else to the real ones.
-class FailingFiles final : public platform::Files {
-  public:
-    std::string failStep;
-    platform::Error read(const platform::Path& path, void* data, std::size_t n,
-                         std::size_t& got) override {
-        return platform::SystemFiles().read(path, data, n, got);
-    }
-    platform::Error writeNew(const platform::Path& path, const void* data, std::size_t n) override {
-        if (failStep == "write") {
-            // A write that got halfway: the temporary file holds a torn record.
-            platform::SystemFiles().writeNew(path, data, n / 2);
-            return platform::Error::NoSpace;
-        }
-        return platform::SystemFiles().writeNew(path, data, n);
-    }
-    platform::Error replaceTarget(const platform::Path& path, platform::Path& target) override {
-        if (failStep == "target")
-            return platform::Error::AccessDenied;
-        return platform::SystemFiles().replaceTarget(path, target);
-    }
-    platform::Error replace(const platform::Path& from, const platform::Path& to) override {
-        if (failStep == "replace")
-            return platform::Error::Other;
-        return platform::SystemFiles().replace(from, to);
-    }
-    platform::Error rewrite(const platform::Path& path, const void* data, std::size_t n) override {
-        return platform::SystemFiles().rewrite(path, data, n);
-    }
-    platform::Error append(const platform::Path& path, const void* data, std::size_t n) override {
-        return platform::SystemFiles().append(path, data, n);
-    }
-    platform::Error remove(const platform::Path& path) override {
-        return platform::SystemFiles().remove(path);
-    }
-};
-
 TEST_F(SettingsFile, AFailureAtAnyStepLeavesTheOldFileExactlyAsItWas) {
     const std::string old("\x03\x00\x00\x01\x01\x00\x00\x01\x2A\x00\x00\x00\x00\x00\x00\x00", 16);
     for (const char* step : {"target", "write", "replace"}) {
         SCOPED_TRACE(step);
         WriteFile(SettingsFileName, old);
-        FailingFiles files;
+        fakes::FailingFiles files;
         files.failStep = step;
         platform::UseFiles(&files);
         Settings.Port = 28;

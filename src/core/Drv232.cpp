@@ -454,9 +454,9 @@ std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t o
     return keys;
 }
 
-TypingResult TypeReading(bool withOrder, bool withTime) {
+TypingResult TypeReading(const Reading& reading, bool withOrder, bool withTime) {
     const std::vector<KeyEvent> keys =
-        KeySequence(withOrder, withTime, RunningOrder, TimeText.view(), ChipCode.view());
+        KeySequence(withOrder, withTime, reading.order, reading.time, reading.code);
     platform::Keyboard& keyboard = platform::TheKeyboard();
     if (keyboard.begin() != Error::None)
         return TypingResult::NoDisplay;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Global.h"
+#include "Reading.h"
 #include "SerialPort.h"
 
 // Raise RTS and DTR after configuring the port, lower them before closing it.
@@ -160,8 +161,8 @@ enum class TypingResult {
 // How long a reading waits for the operator to let go of a modifier before
 // it is given up; about the time the reading itself takes to type.
 inline constexpr unsigned HeldKeyWaitMs = 2000;
-// Types the current reading (RunningOrder, TimeText, ChipCode) into whatever
+// Types the reading (its order, time and code, as KeySequence) into whatever
 // window has the focus; no key is left pressed, whatever the result. Waits
 // first, up to HeldKeyWaitMs, for the operator to let go of any modifier;
 // any lock that changes what keys give is off while the keys go out.
-TypingResult TypeReading(bool withOrder, bool withTime);
+TypingResult TypeReading(const Reading& reading, bool withOrder, bool withTime);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "Clock.h"
@@ -164,30 +163,20 @@ std::string LogFileName(const platform::LocalTime& at) {
            texts::LogMonth + texts::LogExtension;
 }
 
-bool AppendLog(const platform::LocalTime& readAt) {
+Reading MakeReading(std::uint32_t order, const platform::LocalTime& at, std::string_view code,
+                    bool demo) {
+    return {order, at, FormatTime(at), PrintableText(code), demo};
+}
+
+bool AppendLog(const Reading& reading) {
     std::error_code ec;
     std::filesystem::path path = std::filesystem::current_path(ec);
     if (ec || path.empty())
         return false;
-    path += LogFileName(readAt);
-    const std::string line = std::to_string(RunningOrder) + " " + std::string(TimeText.view()) +
-                             " " + PrintableText(ChipCode.view()) + "\r\n";
-
-    std::ofstream file(path, std::ios::binary | std::ios::app);
-    if (!file.is_open())
-        return false;
-    const std::uintmax_t before = std::filesystem::file_size(path, ec);
-    const bool sized = !ec;
-    file.write(line.data(), std::streamsize(line.size()));
-    file.flush();
-    bool ok = file.good();
-    file.close();
-    ok = ok && !file.fail();
-    if (!ok && sized) {
-        // Take back whatever part of the line reached the file.
-        std::filesystem::resize_file(path, before, ec);
-    }
-    return ok;
+    path += LogFileName(reading.at);
+    const std::string line =
+        std::to_string(reading.order) + " " + reading.time + " " + reading.code + "\r\n";
+    return platform::TheFiles().append(path, line.data(), line.size()) == platform::Error::None;
 }
 
 std::string DemoChipText(std::uint32_t value) {

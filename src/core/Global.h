@@ -10,6 +10,7 @@
 
 #include "Clock.h"
 #include "FixedString.h"
+#include "Reading.h"
 #include "Texts.h"
 
 // A flag byte of the settings file: false when 0, true otherwise. The raw byte
@@ -123,12 +124,19 @@ std::string FormatTime(const platform::LocalTime& at);
 std::string LogFileName();
 std::string LogFileName(const platform::LocalTime& at);
 
-// Appends "<RunningOrder> <TimeText> <ChipCode>" and CR LF to the log of the
-// day of `readAt`, the clock reading that TimeText was made from (read once:
-// a reading at 23:59:59.9 belongs to that day's file, not the next day's), in
-// the current directory, creating it when needed. On failure the file is cut
-// back to where it was, so no partial line stays, and the result is false.
-bool AppendLog(const platform::LocalTime& readAt);
+// The reading of the chip text `code` given the order number `order` at the
+// clock reading `at`: its time text (FormatTime) and its code made printable
+// (PrintableText), once for every record of it.
+Reading MakeReading(std::uint32_t order, const platform::LocalTime& at, std::string_view code,
+                    bool demo);
+
+// Appends "<order> <time> <code>" and CR LF to the log of the day of the
+// reading's clock reading (read once: a reading at 23:59:59.9 belongs to that
+// day's file, not the next day's), in the current directory, creating it
+// when needed. The line goes through Files::append, as the outbox's do:
+// flushed to the disk before it returns; on failure the file is cut back to
+// where it was, so no partial line stays, and the result is false.
+bool AppendLog(const Reading& reading);
 
 // Demo chip codes: a value below DemoCodeLimit written as exactly 8 upper-case
 // hexadecimal digits, leading zeros included.

@@ -22,18 +22,18 @@ struct ContextDeleter {
 struct KeymapDeleter {
     void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
 };
+struct StateDeleter {
+    void operator()(xkb_state* s) const { xkb_state_unref(s); }
+};
 using ContextPtr = std::unique_ptr<xkb_context, ContextDeleter>;
 using KeymapPtr = std::unique_ptr<xkb_keymap, KeymapDeleter>;
+using StatePtr = std::unique_ptr<xkb_state, StateDeleter>;
 
 ContextPtr NewContext() {
     return ContextPtr(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
 }
 
 }  // namespace
-
-struct KeymapDeleterState {
-    void operator()(xkb_state* s) const { xkb_state_unref(s); }
-};
 
 struct KeyLayout::Keymap {
     KeymapPtr map;
@@ -47,7 +47,7 @@ struct KeyLayout::Keymap {
     std::vector<KeyStroke> candidates(xkb_keysym_t sym, xkb_layout_index_t layout) const {
         std::vector<KeyStroke> found;
         xkb_keymap* k = map.get();
-        std::unique_ptr<xkb_state, KeymapDeleterState> state(xkb_state_new(k));
+        StatePtr state(xkb_state_new(k));
         if (!state)
             return found;
         xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, layout);

@@ -2,8 +2,9 @@
 #include "Config.h"
 
 #include <charconv>
-#include <cstdint>
 #include <set>
+
+#include "Utf8.h"
 
 namespace site {
 
@@ -26,40 +27,6 @@ std::string_view WithoutComment(std::string_view line) {
             (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
             return line.substr(0, i);
     return line;
-}
-
-// Well-formed UTF-8: no stray or missing continuation byte, no overlong form,
-// no surrogate, nothing past U+10FFFF.
-bool IsUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        std::size_t n = 0;
-        std::uint32_t c = 0, least = 0;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            n = 1, c = b & 0x1F, least = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            n = 2, c = b & 0x0F, least = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            n = 3, c = b & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (s.size() - i <= n)
-            return false;
-        for (std::size_t k = 1; k <= n; ++k) {
-            const auto f = static_cast<unsigned char>(s[i + k]);
-            if ((f & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (f & 0x3F);
-        }
-        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        i += n + 1;
-    }
-    return true;
 }
 
 bool HasControl(std::string_view s) {
@@ -213,7 +180,6 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
             return fail("unknown key \"" + key + "\" in [" + section + "]");
         }
     }
-    lineNumber = 0;
     if (!haveUrl)
         return {std::nullopt, "no url in [broker]"};
     if (havePassword && !config.passwordFile.empty())

@@ -4,34 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Utf8.h"
+
 namespace site {
-
-namespace {
-
-// The length of the UTF-8 sequence at s (1 to 4), or 0 when it is not one.
-std::size_t Utf8Length(std::string_view s) {
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const auto cont = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
-    const unsigned char c = b(0);
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2) || (c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F))
-            return 0;
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3) || (c == 0xF0 && b(1) < 0x90) ||
-            (c == 0xF4 && b(1) > 0x8F))
-            return 0;
-        return 4;
-    }
-    return 0;
-}
-
-}  // namespace
 
 std::string IsoTime(const platform::LocalTime& t) {
     const int offset = std::abs(t.utcOffsetMinutes);
@@ -67,12 +42,14 @@ std::string JsonString(std::string_view utf8) {
     return out + "\"";
 }
 
-std::string ReadingMessage(std::string_view station, const Reading& reading) {
-    const auto orNull = [](const std::string& s) {
-        return s.empty() ? std::string("null") : JsonString(s);
+std::string ReadingMessage(std::string_view station, const PublishedReading& reading) {
+    // The reading's texts are the program's single-byte text.
+    const auto text = [](const std::string& s) { return JsonString(WindowsToUtf8(s)); };
+    const auto orNull = [&](const std::string& s) {
+        return s.empty() ? std::string("null") : text(s);
     };
     return "{\"station\":" + JsonString(station) + ",\"order\":" + std::to_string(reading.order) +
-           ",\"time\":\"" + IsoTime(reading.at) + "\",\"code\":" + JsonString(reading.code) +
+           ",\"time\":\"" + IsoTime(reading.at) + "\",\"code\":" + text(reading.code) +
            ",\"demo\":" + (reading.demo ? "true" : "false") +
            ",\"reader\":" + orNull(reading.reader) + ",\"port\":" + orNull(reading.port) + "}";
 }

@@ -7,7 +7,7 @@ namespace {
 
 class Off final : public Publishing {
   public:
-    void recorded(const Reading&) override {}
+    void recorded(const PublishedReading&) override {}
 };
 
 Off off;

@@ -3,27 +3,25 @@
 // (Station.h) keeps it in the outbox and sends it. Off unless a site file
 // configures it: then the facility in use does nothing.
 #pragma once
-#include <cstdint>
 #include <string>
 
-#include "Clock.h"
+#include "Reading.h"
 
 namespace site {
 
-struct Reading {
-    std::uint32_t order = 0;  // the order number the reading was given
-    platform::LocalTime at;   // the clock reading of its time text and log
-    std::string code;         // UTF-8, as the reading list shows it
-    bool demo = false;
-    std::string reader;  // the reader's identification; empty in the demo
-    std::string port;    // "COM3"; empty in the demo
+// A reading as it is published: the reading, and the reader's identification
+// and the port ("COM3") it was read on, both empty in the demo. Its texts are
+// the program's single-byte text, as in the log; the message makes them UTF-8.
+struct PublishedReading : Reading {
+    std::string reader{};
+    std::string port{};
 };
 
 class Publishing {
   public:
     virtual ~Publishing() = default;
     // A reading was recorded. Never waits for the network.
-    virtual void recorded(const Reading& reading) = 0;
+    virtual void recorded(const PublishedReading& reading) = 0;
 };
 
 Publishing& ThePublishing();

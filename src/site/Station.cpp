@@ -103,7 +103,7 @@ class NotPublishing final : public Publishing {
     NotPublishing(Notify notify, const std::string& why) : notices_(std::move(notify)) {
         notices_.say(why);
     }
-    void recorded(const Reading&) override {}
+    void recorded(const PublishedReading&) override {}
 
   private:
     Notices notices_;
@@ -530,7 +530,7 @@ Station::~Station() {
     mosquitto_destroy(i.mosq);
 }
 
-void Station::recorded(const Reading& reading) {
+void Station::recorded(const PublishedReading& reading) {
     Impl& i = *impl_;
     std::lock_guard lock(i.m);
     if (i.stopping)

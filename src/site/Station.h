@@ -42,7 +42,7 @@ class Station final : public Publishing {
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    void recorded(const Reading& reading) override;
+    void recorded(const PublishedReading& reading) override;
 
     // Readings not yet acknowledged by the broker.
     std::size_t waiting() const;

@@ -12,6 +12,7 @@
 #include "Keyboard.h"
 #include "Layout.h"
 #include "Publishing.h"
+#include "Reading.h"
 #include "ReadingList.h"
 #include "Sound.h"
 #include "Texts.h"
@@ -318,7 +319,7 @@ void TForm1::BitBtn7Click() {
     KeptChips.insert(KeptChips.begin(), heldChips_.begin(), heldChips_.end());
     heldChips_.clear();
     while (!KeptChips.empty() && PollChip())
-        RecordReading(false);
+        RecordReading(ReadingFrom::Reader, false);
     if (!ClosePort())
         ShowError(texts::ClosingFailed);
     window_.stopTimer(Timer::Timer1);
@@ -352,7 +353,7 @@ void TForm1::Timer1Timer() {
 void TForm1::TakeReading() {
     ShowLamp(true, true);
     window_.setStatusColor(SavedBarColor);
-    RecordReading();
+    RecordReading(ReadingFrom::Reader);
     if (Settings.SoundSignal)
         platform::TheSound().information();
     // A line that is gone takes no command.
@@ -474,41 +475,39 @@ namespace {
 // into its outbox, flushed, before any key of it goes down, so that a signal
 // that ends the program as the keys are released finds it there. The network
 // is not waited for.
-void HandToSite(const platform::LocalTime& now) {
-    site::Reading reading;
-    reading.order = RunningOrder;
-    reading.at = now;
-    reading.code = WindowsToUtf8(PrintableText(ChipCode.view()));
-    reading.demo = !PortHandle;  // the demo runs without a port
+void HandToSite(const Reading& reading) {
+    std::string reader, port;  // none in the demo
     if (!reading.demo) {
-        reading.reader = WindowsToUtf8(PrintableText(ReaderVersion));
-        reading.port = "COM" + std::to_string(Settings.Port);
+        reader = PrintableText(ReaderVersion);
+        port = "COM" + std::to_string(Settings.Port);
     }
-    site::ThePublishing().recorded(reading);
+    site::ThePublishing().recorded({reading, reader, port});
 }
 
 }  // namespace
 
-void TForm1::RecordReading(bool mayType) {
+void TForm1::RecordReading(ReadingFrom from, bool mayType) {
     // One clock reading for the time and the day's log.
     const platform::LocalTime now = platform::TheClock().localTime();
-    TimeText = FormatTime(now);
     const bool withOrder = Settings.OrderToKeyboard;
     const bool withTime = Settings.TimeToKeyboard;
     ++RunningOrder;  // wraps at 2^32
     Settings.OrderNumber = RunningOrder;
-    window_.setText(Control::Edit1, Number(RunningOrder));
-    HandToSite(now);
+    const Reading reading =
+        MakeReading(RunningOrder, now, ChipCode.view(), from == ReadingFrom::Demo);
+    TimeText = reading.time;
+    window_.setText(Control::Edit1, Number(reading.order));
+    HandToSite(reading);
 
-    if (Settings.SaveOnDisk && !AppendLog(now))
+    if (Settings.SaveOnDisk && !AppendLog(reading))
         SetStatus(texts::LogFailed);
 
     if (Settings.ChipToKeyboard) {
         if (mayType)
-            ShowTyping(TypeReading(withOrder, withTime));
+            ShowTyping(TypeReading(reading, withOrder, withTime));
     } else {
-        const std::string row = Number(RunningOrder) + std::string(7, ' ') + TimeText.str() +
-                                std::string(6, ' ') + PrintableText(ChipCode.view());
+        const std::string row = Number(reading.order) + std::string(7, ' ') + reading.time +
+                                std::string(6, ' ') + reading.code;
         ListLines lines(window_);
         DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
     }
@@ -624,7 +623,7 @@ void TForm1::Timer2Timer() {
     std::uniform_int_distribution<std::uint32_t> draw(0, DemoCodeLimit - 1);
     ChipCode = DemoChipText(draw(DemoRandom));
     ShowLamp(true, true);
-    RecordReading();
+    RecordReading(ReadingFrom::Demo);
     if (Settings.SoundSignal)
         platform::TheSound().information();
     platform::TheClock().sleepMs(DemoLampMs);

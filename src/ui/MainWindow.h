@@ -35,6 +35,9 @@ inline constexpr Color LostBarColor = Rgb(255, 96, 96);
 // on every port as at start-up: it may have come back behind another adapter.
 inline constexpr int SearchAfterTries = 10;
 
+// Where a reading comes from: the demo says so itself.
+enum class ReadingFrom { Reader, Demo };
+
 // What a skin reports of its window whenever one of these may have changed
 // (shown, activated, minimised, restored, exposed).
 struct WindowFacts {
@@ -90,10 +93,12 @@ class TForm1 {
     // for its adapter, on its port number; with one, on whichever port number
     // reaches that adapter now, and after SearchAfterTries on every port.
     void Timer3Timer();
-    // The common steps of a reading, real or demo; ChipCode holds the new code.
-    // Without `mayType` (at End, when the focus is on our own window) a
-    // reading for the keyboard is only logged and handed on.
-    void RecordReading(bool mayType = true);
+    // The common steps of a reading, from the reader or the demo; ChipCode
+    // holds the new code. The reading is made once (MakeReading) and handed
+    // to the publishing, the log, and the keys or the list. Without `mayType`
+    // (at End, when the focus is on our own window) a reading for the
+    // keyboard is only logged and handed on.
+    void RecordReading(ReadingFrom from, bool mayType = true);
 
     // Sets a check box's mark; when the mark changes, the box's handler runs.
     void SetMark(Control box, bool mark);

@@ -462,7 +462,7 @@ TEST_F(ReadingCycle, TheListScrollsAfterThirtyOneReadings) {
     auto code = [](int n) { return "0000000000" + std::to_string(10 + n); };
     for (int n = 1; n <= 30; ++n) {
         ChipCode = code(n);
-        form.RecordReading();
+        form.RecordReading(ReadingFrom::Reader);
     }
     // The 31st through the reader.
     ASSERT_NO_FATAL_FAILURE(ReadChip(code(31) + "00"));
@@ -474,7 +474,7 @@ TEST_F(ReadingCycle, TheListScrollsAfterThirtyOneReadings) {
     EXPECT_EQ(form.ReadRow(30), "");
 
     ChipCode = code(32);
-    form.RecordReading();
+    form.RecordReading(ReadingFrom::Reader);
     for (int i = 0; i < 30; ++i)
         EXPECT_EQ(form.ReadRow(i), Row(std::uint32_t(i + 3), "09:41:07", code(i + 3)))
             << "row " << i;
@@ -492,7 +492,7 @@ TEST_F(ReadingCycle, RowsKeepTheOperatorsTextWholeAndNeverBreak) {
     EXPECT_EQ(form.ReadRow(2), "a?b?c");
     DisplayRow = 30;
     ChipCode = "000000000001";
-    form.RecordReading();
+    form.RecordReading(ReadingFrom::Reader);
     EXPECT_EQ(form.ReadRow(0), "caf\xC3\xA9 \xE2\x82\xAC 12");
     EXPECT_EQ(window.lineCount(), 31);
 }
@@ -504,9 +504,9 @@ namespace {
 // The publishing as the form sees it: what it was handed, with keys down then.
 struct HandedOver final : site::Publishing {
     const std::vector<std::pair<std::uint8_t, bool>>* keys = nullptr;
-    std::vector<site::Reading> readings;
+    std::vector<site::PublishedReading> readings;
     std::size_t keysBefore = 0;
-    void recorded(const site::Reading& r) override {
+    void recorded(const site::PublishedReading& r) override {
         readings.push_back(r);
         keysBefore += keys->size();
     }
@@ -521,7 +521,7 @@ TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoti
     form.SetMark(Control::CheckBox1, true);  // typed, no longer listed
     ASSERT_NO_FATAL_FAILURE(ReadChip("FEDCBA9876543210"));
     ASSERT_EQ(published.readings.size(), 2u);
-    const site::Reading& listed = published.readings[0];
+    const site::PublishedReading& listed = published.readings[0];
     EXPECT_EQ(listed.order, 1u);
     EXPECT_EQ(listed.code, "0123456789AB");
     EXPECT_FALSE(listed.demo);
@@ -591,6 +591,33 @@ TEST_F(ReadingCycle, AChipKeptDuringACommandIsRecordedWhenTheLineGoesAndAtEnd) {
     EXPECT_EQ(published.readings[1].order, 2u);
     EXPECT_EQ(published.readings[1].code, "020000000000");
     EXPECT_EQ(Settings.OrderNumber, 2u) << "End saves the order number after it";
+    site::UsePublishing(nullptr);
+}
+
+// A chip held while a try to take the lost reader back waited in vain is the
+// reader's, though no port is open when End records it: never the demo's.
+TEST_F(ReadingCycle, AChipHeldWhileTheReaderIsLostIsHandedOnAsTheReadersAtEnd) {
+    HandedOver published;
+    published.keys = &keyboard.keys;
+    site::UsePublishing(&published);
+    ASSERT_NO_FATAL_FAILURE(StartWithReader());
+    reader->unplug();
+    form.Timer1Timer();
+    std::string error;
+    ASSERT_TRUE(reader->replug(error)) << error;
+    reader->setFaults({.lateMs = 400, .repliesOnly = true});
+    reader->presentChipDuringNextRequest("0400000000000000");
+    form.Timer3Timer();  // too slow to identify itself: still lost
+    reader->setFaults({});
+    ASSERT_TRUE(reader->waitIdle(2000));
+    ASSERT_EQ(PortHandle, nullptr);
+    Click(Control::BitBtn7);
+    ASSERT_EQ(published.readings.size(), 1u);
+    const site::PublishedReading& held = published.readings[0];
+    EXPECT_EQ(held.code, "040000000000");
+    EXPECT_FALSE(held.demo);
+    EXPECT_EQ(held.reader, "1234");
+    EXPECT_EQ(held.port, "COM29");
     site::UsePublishing(nullptr);
 }
 

@@ -247,7 +247,7 @@ struct Quiet final : platform::Sound {
 
 struct Readings final : site::Publishing {
     std::vector<std::string> codes;
-    void recorded(const site::Reading& r) override { codes.push_back(r.code); }
+    void recorded(const site::PublishedReading& r) override { codes.push_back(r.code); }
 };
 
 }  // namespace

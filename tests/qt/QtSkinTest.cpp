@@ -480,7 +480,7 @@ TEST_F(QtSkin, MemoryStaysFlatOverThousandsOfReadings) {
     window->show();
     auto reading = [&](int n) {
         ChipCode = DemoChipText(std::uint32_t(n) * 2654435761u % DemoCodeLimit);
-        form->RecordReading();
+        form->RecordReading(ReadingFrom::Demo);
         QApplication::processEvents();
     };
     for (int n = 1; n <= 1000; ++n)

@@ -104,8 +104,8 @@ site::SiteConfig ConfigFor(const sim::LocalBroker& broker) {
     return c;
 }
 
-site::Reading ReadingNumber(std::uint32_t order) {
-    site::Reading r;
+site::PublishedReading ReadingNumber(std::uint32_t order) {
+    site::PublishedReading r;
     r.order = order;
     r.at = {2026, 12, 9, 10, 0, 0, int(order % 1000), 60};
     r.code = "0A1B2C3D4E" + std::to_string(order);
@@ -164,7 +164,7 @@ TEST(Broker, ReadingsArriveWithTheirFieldsAndTheStationsState) {
     Said said;
     {
         site::Station station(ConfigFor(broker), folder.outbox(), said.notify());
-        site::Reading demo;
+        site::PublishedReading demo;
         demo.order = 3;
         demo.demo = true;
         demo.code = "7 000 123 456 789";

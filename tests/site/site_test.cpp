@@ -139,18 +139,18 @@ TEST(Outbox, WhatWaitsIsWhatWasNotAcknowledgedAndADamagedLineIsDroppedAlone) {
 }
 
 TEST(Message, AReadingIsOneJsonObjectWithItsLocalTimeAndOffset) {
-    site::Reading r;
+    site::PublishedReading r;
     r.order = 4294967295u;
     r.at = {2026, 12, 9, 23, 59, 59, 7, -330};
-    r.code = "0A1B2C3D4E5F \"x\"\\\x01\xC3\xA9\xFF";
+    r.code = "0A1B2C3D4E5F \"x\"\\\x01\xE9\x80";  // single-byte, as in the log
     r.reader = "V1.2";
     r.port = "COM3";
     EXPECT_EQ(site::ReadingMessage("desk \"1\"", r),
               "{\"station\":\"desk \\\"1\\\"\",\"order\":4294967295,"
               "\"time\":\"2026-12-09T23:59:59.007-05:30\","
-              "\"code\":\"0A1B2C3D4E5F \\\"x\\\"\\\\\\u0001\xC3\xA9\\ufffd\","
+              "\"code\":\"0A1B2C3D4E5F \\\"x\\\"\\\\\\u0001\xC3\xA9\xE2\x82\xAC\","
               "\"demo\":false,\"reader\":\"V1.2\",\"port\":\"COM3\"}");
-    site::Reading demo;
+    site::PublishedReading demo;
     demo.order = 1;
     demo.demo = true;
     demo.code = "999";
@@ -158,6 +158,10 @@ TEST(Message, AReadingIsOneJsonObjectWithItsLocalTimeAndOffset) {
     EXPECT_EQ(site::ReadingMessage("s", demo),
               "{\"station\":\"s\",\"order\":1,\"time\":\"2026-01-02T03:04:05.600+01:00\","
               "\"code\":\"999\",\"demo\":true,\"reader\":null,\"port\":null}");
+    // A station's name from a host name may be no UTF-8.
+    EXPECT_EQ(site::JsonString("d\xFF"
+                               "1"),
+              "\"d\\ufffd1\"");
     EXPECT_EQ(site::ReadingTopic("chipreader", "s"), "chipreader/s/reading");
     EXPECT_EQ(site::StateTopic("a/b", "s"), "a/b/s/state");
 }

@@ -74,10 +74,8 @@ std::string NextLine(std::size_t before, int waitMs = 8000) {
     return "(nothing)";
 }
 
-void SetReading(std::uint32_t order, const char* time, const char* code) {
-    RunningOrder = order;
-    TimeText = time ? time : "00:00:00";
-    ChipCode = code;
+Reading ReadingOf(std::uint32_t order, const char* time, const char* code) {
+    return {.order = order, .time = time ? time : "00:00:00", .code = code};
 }
 
 // What a reading types, as the terminal shows it: Space as space, the keypad
@@ -134,8 +132,7 @@ int KilledTypist() {
     platform::SystemKeyboard().prepare();
     StoppingClock clock(14);
     platform::UseClock(&clock);
-    SetReading(7, nullptr, "0A1B");
-    TypeReading(true, false);
+    TypeReading(ReadingOf(7, nullptr, "0A1B"), true, false);
     return 1;  // never reached
 }
 
@@ -270,8 +267,8 @@ int main(int argc, char** argv) {
     platform::Keyboard& keyboard = platform::SystemKeyboard();
 
     // 1. No access to /dev/uinput, no X11 to fall back on: nothing typed, and why.
-    SetReading(1, "09:41:07", "0123456789AB");
-    Check(TypeReading(true, true) == TypingResult::NoDisplay &&
+    Check(TypeReading(ReadingOf(1, "09:41:07", "0123456789AB"), true, true) ==
+                  TypingResult::NoDisplay &&
               keyboard.notice() == platform::KeyboardNotice::NoAccess,
           "without access to /dev/uinput nothing is typed, and the notice says why");
     Mark("grant", "/dev/uinput");
@@ -288,8 +285,8 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         if (round == 1)
             keyboard.prepare();
-        SetReading(4815, "09:41:07", "00000A1B2C3D");
-        const TypingResult result = TypeReading(true, true);
+        const TypingResult result =
+            TypeReading(ReadingOf(4815, "09:41:07", "00000A1B2C3D"), true, true);
         const auto took =
             std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
         const std::string line = NextLine(before);
@@ -310,8 +307,8 @@ int main(int argc, char** argv) {
     // The next reading of every letter that layouts move, and the digits.
     auto typeAll = [&order](const std::string& label) {
         const std::size_t before = TypedLines().size();
-        SetReading(++order, "23:59:58", "AQWZYM0123456789");
-        const TypingResult result = TypeReading(true, true);
+        const TypingResult result =
+            TypeReading(ReadingOf(++order, "23:59:58", "AQWZYM0123456789"), true, true);
         const std::string line = NextLine(before);
         Check(result == TypingResult::Typed &&
                   line == Expected(order, "23:59:58", "AQWZYM0123456789"),
@@ -330,16 +327,15 @@ int main(int argc, char** argv) {
         Layout("us,de");
         Check(Desktop("switch 1"), "German active");
         std::size_t before = TypedLines().size();
-        SetReading(++order, "12:34:56", "0A1B2C3D4E5F");
-        TypingResult result = TypeReading(true, true);
+        TypingResult result =
+            TypeReading(ReadingOf(++order, "12:34:56", "0A1B2C3D4E5F"), true, true);
         const std::string line = NextLine(before);
         Check(result == TypingResult::Typed && line == Expected(order, "12:34:56", "0A1B2C3D4E5F"),
               "us,de with German active: \"" + line + "\"");
         Layout("us,fr");
         Check(Desktop("switch 1"), "French active");
         before = TypedLines().size();
-        SetReading(++order, "12:34:56", "0A1B2C3D4E5F");
-        result = TypeReading(true, true);
+        result = TypeReading(ReadingOf(++order, "12:34:56", "0A1B2C3D4E5F"), true, true);
         Check(result == TypingResult::Untypable &&
                   keyboard.notice() == platform::KeyboardNotice::LayoutLacksKeys &&
                   NextLine(before, 1500) == "(nothing)",
@@ -373,8 +369,7 @@ int main(int argc, char** argv) {
               "the typist stopped holding Shift and A");
         // Longer than any key repeat's delay.
         std::this_thread::sleep_for(Ms(1500));
-        SetReading(8, nullptr, "0A1B");
-        const TypingResult result = TypeReading(true, false);
+        const TypingResult result = TypeReading(ReadingOf(8, nullptr, "0A1B"), true, false);
         const std::string line = NextLine(before);
         Check(result == TypingResult::Typed && line == "7     0A" + Expected(8, nullptr, "0A1B"),
               "killed mid-reading, nothing left pressed: \"" + line + "\"");

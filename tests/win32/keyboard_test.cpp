@@ -65,10 +65,8 @@ TEST_F(Win32Keyboard, AReadingReachesTheSystemAsItsVirtualKeysWithScanCode1) {
     ASSERT_EQ(VkKeyScanExW(L'Z', layout), 0x015A) << "not a US layout";
     fakes::FakeClock clock;  // the pauses are the core's business, not waited out here
     fakes::ClockInUse use(clock);
-    RunningOrder = 7;
-    TimeText = "09:41:07";
-    ChipCode = "00000A1B2C3D";
-    ASSERT_EQ(TypeReading(true, true), TypingResult::Typed);
+    const Reading reading{.order = 7, .time = "09:41:07", .code = "00000A1B2C3D"};
+    ASSERT_EQ(TypeReading(reading, true, true), TypingResult::Typed);
     Pump();
 
     const auto expected = KeySequence(true, true, 7, "09:41:07", "00000A1B2C3D");

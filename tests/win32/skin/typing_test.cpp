@@ -55,7 +55,7 @@ TEST(Win32Typing, NothingIsTypedWhereTheWindowInFrontWouldDropTheKeys) {
     ASSERT_EQ(GetForegroundWindow(), front);
     fakes::FakeClock clock;  // no pauses between the keys
     fakes::ClockInUse use(clock);
-    ChipCode = "00000A1B2C3D";
+    const Reading reading{.code = "00000A1B2C3D"};
     const std::wstring code = L"00000A1B2C3D";  // Enter adds nothing to a one-line edit
 
     // The rights as a program run as administrator, or another user's, has
@@ -76,7 +76,7 @@ TEST(Win32Typing, NothingIsTypedWhereTheWindowInFrontWouldDropTheKeys) {
              Case{{true, false, 0x2000}, TypingResult::Typed, KeyboardNotice::None},
          }) {
         rights.target = c.target;
-        EXPECT_EQ(TypeReading(false, false), c.result) << c.target.integrity;
+        EXPECT_EQ(TypeReading(reading, false, false), c.result) << c.target.integrity;
         EXPECT_EQ(platform::TheKeyboard().notice(), c.notice) << c.target.integrity;
     }
     EXPECT_EQ(Await(front, code), code);
@@ -89,7 +89,7 @@ TEST(Win32Typing, NothingIsTypedWhereTheWindowInFrontWouldDropTheKeys) {
     EXPECT_EQ(system.of(GetCurrentProcessId()).known, true);
     EXPECT_EQ(system.of(GetCurrentProcessId()).integrity, system.own().integrity);
     SetWindowTextW(front, L"");
-    EXPECT_EQ(TypeReading(false, false), TypingResult::Typed);
+    EXPECT_EQ(TypeReading(reading, false, false), TypingResult::Typed);
     EXPECT_EQ(Await(front, code), code);
     DestroyWindow(front);
 }

@@ -54,42 +54,58 @@ std::string WindowsToUtf8(std::string_view bytes) {
     return out;
 }
 
+std::size_t Utf8Length(std::string_view text, char32_t* c) {
+    if (text.empty())
+        return 0;
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t extra = 0;
+    char32_t code = lead;
+    if (lead >= 0xC2 && lead < 0xE0) {
+        extra = 1;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        extra = 2;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        extra = 3;
+        code = lead & 0x07;
+    } else if (lead >= 0x80) {
+        return 0;  // a continuation byte, an overlong lead or one past U+10FFFF
+    }
+    if (extra >= text.size())
+        return 0;
+    for (std::size_t k = 1; k <= extra; ++k) {
+        const auto next = static_cast<unsigned char>(text[k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    const bool overlong = (extra == 2 && code < 0x800) || (extra == 3 && code < 0x10000);
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    if (c)
+        *c = code;
+    return extra + 1;
+}
+
+bool IsUtf8(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t n = Utf8Length(text);
+        if (n == 0)
+            return false;
+        text.remove_prefix(n);
+    }
+    return true;
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        char32_t c = lead;
-        if (lead >= 0xC2 && lead < 0xE0) {
-            extra = 1;
-            c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            extra = 2;
-            c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            extra = 3;
-            c = lead & 0x07;
-        } else if (lead >= 0x80) {
-            out += char16_t(Replacement);
-            ++i;
-            continue;
-        }
-        bool good = i + extra < text.size();
-        for (std::size_t k = 1; good && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            good = (next & 0xC0) == 0x80;
-            c = c << 6 | (next & 0x3F);
-        }
-        const bool overlong = (extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000);
-        if (!good || overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += char16_t(Replacement);
-            ++i;
-            continue;
-        }
-        Append(out, c);
-        i += extra + 1;
+    while (!text.empty()) {
+        char32_t c = 0;
+        const std::size_t n = Utf8Length(text, &c);
+        Append(out, n == 0 ? Replacement : c);
+        text.remove_prefix(n == 0 ? 1 : n);
     }
     return out;
 }
