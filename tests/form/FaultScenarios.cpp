@@ -18,8 +18,10 @@
 #include "ReaderSimulator.h"
 #include "SerialPort.h"
 #include "Sound.h"
+#include "fakes/CountingSound.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeWindow.h"
+#include "fakes/ForwardingSerial.h"
 #include "fakes/ProgramState.h"
 #include "fakes/TempDir.h"
 
@@ -114,38 +116,20 @@ double Ms(SteadyClock::duration d) {
 
 // The system's serial ports, counting the reads of every port opened and the
 // bytes they brought: a poll that read and got nothing found the line empty.
-class CountedPort final : public platform::SerialPort {
+class CountedPort final : public fakes::ForwardingPort {
   public:
     CountedPort(std::unique_ptr<platform::SerialPort> port, std::size_t& reads, std::size_t& bytes)
-        : port_(std::move(port)), reads_(reads), bytes_(bytes) {}
+        : ForwardingPort(std::move(port)), reads_(reads), bytes_(bytes) {}
 
-    platform::Error getLineSettings(platform::LineSettings& s) override {
-        return port_->getLineSettings(s);
-    }
-    platform::Error setLineSettings(const platform::LineSettings& s) override {
-        return port_->setLineSettings(s);
-    }
-    platform::Error getTimeouts(platform::Timeouts& t) override { return port_->getTimeouts(t); }
-    platform::Error setTimeouts(const platform::Timeouts& t) override {
-        return port_->setTimeouts(t);
-    }
-    platform::Error escape(platform::ControlLine line) override { return port_->escape(line); }
-    platform::Error setEventMask(std::uint32_t mask) override { return port_->setEventMask(mask); }
-    platform::Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
-        return port_->write(data, n, written);
-    }
     platform::Error read(std::uint8_t* data, std::size_t n, std::size_t& received,
                          platform::ReadEnd& ended) override {
-        const platform::Error error = port_->read(data, n, received, ended);
+        const platform::Error error = ForwardingPort::read(data, n, received, ended);
         ++reads_;
         bytes_ += received;
         return error;
     }
-    platform::Error close() override { return port_->close(); }
-    std::string identity() override { return port_->identity(); }
 
   private:
-    std::unique_ptr<platform::SerialPort> port_;
     std::size_t& reads_;
     std::size_t& bytes_;
 };
@@ -166,11 +150,6 @@ class CountedPorts final : public platform::SerialPorts {
         return platform::SystemSerial().locate(identity, preferred);
     }
     bool present(int n) override { return platform::SystemSerial().present(n); }
-};
-
-class SilentSound final : public platform::Sound {
-  public:
-    void information() override {}
 };
 
 // The form's window: the fake one, with the reading cycle watched. The form
@@ -583,7 +562,7 @@ class Rig {
 
     Outcome& out_;
     fakes::TempWorkDir folder_;
-    SilentSound sound_;
+    fakes::CountingSound sound_;
     CountedPorts ports_;
     PollWatch watched_{window, [this] { PollBegins(); }, [this] { PollEnded(); }};
     TForm1 form_{watched_};

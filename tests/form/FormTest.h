@@ -25,6 +25,7 @@
 #include "MainWindow.h"
 #include "SerialPort.h"
 #include "Sound.h"
+#include "fakes/CountingSound.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeWindow.h"
 
@@ -58,11 +59,7 @@ class RecordingSerial final : public platform::SerialPorts {
 };
 
 // The information sound, counted instead of heard.
-class CountingSound final : public platform::Sound {
-  public:
-    int beeps = 0;
-    void information() override { ++beeps; }
-};
+using fakes::CountingSound;
 
 // A keyboard that writes down the keys instead of pressing them; with
 // `available` clear it is one that cannot type at all, with `takes` set it

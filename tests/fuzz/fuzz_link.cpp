@@ -23,6 +23,7 @@
 #include "Publishing.h"
 #include "ReadTimer.h"
 #include "Sound.h"
+#include "fakes/CountingSound.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeWindow.h"
 #include "fakes/ProgramState.h"
@@ -241,10 +242,6 @@ struct Keys final : platform::Keyboard {
     void end() override {}
 };
 
-struct Quiet final : platform::Sound {
-    void information() override {}
-};
-
 struct Readings final : site::Publishing {
     std::vector<std::string> codes;
     void recorded(const site::PublishedReading& r) override { codes.push_back(r.code); }
@@ -259,7 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Ports ports(reader);
     NoFiles files;
     Keys keys;
-    Quiet sound;
+    fakes::CountingSound sound;
     Readings readings;
     platform::UseClock(&clock);
     platform::UseSerial(&ports);

@@ -34,6 +34,7 @@
 #include "QtPrinting.h"
 #include "ReaderSimulator.h"
 #include "Sound.h"
+#include "fakes/CountingSound.h"
 #include "fakes/FakeClock.h"
 #include "fakes/ProgramState.h"
 #include "fakes/SimulatedReader.h"
@@ -111,11 +112,6 @@ class ModalAnswerer {
     QElapsedTimer openFor_;
 };
 
-class SilentSound final : public platform::Sound {
-  public:
-    void information() override {}
-};
-
 const QString Connected = QStringLiteral("Connected device ZEVO1234 on port COM3");
 
 class QtSkin : public ::testing::Test {
@@ -186,7 +182,7 @@ class QtSkin : public ::testing::Test {
     QColor BarPixel() { return window->statusBar()->grab().toImage().pixelColor(3, 3); }
 
     fakes::FakeClock clock;
-    SilentSound sound;
+    fakes::CountingSound sound;
     std::unique_ptr<fakes::TempWorkDir> folder;
     std::unique_ptr<sim::ReaderSimulator> reader;
     std::unique_ptr<QtMainWindow> window;

@@ -45,7 +45,9 @@
 #include "SerialPort.h"
 #include "Sound.h"
 #include "Texts.h"
+#include "fakes/CountingSound.h"
 #include "fakes/FakeWindow.h"
+#include "fakes/ForwardingSerial.h"
 #include "vm/GuestReport.h"
 
 namespace fs = std::filesystem;
@@ -106,45 +108,15 @@ std::string LinkOf(int port) {
 // (0 when no call failed: a hang-up seen as POLLHUP/POLLERR).
 std::vector<std::string> LineErrors;
 
-class TellingPort final : public platform::SerialPort {
+class TellingPort final : public fakes::ForwardingPort {
   public:
     TellingPort(std::unique_ptr<platform::SerialPort> port, std::string device)
-        : port_(std::move(port)), device_(std::move(device)) {}
-    platform::Error getLineSettings(platform::LineSettings& s) override {
-        return Tell("getLineSettings", [&] { return port_->getLineSettings(s); });
-    }
-    platform::Error setLineSettings(const platform::LineSettings& s) override {
-        return Tell("setLineSettings", [&] { return port_->setLineSettings(s); });
-    }
-    platform::Error getTimeouts(platform::Timeouts& t) override {
-        return Tell("getTimeouts", [&] { return port_->getTimeouts(t); });
-    }
-    platform::Error setTimeouts(const platform::Timeouts& t) override {
-        return Tell("setTimeouts", [&] { return port_->setTimeouts(t); });
-    }
-    platform::Error escape(platform::ControlLine line) override {
-        return Tell("escape", [&] { return port_->escape(line); });
-    }
-    platform::Error setEventMask(std::uint32_t mask) override {
-        return Tell("setEventMask", [&] { return port_->setEventMask(mask); });
-    }
-    platform::Error write(const std::uint8_t* d, std::size_t n, std::size_t& w) override {
-        return Tell("write", [&] { return port_->write(d, n, w); });
-    }
-    platform::Error read(std::uint8_t* d, std::size_t n, std::size_t& r,
-                         platform::ReadEnd& e) override {
-        return Tell("read", [&] { return port_->read(d, n, r, e); });
-    }
-    platform::Error close() override {
-        return Tell("close", [&] { return port_->close(); });
-    }
-    std::string identity() override { return port_->identity(); }
+        : ForwardingPort(std::move(port)), device_(std::move(device)) {}
 
   private:
-    template <typename Call>
-    platform::Error Tell(const char* what, Call call) {
+    platform::Error call(const char* what, const std::function<platform::Error()>& make) override {
         errno = 0;
-        const platform::Error e = call();
+        const platform::Error e = make();
         const int code = errno;
         if (e != platform::Error::None && e != platform::Error::TimedOut) {
             std::ostringstream line;
@@ -157,7 +129,6 @@ class TellingPort final : public platform::SerialPort {
         }
         return e;
     }
-    std::unique_ptr<platform::SerialPort> port_;
     std::string device_;
 };
 
@@ -214,11 +185,6 @@ std::string Visible(const std::string& bytes) {
     return '"' + text + '"';
 }
 
-class QuietSound final : public platform::Sound {
-  public:
-    void information() override {}
-};
-
 // The descriptors of this process that still hold an adapter.
 std::vector<std::string> HeldAdapters() {
     std::vector<std::string> held;
@@ -270,7 +236,7 @@ int main(int argc, char** argv) {
     TForm1 form(window);
     window.attach(form);
     TellingPorts ports;
-    QuietSound sound;
+    fakes::CountingSound sound;
     platform::UseSerial(&ports);
     platform::UseSound(&sound);
     platform::LimitToLinkedPorts(true);

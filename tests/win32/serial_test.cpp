@@ -22,6 +22,7 @@
 #include "Drv232.h"
 #include "Global.h"
 #include "SerialPort.h"
+#include "fakes/ForwardingSerial.h"
 #include "fakes/ProgramState.h"
 
 namespace {
@@ -41,32 +42,16 @@ std::string Environment(const char* name) {
 
 // The system's ports, with a count of what was opened and what was closed
 // again, and how the close went.
-class WatchedPort final : public platform::SerialPort {
+class WatchedPort final : public fakes::ForwardingPort {
   public:
     WatchedPort(std::unique_ptr<platform::SerialPort> port, std::vector<Error>& closes)
-        : port_(std::move(port)), closes_(closes) {}
-    Error getLineSettings(platform::LineSettings& s) override { return port_->getLineSettings(s); }
-    Error setLineSettings(const platform::LineSettings& s) override {
-        return port_->setLineSettings(s);
-    }
-    Error getTimeouts(platform::Timeouts& t) override { return port_->getTimeouts(t); }
-    Error setTimeouts(const platform::Timeouts& t) override { return port_->setTimeouts(t); }
-    Error escape(platform::ControlLine line) override { return port_->escape(line); }
-    Error setEventMask(std::uint32_t mask) override { return port_->setEventMask(mask); }
-    Error write(const std::uint8_t* data, std::size_t n, std::size_t& written) override {
-        return port_->write(data, n, written);
-    }
-    Error read(std::uint8_t* data, std::size_t n, std::size_t& received,
-               platform::ReadEnd& ended) override {
-        return port_->read(data, n, received, ended);
-    }
+        : ForwardingPort(std::move(port)), closes_(closes) {}
     Error close() override {
-        closes_.push_back(port_->close());
+        closes_.push_back(ForwardingPort::close());
         return closes_.back();
     }
 
   private:
-    std::unique_ptr<platform::SerialPort> port_;
     std::vector<Error>& closes_;
 };
 
