@@ -1,6 +1,7 @@
 // Opening, closing and the request/reply rule, against a port that fails on demand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "Drv232.h"
@@ -35,30 +36,29 @@ TEST(PortNames, WindowsNamesTakeTheDevicePrefixFromPort10On) {
 }
 
 TEST(PortSearch, VisitsEveryPortOnceCountingDownAndWrapping) {
-    std::vector<int> fromFive = {5, 4, 3, 2, 1, 0};
-    for (int p = 29; p >= 6; --p)
-        fromFive.push_back(p);
+    const std::vector<int> fromFive = {5,  4,  3,  2,  1,  0,  29, 28, 27, 26, 25, 24, 23, 22, 21,
+                                       20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9,  8,  7,  6};
     EXPECT_EQ(PortSearchOrder(5), fromFive);
     EXPECT_EQ(PortSearchOrder(5)[28], 7) << "the reader on COM7 is found on the 29th attempt";
-
-    std::vector<int> fromTop;
-    for (int p = 29; p >= 0; --p)
-        fromTop.push_back(p);
+    const std::vector<int> fromTop = {29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15,
+                                      14, 13, 12, 11, 10, 9,  8,  7,  6,  5,  4,  3,  2,  1,  0};
     EXPECT_EQ(PortSearchOrder(29), fromTop);
     EXPECT_EQ(PortSearchOrder(255), fromTop) << "255 counts as 29";
-
-    std::vector<int> fromZero = {0};
-    for (int p = 29; p >= 1; --p)
-        fromZero.push_back(p);
+    const std::vector<int> fromZero = {0,  29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
+                                       15, 14, 13, 12, 11, 10, 9,  8,  7,  6,  5,  4,  3,  2,  1};
     EXPECT_EQ(PortSearchOrder(0), fromZero);
 }
 
 TEST(PortSearch, AboveTheRangeCountsDownThirtyPorts) {
-    for (int stored : {30, 40, 254}) {
-        std::vector<int> expected;
-        for (int p = stored; p > stored - 30; --p)
-            expected.push_back(p);
-        EXPECT_EQ(PortSearchOrder(std::uint8_t(stored)), expected) << stored;
+    const std::vector<int> fromForty = {40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26,
+                                        25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11};
+    EXPECT_EQ(PortSearchOrder(40), fromForty);
+    for (const auto& [stored, last] : {std::pair{30, 1}, std::pair{254, 225}}) {
+        const std::vector<int> order = PortSearchOrder(std::uint8_t(stored));
+        ASSERT_EQ(order.size(), 30u) << stored;
+        EXPECT_EQ(order.front(), stored);
+        EXPECT_EQ(order.back(), last);
+        EXPECT_TRUE(std::is_sorted(order.rbegin(), order.rend())) << stored;
     }
 }
 
