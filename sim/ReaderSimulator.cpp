@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -506,6 +507,36 @@ std::string MakeUpChipCode() {
     for (char& c : code)
         c = digits[random() % 16];
     return code;
+}
+
+bool ApplyFaultCommand(Faults& f, const std::string& command) {
+    std::istringstream words(command);
+    std::string verb;
+    words >> verb;
+    auto onOff = [&words] {
+        std::string w;
+        words >> w;
+        return w != "off" && w != "0";
+    };
+    if (verb == "silent")
+        f.silent = onOff();
+    else if (verb == "late")
+        words >> f.lateMs;
+    else if (verb == "short")
+        words >> f.shortBy;
+    else if (verb == "badfirst")
+        f.badFirst = onOff();
+    else if (verb == "badlast")
+        f.badLast = onOff();
+    else if (verb == "pause")
+        words >> f.pauseAfter >> f.pauseMs;
+    else if (verb == "repliesonly")
+        f.repliesOnly = onOff();
+    else if (verb == "normal")
+        f = Faults{};
+    else
+        return false;
+    return true;
 }
 
 }  // namespace sim

@@ -25,6 +25,11 @@ struct Faults {
     bool repliesOnly = false;  // the faults spare chip frames: only replies misbehave
 };
 
+// Changes `faults` by one of the simulator's fault commands ("late 400",
+// "pause 3 120", "badfirst on", "normal", ...; sim/main.cpp's usage lists
+// them). False when `command` is none of them.
+bool ApplyFaultCommand(Faults& faults, const std::string& command);
+
 struct Options {
     std::string folder = ".";  // where the link COM<port> goes
     int port = 3;

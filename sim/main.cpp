@@ -43,12 +43,6 @@ const char* Usage =
     "  status            show the reader's state\n"
     "  quit              end (so does the end of input)\n";
 
-bool OnOff(std::istringstream& words) {
-    std::string w;
-    words >> w;
-    return w != "off" && w != "0";
-}
-
 std::string Unescape(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -87,22 +81,7 @@ bool Execute(sim::ReaderSimulator& reader, const std::string& line) {
         std::string rest;
         std::getline(words >> std::ws, rest);
         reader.sendRaw(Unescape(rest));
-    } else if (verb == "silent") {
-        f.silent = OnOff(words);
-    } else if (verb == "late") {
-        words >> f.lateMs;
-    } else if (verb == "short") {
-        words >> f.shortBy;
-    } else if (verb == "badfirst") {
-        f.badFirst = OnOff(words);
-    } else if (verb == "badlast") {
-        f.badLast = OnOff(words);
-    } else if (verb == "pause") {
-        words >> f.pauseAfter >> f.pauseMs;
-    } else if (verb == "repliesonly") {
-        f.repliesOnly = OnOff(words);
-    } else if (verb == "normal") {
-        f = sim::Faults{};
+    } else if (sim::ApplyFaultCommand(f, line)) {
     } else if (verb == "hangup") {
         reader.hangUp();
         std::cout << "line closed\n";

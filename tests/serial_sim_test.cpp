@@ -9,19 +9,13 @@
 
 #include "Drv232.h"
 #include "ReaderSimulator.h"
+#include "ReplyRules.h"
 #include "fakes/FakeUdev.h"
 #include "fakes/ProgramState.h"
 #include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point since) {
-    return long(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
 
 class SimulatedReader : public ::testing::Test {
   protected:
@@ -39,25 +33,21 @@ class SimulatedReader : public ::testing::Test {
         platform::LimitToLinkedPorts(false);
     }
 
-    // A read of n bytes, as the reading paths do it; returns the bytes
-    // received, and `ended` says why the read ended.
-    std::string ReadBytes(std::size_t n, long* elapsedMs = nullptr) {
-        std::string buffer(n, '\0');
-        std::size_t got = 0;
-        auto start = Clock::now();
-        platform::Error e =
-            PortHandle->read(reinterpret_cast<std::uint8_t*>(buffer.data()), n, got, ended);
-        if (elapsedMs)
-            *elapsedMs = ElapsedMs(start);
-        EXPECT_EQ(e, platform::Error::None);
-        buffer.resize(got);
-        return buffer;
-    }
-    platform::ReadEnd ended = platform::ReadEnd::No;
-
     fakes::TempWorkDir dir;
     std::unique_ptr<sim::ReaderSimulator> reader;
 };
+
+TEST_F(SimulatedReader, TheReplyRuleAndTheReadTimeOuts) {
+    replyrules::Check(
+        [this](const std::string& command) {
+            sim::Faults faults = reader->faults();
+            if (!sim::ApplyFaultCommand(faults, command))
+                return ::testing::AssertionFailure() << "no fault command: " << command;
+            reader->setFaults(faults);
+            return ::testing::AssertionSuccess();
+        },
+        "1234");
+}
 
 TEST_F(SimulatedReader, IdentifiesItselfAndSeesTheExactRequest) {
     ASSERT_TRUE(QueryVersion());
@@ -80,7 +70,7 @@ TEST_F(SimulatedReader, TheLineIsRawEveryByteArrivesUnchanged) {
     // by a line left in its default cooked mode.
     std::string bytes = "\r\n\x03\x11\x13\x7F\xFF\x04z";
     reader->sendRaw(bytes);
-    EXPECT_EQ(ReadBytes(bytes.size()), bytes);
+    EXPECT_EQ(replyrules::ReadBytes(bytes.size()).bytes, bytes);
 }
 
 TEST_F(SimulatedReader, ASecondOpenOfTheSamePortFails) {
@@ -92,55 +82,6 @@ TEST_F(SimulatedReader, ASecondOpenOfTheSamePortFails) {
     ASSERT_TRUE(ClosePort());
     EXPECT_FALSE(ClosePort());
     EXPECT_TRUE(OpenPort(3));
-}
-
-// The one test of the real read's time-outs on the line (the arithmetic is
-// ReadTimeLeft's, read_timer_test.cpp): the poll() loop ends by each of them
-// and returns what came. The bounds on the time are a hang guard and what no
-// load can shorten, not a figure: that is bench/read_timeouts.cpp's.
-TEST_F(SimulatedReader, AReadEndsByItsTimeOutsWithWhatCame) {
-    reader->sendRaw("ABC");
-    ASSERT_TRUE(reader->waitIdle(1000));
-    EXPECT_EQ(ReadBytes(1), "A");
-    EXPECT_EQ(ended, platform::ReadEnd::Count);
-    // The rest was kept for the next read, which ends 20 ms after it.
-    long ms = 0;
-    EXPECT_EQ(ReadBytes(16, &ms), "BC");
-    EXPECT_EQ(ended, platform::ReadEnd::Interval);
-    EXPECT_LT(ms, 5000);
-    // Nothing comes: the read waits its whole 8 x 16 + 200 = 328 ms.
-    EXPECT_EQ(ReadBytes(16, &ms), "");
-    EXPECT_EQ(ended, platform::ReadEnd::Total);
-    EXPECT_GE(ms, 325);
-    EXPECT_LT(ms, 5000);
-}
-
-TEST_F(SimulatedReader, BadRepliesFailAndLeaveTheVersion) {
-    ReaderVersion = "OLD!";
-    struct Case {
-        const char* name;
-        sim::Faults faults;
-    };
-    sim::Faults badFirst, badLast, cut, late;
-    badFirst.badFirst = true;
-    badLast.badLast = true;
-    cut.shortBy = 1;
-    late.lateMs = 400;
-    for (const Case& c : {Case{"first byte", badFirst}, Case{"last byte", badLast},
-                          Case{"short", cut}, Case{"late", late}}) {
-        SCOPED_TRACE(c.name);
-        reader->setFaults(c.faults);
-        EXPECT_FALSE(QueryVersion());
-        EXPECT_EQ(ReaderVersion, "OLD!");
-        // Let a late reply arrive and drain it, so the next case starts clean.
-        reader->setFaults({});
-        ASSERT_TRUE(reader->waitIdle(2000));
-        std::array<std::uint8_t, 8> drain{};
-        std::size_t got = 0;
-        PortHandle->read(drain.data(), drain.size(), got);
-    }
-    EXPECT_TRUE(QueryVersion());
-    EXPECT_EQ(ReaderVersion, "1234");
 }
 
 // Silence is no hang-up; a hang-up is told apart, fails at once, and the

@@ -21,6 +21,7 @@
 
 #include "Drv232.h"
 #include "Global.h"
+#include "ReplyRules.h"
 #include "SerialPort.h"
 #include "fakes/ForwardingSerial.h"
 #include "fakes/ProgramState.h"
@@ -168,21 +169,6 @@ class Win32Serial : public ::testing::Test {
         ASSERT_EQ(port.setEventMask(platform::EventCharReceived), Error::None);
     }
 
-    // A read of n bytes as the reading paths make it; the bytes received, and
-    // `ended` says why the read ended.
-    std::string ReadBytes(std::size_t n, long* elapsedMs = nullptr) {
-        std::string buffer(n, '\0');
-        std::size_t got = 0;
-        const auto start = Clock::now();
-        EXPECT_EQ(PortHandle->read(reinterpret_cast<std::uint8_t*>(buffer.data()), n, got, ended),
-                  Error::None);
-        if (elapsedMs)
-            *elapsedMs = ElapsedMs(start);
-        buffer.resize(got);
-        return buffer;
-    }
-
-    platform::ReadEnd ended = platform::ReadEnd::No;
     Simulator sim;
     WatchedPorts ports;  // outlives PortHandle, which TearDown releases
 };
@@ -274,76 +260,9 @@ TEST_F(Win32Serial, TheReaderIdentifiesItselfThroughWriteFileAndReadFile) {
     EXPECT_EQ(requests.back(), "<- QI<CR>");
 }
 
-// The one test of the read's time-outs in real time on this path (Windows
-// keeps the time itself): a read ends when its time-out runs out, with
-// nothing. The bounds are what no load can shorten, and a hang guard, not a
-// figure.
-TEST_F(Win32Serial, AReplyThatNeverComesEndsTheReadAtItsTimeOut) {
+TEST_F(Win32Serial, TheReplyRuleAndTheReadTimeOuts) {
     OpenForExchange();
-    ASSERT_TRUE(sim.command("silent on"));
-    ReaderVersion = "OLD!";
-    EXPECT_FALSE(QueryVersion());
-    EXPECT_EQ(ReaderVersion, "OLD!");
-    long ms = 0;
-    EXPECT_EQ(ReadBytes(16, &ms), "");
-    EXPECT_EQ(ended, platform::ReadEnd::Total);
-    // 8 x 16 + 200 = 328 ms.
-    EXPECT_GE(ms, 320);
-    EXPECT_LT(ms, 5000);
-}
-
-TEST_F(Win32Serial, AReplyMustStartWithAAndEndWithCR) {
-    OpenForExchange();
-    ReaderVersion = "OLD!";
-    for (const char* fault : {"badfirst on", "badlast on"}) {
-        SCOPED_TRACE(fault);
-        ASSERT_TRUE(sim.command("normal"));
-        ASSERT_TRUE(sim.command(fault));
-        EXPECT_FALSE(QueryVersion());
-        EXPECT_EQ(ReaderVersion, "OLD!");
-    }
-    ASSERT_TRUE(sim.command("normal"));
-    EXPECT_TRUE(QueryVersion());
-    EXPECT_EQ(ReaderVersion, sim.id);
-}
-
-TEST_F(Win32Serial, AShortReplyFails) {
-    OpenForExchange();
-    ASSERT_TRUE(sim.command("short 1"));
-    EXPECT_FALSE(QueryVersion());
-}
-
-TEST_F(Win32Serial, AGapInsideAReplyLongerThanTheIntervalEndsTheRead) {
-    OpenForExchange();
-    ASSERT_TRUE(sim.command("pause 3 120"));
-    const std::string request = "QI\r";
-    std::size_t written = 0;
-    ASSERT_EQ(PortHandle->write(reinterpret_cast<const std::uint8_t*>(request.data()),
-                                request.size(), written),
-              Error::None);
-    EXPECT_EQ(written, 3u);
-    // Three bytes, then 120 ms without one: the read ends at the 20 ms
-    // interval, before the 248 ms total would have brought the rest.
-    EXPECT_EQ(ReadBytes(6), "A" + sim.id.substr(0, 2));
-    EXPECT_EQ(ended, platform::ReadEnd::Interval);
-    // The rest was not thrown away: it is there for the next read.
-    EXPECT_EQ(ReadBytes(3), sim.id.substr(2) + "\r");
-    EXPECT_EQ(ended, platform::ReadEnd::Count);
-}
-
-TEST_F(Win32Serial, ALateReplyWithinTheTotalTimeoutStillCounts) {
-    OpenForExchange();
-    // The interval time-out runs only between received bytes, not before the first.
-    ASSERT_TRUE(sim.command("late 100"));
-    EXPECT_TRUE(QueryVersion());
-    EXPECT_EQ(ReaderVersion, sim.id);
-
-    ASSERT_TRUE(sim.command("late 400"));
-    ReaderVersion.clear();
-    EXPECT_FALSE(QueryVersion());
-    EXPECT_TRUE(ReaderVersion.empty());
-    // No purge before a request: the late reply is what the next read sees.
-    EXPECT_EQ(ReadBytes(6), "A" + sim.id + "\r");
+    replyrules::Check([this](const std::string& fault) { return sim.command(fault); }, sim.id);
 }
 
 TEST_F(Win32Serial, AChipFrameTheReaderSendsOnItsOwnIsCollected) {
