@@ -1,5 +1,5 @@
-// A fresh temporary folder that becomes the current directory for the life of
-// the object, and is removed afterwards.
+// Temporary folders for tests, removed afterwards; and whole-file reads and
+// writes.
 #pragma once
 
 #include <filesystem>
@@ -10,22 +10,16 @@
 
 namespace fakes {
 
-class TempWorkDir {
+// A fresh temporary folder, removed with everything in it afterwards.
+class TempFolder {
   public:
-    explicit TempWorkDir(const std::string& subPath = {}) {
-        root_ = MakeUniqueDirectory();
-        path_ = subPath.empty() ? root_ : root_ / subPath;
-        std::filesystem::create_directories(path_);
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(path_);
-    }
-    ~TempWorkDir() {
+    TempFolder() : path_(MakeUniqueDirectory()) {}
+    ~TempFolder() {
         std::error_code ec;
-        std::filesystem::current_path(previous_, ec);
-        std::filesystem::remove_all(root_, ec);
+        std::filesystem::remove_all(path_, ec);
     }
-    TempWorkDir(const TempWorkDir&) = delete;
-    TempWorkDir& operator=(const TempWorkDir&) = delete;
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
 
@@ -44,7 +38,30 @@ class TempWorkDir {
         throw std::runtime_error("no temporary folder could be made in " + base.string());
     }
 
-    std::filesystem::path root_;
+    std::filesystem::path path_;
+};
+
+// A fresh temporary folder (or `subPath` made inside one) that is the current
+// directory for the life of the object.
+class TempWorkDir {
+  public:
+    explicit TempWorkDir(const std::string& subPath = {})
+        : path_(subPath.empty() ? root_.path() : root_.path() / subPath) {
+        std::filesystem::create_directories(path_);
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(path_);
+    }
+    ~TempWorkDir() {
+        std::error_code ec;
+        std::filesystem::current_path(previous_, ec);
+    }
+    TempWorkDir(const TempWorkDir&) = delete;
+    TempWorkDir& operator=(const TempWorkDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    TempFolder root_;
     std::filesystem::path path_;
     std::filesystem::path previous_;
 };

@@ -78,21 +78,8 @@ struct Said {
     }
 };
 
-class Folder {
-  public:
-    Folder() {
-        char pattern[] = "/tmp/chipsite-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~Folder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    fs::path outbox() const { return path_ / site::OutboxFileName; }
-
-  private:
-    fs::path path_;
+struct Folder : fakes::TempFolder {
+    fs::path outbox() const { return path() / site::OutboxFileName; }
 };
 
 site::SiteConfig ConfigFor(const sim::LocalBroker& broker) {
