@@ -11,6 +11,7 @@
 #include "fakes/FailingFiles.h"
 #include "fakes/FakeClock.h"
 #include "fakes/ProgramState.h"
+#include "fakes/RecordingKeyboard.h"
 #include "fakes/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -202,39 +203,6 @@ TEST(KeySequence, TheEndingKeepsItsFirstPauseWhenNoKeyCameBefore) {
     EXPECT_EQ(KeySequence(false, false, 0, "", "\t.\x1B"), ending);
 }
 
-// Records what is typed, and can break off after a number of keys.
-class RecordingKeyboard final : public platform::Keyboard {
-  public:
-    std::vector<std::pair<std::uint8_t, bool>> keys;
-    bool available = true;
-    bool barred = false;  // the window in front would drop the keys
-    int failAfter = -1;
-    int ends = 0;
-    int heldFor = 0;        // how many times it says a modifier is held
-    bool lockKnown = true;  // releaseLocks' answer
-    // The number of keys already typed when each was asked.
-    std::vector<std::size_t> heldAsked, locksAsked;
-    platform::Error begin() override {
-        return available ? platform::Error::None : platform::Error::NotSupported;
-    }
-    bool targetTakesKeys() override { return !barred; }
-    bool modifierHeld() override {
-        heldAsked.push_back(keys.size());
-        return heldFor-- > 0;
-    }
-    bool releaseLocks() override {
-        locksAsked.push_back(keys.size());
-        return lockKnown;
-    }
-    platform::Error key(std::uint8_t k, bool up) override {
-        if (failAfter >= 0 && int(keys.size()) >= failAfter)
-            return platform::Error::HungUp;
-        keys.emplace_back(k, up);
-        return platform::Error::None;
-    }
-    void end() override { ++ends; }
-};
-
 class Typing : public ::testing::Test {
   protected:
     Typing() : use(clock) {
@@ -245,7 +213,7 @@ class Typing : public ::testing::Test {
     ~Typing() override { platform::UseKeyboard(nullptr); }
     fakes::FakeClock clock;
     fakes::ClockInUse use;
-    RecordingKeyboard keyboard;
+    fakes::RecordingKeyboard keyboard;
 };
 
 TEST_F(Typing, PlaysTheSequenceWithItsPauses) {
@@ -274,15 +242,15 @@ TEST_F(Typing, ReportsWhenNothingCanBeTypedOrTypingBreaksOff) {
     EXPECT_EQ(TypeReading(reading, false, false), TypingResult::NoDisplay);
     EXPECT_TRUE(keyboard.keys.empty());
     keyboard.available = true;
-    keyboard.failAfter = 0;
+    keyboard.takes = 0;
     EXPECT_EQ(TypeReading(reading, false, false), TypingResult::Refused);
     EXPECT_TRUE(keyboard.keys.empty());
-    keyboard.failAfter = 5;
+    keyboard.takes = 5;
     EXPECT_EQ(TypeReading(reading, false, false), TypingResult::BrokenOff);
     EXPECT_EQ(keyboard.keys.size(), 5u);
     EXPECT_EQ(keyboard.ends, 2) << "keys still down are released";
     keyboard.keys.clear();
-    keyboard.failAfter = -1;
+    keyboard.takes = -1;
     keyboard.barred = true;
     EXPECT_EQ(TypeReading(reading, false, false), TypingResult::Barred);
     EXPECT_TRUE(keyboard.keys.empty());

@@ -40,51 +40,6 @@ bool RecordingSerial::present(int n) {
     return platform::SystemSerial().present(n);
 }
 
-platform::Error RecordingKeyboard::begin() {
-    ++begins;
-    return available ? platform::Error::None : platform::Error::NotSupported;
-}
-
-platform::Error RecordingKeyboard::key(std::uint8_t virtualKey, bool up) {
-    if (takes >= 0 && int(keys.size()) >= takes)
-        return platform::Error::Other;
-    keys.emplace_back(virtualKey, up);
-    return platform::Error::None;
-}
-
-void RecordingKeyboard::end() {
-    ++ends;
-}
-
-std::string RecordingKeyboard::typedText() const {
-    std::string text;
-    for (const auto& [k, up] : keys) {
-        if (up || k == 0x10)  // releases, and Shift
-            continue;
-        if ((k >= '0' && k <= '9') || (k >= 'A' && k <= 'Z'))
-            text += char(k);
-        else if (k == 0x20)
-            text += ' ';
-        else if (k == 0x6D)
-            text += '-';
-        else if (k == 0x0D)
-            text += '\n';
-        else
-            text += '?';
-    }
-    return text;
-}
-
-std::vector<std::uint8_t> RecordingKeyboard::keysStillDown() const {
-    std::vector<std::uint8_t> down;
-    for (const auto& [k, up] : keys) {
-        std::erase(down, k);
-        if (!up)
-            down.push_back(k);
-    }
-    return down;
-}
-
 std::string SettingsBytes(const TReaderSettings& settings) {
     std::string bytes(sizeof settings, '\0');
     std::memcpy(bytes.data(), &settings, sizeof settings);

@@ -28,6 +28,7 @@
 #include "fakes/CountingSound.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeWindow.h"
+#include "fakes/RecordingKeyboard.h"
 
 namespace fakes {
 class TempWorkDir;
@@ -61,43 +62,7 @@ class RecordingSerial final : public platform::SerialPorts {
 // The information sound, counted instead of heard.
 using fakes::CountingSound;
 
-// A keyboard that writes down the keys instead of pressing them; with
-// `available` clear it is one that cannot type at all, with `takes` set it
-// takes that many key events and refuses the rest, with `barred` set the
-// window in front takes none, with `held` set the operator holds a modifier,
-// with `lockKnown` clear its locks cannot be read; `said` is what it tells
-// of itself.
-class RecordingKeyboard final : public platform::Keyboard {
-  public:
-    bool available = true;
-    int takes = -1;
-    platform::KeyboardNotice said = platform::KeyboardNotice::None;
-    int begins = 0;
-    int prepares = 0;
-    std::uint8_t cannotType = 0;  // a key it has not
-    bool barred = false;          // the window in front would drop its keys
-    bool held = false;            // a modifier is held down
-    bool lockKnown = true;        // Caps Lock's state can be known
-    int ends = 0;
-    std::vector<std::pair<std::uint8_t, bool>> keys;  // key, released
-
-    platform::Error begin() override;
-    platform::Error key(std::uint8_t virtualKey, bool up) override;
-    void end() override;
-    platform::KeyboardNotice notice() const override { return said; }
-    bool canType(std::uint8_t virtualKey) override { return virtualKey != cannotType; }
-    bool targetTakesKeys() override { return !barred; }
-    bool modifierHeld() override { return held; }
-    bool releaseLocks() override { return lockKnown; }
-    void prepare() override { ++prepares; }
-
-    // What the keys pressed would put into a text field: digits and capitals
-    // as themselves, space, the keypad minus as "-", Enter as a line break;
-    // Shift adds nothing, any other key shows as "?".
-    std::string typedText() const;
-    // The keys pressed and not released again.
-    std::vector<std::uint8_t> keysStillDown() const;
-};
+using fakes::RecordingKeyboard;
 
 // The bytes of a settings record; the file; the record as written by default.
 std::string SettingsBytes(const TReaderSettings& settings);
