@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <numeric>
 #include <ostream>
+#include <sstream>
 
 #include "Drv232.h"
 #include "Global.h"
@@ -111,30 +113,31 @@ TEST(PrintableText, ReplacesControlsAndTheBytesWindows1252LeavesUndefined) {
     }
 }
 
-// The expected events of one reading, written out the long way.
-struct Expect {
+// Key events written as "<key><+ down, - up><pause ms, none for 0>": "7+30",
+// "Shift-"; keys by their character, or Shift, Enter, Space, Minus (keypad)
+// and Pause (no key).
+std::vector<KeyEvent> Events(const std::string& text) {
+    static const std::map<std::string, std::uint8_t> named = {
+        {"Shift", 0x10}, {"Enter", 0x0D}, {"Space", 0x20}, {"Minus", 0x6D}, {"Pause", KeyPause}};
     std::vector<KeyEvent> events;
-    void tap(std::uint8_t k) {
-        events.push_back({k, false, 30});
-        events.push_back({k, true, 30});
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        const std::size_t sign = word.find_first_of("+-", 1);
+        const std::string key = word.substr(0, sign);
+        const std::string pause = word.substr(sign + 1);
+        events.push_back({key.size() == 1 ? std::uint8_t(key[0]) : named.at(key), word[sign] == '-',
+                          pause.empty() ? 0u : unsigned(std::stoul(pause))});
     }
-    void separator() {
-        for (int i = 0; i < 5; ++i)
-            tap(0x20);
-    }
-    void chip(char c, bool shiftUp) {
-        events.push_back({0x10, shiftUp, 0});
-        events.push_back({std::uint8_t(c), false, 30});
-        events.push_back({std::uint8_t(c), true, 0});
-    }
-    void ending() {
-        events.back().pauseMs += 30;
-        events.push_back({0x10, true, 30});
-        events.push_back({0x0D, false, 30});
-        events.push_back({0x0D, true, 30});
-        events.push_back({0x10, true, 0});
-    }
-};
+    return events;
+}
+
+// A reading's code typed alone, and the keys that end every reading.
+const std::string Code00000A1B2C3D =
+    "Shift- 0+30 0- Shift- 0+30 0- Shift- 0+30 0- Shift- 0+30 0- Shift- 0+30 0- "
+    "Shift+ A+30 A- Shift- 1+30 1- Shift+ B+30 B- Shift- 2+30 2- Shift+ C+30 C- "
+    "Shift- 3+30 3- Shift+ D+30 D-30 ";
+const std::string Ending = "Shift-30 Enter+30 Enter-30 Shift-";
 
 unsigned TotalMs(const std::vector<KeyEvent>& keys) {
     return std::accumulate(keys.begin(), keys.end(), 0u,
@@ -142,25 +145,20 @@ unsigned TotalMs(const std::vector<KeyEvent>& keys) {
 }
 
 TEST(KeySequence, OrderTimeAndCode) {
-    Expect e;
-    e.tap('7');
-    e.separator();
-    for (int k : {int('0'), int('9'), 0x6D, int('4'), int('1'), 0x6D, int('0'), int('7')})
-        e.tap(std::uint8_t(k));
-    e.separator();
-    for (char c : std::string("00000A1B2C3D"))
-        e.chip(c, c >= '0' && c <= '9');
-    e.ending();
-    EXPECT_EQ(KeySequence(true, true, 7, "09:41:07", "00000A1B2C3D"), e.events);
+    const std::string orderAndTime =
+        "7+30 7-30 "
+        "Space+30 Space-30 Space+30 Space-30 Space+30 Space-30 Space+30 Space-30 Space+30 Space-30 "
+        "0+30 0-30 9+30 9-30 Minus+30 Minus-30 4+30 4-30 1+30 1-30 Minus+30 Minus-30 0+30 0-30 "
+        "7+30 7-30 "
+        "Space+30 Space-30 Space+30 Space-30 Space+30 Space-30 Space+30 Space-30 Space+30 "
+        "Space-30 ";
+    EXPECT_EQ(KeySequence(true, true, 7, "09:41:07", "00000A1B2C3D"),
+              Events(orderAndTime + Code00000A1B2C3D + Ending));
 }
 
 TEST(KeySequence, CodeAloneTakes480MsAndWithOrderAndTime1800) {
-    Expect e;
-    for (char c : std::string("00000A1B2C3D"))
-        e.chip(c, c >= '0' && c <= '9');
-    e.ending();
     const auto alone = KeySequence(false, false, 7, "09:41:07", "00000A1B2C3D");
-    EXPECT_EQ(alone, e.events);
+    EXPECT_EQ(alone, Events(Code00000A1B2C3D + Ending));
     EXPECT_EQ(TotalMs(alone), 480u);
     EXPECT_EQ(TotalMs(KeySequence(true, true, 1234, "09:41:07", "00000A1B2C3D")), 1800u);
     // The longest reading: a ten-digit order, the time and 14 characters.
@@ -179,17 +177,22 @@ TEST(KeySequence, LettersAreTypedAsCapitalsAndOtherBytesAreNeverPressed) {
     // "[" is the left Windows key, 0x09 Tab, 0x1B Escape, 0x12 Alt, "." Delete;
     // "@", "`" and "{" border the letters; 0xE1 is a letter in a Windows code page.
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"00000a1b2c3d", "00000A1B2C3D"},   {"abcdefghijklm", "ABCDEFGHIJKLM"},
-        {"nopqrstuvwxyz", "NOPQRSTUVWXYZ"}, {std::string("1[\t\x1B\x12.az B", 11), "1AZB"},
-        {"@`{a\xE1\xC1Z9", "AZ9"},
+        {"00000a1b2c3d", Code00000A1B2C3D},
+        {"abcdefghijklm",
+         "Shift+ A+30 A- Shift+ B+30 B- Shift+ C+30 C- Shift+ D+30 D- Shift+ E+30 E- "
+         "Shift+ F+30 F- Shift+ G+30 G- Shift+ H+30 H- Shift+ I+30 I- Shift+ J+30 J- "
+         "Shift+ K+30 K- Shift+ L+30 L- Shift+ M+30 M-30 "},
+        {"nopqrstuvwxyz",
+         "Shift+ N+30 N- Shift+ O+30 O- Shift+ P+30 P- Shift+ Q+30 Q- Shift+ R+30 R- "
+         "Shift+ S+30 S- Shift+ T+30 T- Shift+ U+30 U- Shift+ V+30 V- Shift+ W+30 W- "
+         "Shift+ X+30 X- Shift+ Y+30 Y- Shift+ Z+30 Z-30 "},
+        {std::string("1[\t\x1B\x12.az B", 11),
+         "Shift- 1+30 1- Shift+ A+30 A- Shift+ Z+30 Z- Shift+ B+30 B-30 "},
+        {"@`{a\xE1\xC1Z9", "Shift+ A+30 A- Shift+ Z+30 Z- Shift- 9+30 9-30 "},
     };
     for (const auto& [code, typed] : cases) {
         SCOPED_TRACE(code);
-        Expect e;
-        for (char c : typed)
-            e.chip(c, c >= '0' && c <= '9');
-        e.ending();
-        EXPECT_EQ(KeySequence(false, false, 0, "", code), e.events);
+        EXPECT_EQ(KeySequence(false, false, 0, "", code), Events(typed + Ending));
     }
 }
 
