@@ -4,7 +4,6 @@
 // (French needs Shift for digits; German swaps Y and Z).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,8 +49,7 @@ class KeyLayout {
     unsigned inUse_ = 0;
     std::uint16_t shiftKey_ = 0;
     std::uint16_t level3Key_ = 0;
-    // By virtual-key code, small letters first, then capitals.
-    std::array<std::optional<KeyStroke>, 2 * 256> strokes_{};
+    std::unique_ptr<StrokeTable> strokes_;
 };
 
 }  // namespace platform

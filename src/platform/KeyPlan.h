@@ -4,6 +4,9 @@
 // Linux, SendInput on Windows); standard C++ only.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -28,6 +31,60 @@ struct KeyChange {
     std::uint16_t code;  // the key's; 0 for Shift and AltGr
     bool down;
     bool operator==(const KeyChange&) const = default;
+};
+
+// A key of the keystroke sequence and the characters it types: the small
+// letter, and the capital when Shift is held in the sequence; Enter types
+// "\r" and the keypad minus "-".
+struct SequenceKey {
+    std::uint8_t virtualKey;
+    char small;
+    char capital;
+};
+
+// The sequence's keys: 0-9, A-Z, Space, Enter and the keypad minus.
+const std::vector<SequenceKey>& SequenceKeys();
+
+// The stroke of each key of the sequence under one layout, small letters and
+// capitals apart; looked up once, when the layout is met.
+class StrokeTable {
+  public:
+    template <typename Lookup>  // std::optional<KeyStroke>(const SequenceKey&, bool capital)
+    explicit StrokeTable(Lookup lookup) {
+        for (bool capital : {false, true})
+            for (const SequenceKey& key : SequenceKeys())
+                strokes_[index(key.virtualKey, capital)] = lookup(key, capital);
+    }
+    std::optional<KeyStroke> at(std::uint8_t virtualKey, bool capital) const {
+        return strokes_[index(virtualKey, capital)];
+    }
+
+  private:
+    static std::size_t index(std::uint8_t virtualKey, bool capital) {
+        return std::size_t(capital) * 256 + virtualKey;
+    }
+    std::array<std::optional<KeyStroke>, 2 * 256> strokes_{};
+};
+
+// The keys a keyboard pressed and has not released yet, in the order pressed:
+// what it releases when a reading ends.
+class HeldKeys {
+  public:
+    void note(std::uint16_t code, bool down) {
+        const auto at = std::find(keys_.begin(), keys_.end(), code);
+        if (!down && at != keys_.end())
+            keys_.erase(at);
+        else if (down && at == keys_.end())
+            keys_.push_back(code);
+    }
+    bool has(std::uint16_t code) const {
+        return std::find(keys_.begin(), keys_.end(), code) != keys_.end();
+    }
+    const std::vector<std::uint16_t>& keys() const { return keys_; }
+    void clear() { keys_.clear(); }
+
+  private:
+    std::vector<std::uint16_t> keys_;
 };
 
 // The stroke of a key for a virtual-key code of the sequence: 0-9, A-Z (the

@@ -23,7 +23,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <vector>
 
@@ -42,15 +41,8 @@ struct Event {
     bool down;
 };
 
-// The stroke of every virtual-key code of the sequence under a layout; small
-// letters first, then capitals.
-using Strokes = std::array<std::optional<KeyStroke>, 2 * 256>;
-
-Strokes StrokesOf(HKL layout) {
-    Strokes strokes{};
-    auto put = [&](std::uint8_t vk, bool capital, std::optional<KeyStroke> s) {
-        strokes[std::size_t(capital) * 256 + vk] = s;
-    };
+// The stroke of every key of the sequence under a layout.
+StrokeTable StrokesOf(HKL layout) {
     auto scan = [layout](wchar_t c) {
         return StrokeFromKeyScan(std::uint16_t(VkKeyScanExW(c, layout)));
     };
@@ -60,16 +52,10 @@ Strokes StrokesOf(HKL layout) {
         MapVirtualKeyExW(VK_SUBTRACT, MAPVK_VK_TO_CHAR, layout) == L'-'
             ? std::optional<KeyStroke>(KeyStroke{VK_SUBTRACT})
             : scan(L'-');
-    for (bool capital : {false, true}) {
-        for (wchar_t d = L'0'; d <= L'9'; ++d)
-            put(std::uint8_t(d), capital, scan(d));
-        for (wchar_t l = 0; l < 26; ++l)
-            put(std::uint8_t('A' + l), capital, scan(wchar_t((capital ? L'A' : L'a') + l)));
-        put(VK_SPACE, capital, scan(L' '));
-        put(VK_RETURN, capital, scan(L'\r'));
-        put(VK_SUBTRACT, capital, minus);
-    }
-    return strokes;
+    return StrokeTable([&](const SequenceKey& key, bool capital) {
+        return key.virtualKey == VK_SUBTRACT ? minus
+                                             : scan(wchar_t(capital ? key.capital : key.small));
+    });
 }
 
 // A process's rights as its token tells them; unknown when the token may not
@@ -152,8 +138,7 @@ class Win32Keyboard final : public Keyboard {
 
     bool modifierHeld() override {
         for (BYTE k : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
-            if ((GetAsyncKeyState(k) & 0x8000) != 0 &&
-                std::find(pressed_.begin(), pressed_.end(), k) == pressed_.end())
+            if ((GetAsyncKeyState(k) & 0x8000) != 0 && !pressed_.has(k))
                 return true;
         return false;
     }
@@ -198,9 +183,9 @@ class Win32Keyboard final : public Keyboard {
     }
 
     void end() override {
-        const std::vector<BYTE> pressed = pressed_;
-        for (BYTE k : pressed)
-            send({{k, false}});
+        const std::vector<std::uint16_t> pressed = pressed_.keys();
+        for (std::uint16_t k : pressed)
+            send({{BYTE(k), false}});
         pressed_.clear();
         planner_.reset();
         if (relock_)
@@ -228,7 +213,7 @@ class Win32Keyboard final : public Keyboard {
     std::optional<KeyStroke> stroke(std::uint8_t virtualKey, bool capital) const {
         if (!strokes_)
             return std::nullopt;
-        return (*strokes_)[std::size_t(capital) * 256 + virtualKey];
+        return strokes_->at(virtualKey, capital);
     }
 
     // SendInput with the fields of keybd_event; unlike keybd_event it says
@@ -249,13 +234,8 @@ class Win32Keyboard final : public Keyboard {
             input.ki.dwExtraInfo = 0;
         }
         const UINT taken = SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
-        for (UINT i = 0; i < taken; ++i) {
-            auto it = std::find(pressed_.begin(), pressed_.end(), events[i].key);
-            if (!events[i].down && it != pressed_.end())
-                pressed_.erase(it);
-            else if (events[i].down && it == pressed_.end())
-                pressed_.push_back(events[i].key);
-        }
+        for (UINT i = 0; i < taken; ++i)
+            pressed_.note(events[i].key, events[i].down);
         if (taken != inputs.size())
             return LastWin32Error();
         return Error::None;
@@ -263,10 +243,10 @@ class Win32Keyboard final : public Keyboard {
 
     HWND target_ = nullptr;
     HKL layout_ = nullptr;
-    std::optional<Strokes> strokes_;
+    std::optional<StrokeTable> strokes_;
     KeyPlanner planner_;
     KeyboardNotice notice_ = KeyboardNotice::None;
-    std::vector<BYTE> pressed_;
+    HeldKeys pressed_;
     bool relock_ = false;  // Caps Lock turned off for the reading
 };
 

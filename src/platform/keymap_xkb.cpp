@@ -133,24 +133,20 @@ KeyLayout::KeyLayout(Keymap& keymap) {
     shiftKey_ = plainKey(XKB_KEY_Shift_L, KEY_LEFTSHIFT);
     level3Key_ = plainKey(XKB_KEY_ISO_Level3_Shift, KEY_RIGHTALT);
 
-    auto put = [&](std::uint8_t vk, bool capital, xkb_keysym_t sym, xkb_keysym_t otherwise) {
+    // Latin-1 keysyms are the characters' own codes; Enter and the keypad
+    // minus (the plain one where a layout has no keypad) have keysyms of their own.
+    strokes_ = std::make_unique<StrokeTable>([&](const SequenceKey& key, bool capital) {
+        const xkb_keysym_t sym = key.virtualKey == 0x0D ? XKB_KEY_Return
+                                 : key.virtualKey == 0x6D
+                                     ? XKB_KEY_KP_Subtract
+                                     : xkb_keysym_t(capital ? key.capital : key.small);
         std::optional<KeyStroke> s = keymap.find(sym);
-        if (!s && otherwise != XKB_KEY_NoSymbol)
-            s = keymap.find(otherwise);
+        if (!s && sym == XKB_KEY_KP_Subtract)
+            s = keymap.find(XKB_KEY_minus);
         if (s && ((s->shift && !shiftKey_) || (s->level3 && !level3Key_)))
             s.reset();
-        strokes_[std::size_t(capital) * 256 + vk] = s;
-    };
-    for (int capital = 0; capital < 2; ++capital) {
-        for (std::uint8_t d = 0; d < 10; ++d)
-            put(std::uint8_t('0' + d), capital, XKB_KEY_0 + d, XKB_KEY_NoSymbol);
-        for (std::uint8_t l = 0; l < 26; ++l)
-            put(std::uint8_t('A' + l), capital, (capital ? XKB_KEY_A : XKB_KEY_a) + l,
-                XKB_KEY_NoSymbol);
-        put(0x20, capital, XKB_KEY_space, XKB_KEY_NoSymbol);
-        put(0x0D, capital, XKB_KEY_Return, XKB_KEY_NoSymbol);
-        put(0x6D, capital, XKB_KEY_KP_Subtract, XKB_KEY_minus);
-    }
+        return s;
+    });
 }
 
 KeyLayout::~KeyLayout() = default;
@@ -191,7 +187,7 @@ std::unique_ptr<KeyLayout> KeyLayout::FromNames(const char* layout, const char* 
 }
 
 std::optional<KeyStroke> KeyLayout::stroke(std::uint8_t vk, bool capital) const {
-    return strokes_[std::size_t(capital) * 256 + vk];
+    return strokes_->at(vk, capital);
 }
 
 }  // namespace platform

@@ -52,6 +52,21 @@ void KeyPlanner::reset() {
     held_.clear();
 }
 
+const std::vector<SequenceKey>& SequenceKeys() {
+    static const std::vector<SequenceKey> keys = [] {
+        std::vector<SequenceKey> all;
+        for (char d = '0'; d <= '9'; ++d)
+            all.push_back({std::uint8_t(d), d, d});
+        for (char l = 'A'; l <= 'Z'; ++l)
+            all.push_back({std::uint8_t(l), char(l - 'A' + 'a'), l});
+        all.push_back({0x20, ' ', ' '});
+        all.push_back({0x0D, '\r', '\r'});
+        all.push_back({0x6D, '-', '-'});
+        return all;
+    }();
+    return keys;
+}
+
 std::optional<KeyStroke> StrokeFromKeyScan(std::uint16_t scan) {
     constexpr std::uint16_t Shift = 0x100, Ctrl = 0x200, Alt = 0x400;
     const std::uint16_t modifiers = scan & 0xFF00;
