@@ -133,18 +133,19 @@ OutboxContents ReadOutbox(std::string_view bytes) {
 platform::Error Outbox::open(OutboxContents& found) {
     // Read whole, a piece at a time: however long it grew while the broker
     // was away, nothing at its end is lost by the rewrite below.
-    std::error_code ec;
-    const bool there = std::filesystem::exists(path_, ec);
     OutboxReader reader;
-    if (there) {
-        std::ifstream in(path_, std::ios::binary);
-        if (!in) {
-            // Why, in the platform's words.
-            char none = 0;
-            std::size_t got = 0;
-            const auto e = platform::TheFiles().read(path_, &none, 0, got);
+    std::ifstream in(path_, std::ios::binary);
+    bool there = true;
+    if (!in) {
+        // Not there, or why not in the platform's words.
+        char none = 0;
+        std::size_t got = 0;
+        const auto e = platform::TheFiles().read(path_, &none, 0, got);
+        if (e != platform::Error::NotFound)
             return e != platform::Error::None ? e : platform::Error::Other;
-        }
+        there = false;
+    }
+    if (there) {
         std::string piece(1024 * 1024, '\0');
         while (in) {
             in.read(piece.data(), std::streamsize(piece.size()));
