@@ -328,8 +328,15 @@ LRESULT MainWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 postTarget_ = nullptr;
             }
             MSG posted;
-            while (PeekMessageW(&posted, window_, WM_APP_POSTED, WM_APP_POSTED, PM_REMOVE))
+            while (PeekMessageW(&posted, window_, WM_APP_POSTED, WM_APP_POSTED, PM_REMOVE)) {
+                // PeekMessage hands out WM_QUIT whatever the filter, once
+                // nothing else matches: put back, for the event loop to end.
+                if (posted.message == WM_QUIT) {
+                    PostQuitMessage(int(posted.wParam));
+                    break;
+                }
                 delete reinterpret_cast<std::function<void()>*>(posted.lParam);
+            }
             window_ = nullptr;
             statusBar_ = nullptr;
             controls_.fill(nullptr);
