@@ -414,12 +414,7 @@ void QtMainWindow::reportWindowFacts() {
         form_->Activated({window && window->isExposed(), isActiveWindow(), isMinimized()});
 }
 
-void QtMainWindow::siteNotice(const std::string& utf8) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, utf8] {
-            if (form_)
-                form_->SiteNotice(utf8);
-        },
-        Qt::QueuedConnection);
+void QtMainWindow::post(std::function<void()> function) {
+    // Queued to this object's thread; deleted unrun with the window.
+    QMetaObject::invokeMethod(this, std::move(function), Qt::QueuedConnection);
 }

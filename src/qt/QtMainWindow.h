@@ -23,9 +23,6 @@ class QtMainWindow final : public QMainWindow, public Window {
 
     // The form that receives the window's events.
     void attach(TForm1& form) { form_ = &form; }
-    // A notice of the publishing, from any thread: handed to the form on the
-    // window's thread (TForm1::SiteNotice).
-    void siteNotice(const std::string& utf8);
 
     QWidget* widget(Control c) const { return widgets_[std::size_t(c)]; }
     QTimer* timer(Timer t) const { return timers_[std::size_t(t)]; }
@@ -55,6 +52,7 @@ class QtMainWindow final : public QMainWindow, public Window {
     void stopTimer(Timer t) override;
     void showError(std::string_view text) override;
     void showManufacturer() override;
+    void post(std::function<void()> function) override;
 
   signals:
     void statusTextChanged(const QString& text);

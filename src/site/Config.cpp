@@ -1,9 +1,14 @@
-// The site file's syntax: sections, keys, the broker's URL.
+// The site file's syntax: sections, keys, the broker's URL; and the file
+// read at the program's start.
 #include "Config.h"
 
 #include <charconv>
 #include <set>
 
+#include "Host.h"
+#include "Outbox.h"
+#include "SiteTexts.h"
+#include "Station.h"
 #include "Utf8.h"
 
 namespace site {
@@ -191,6 +196,62 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
     if (!haveStation)
         config.station = StationFromHostName(hostName);
     return {config, {}};
+}
+
+namespace {
+
+// A file read whole: None, or NotFound, or why not in why (unreadable, or too
+// long to be what it should be).
+platform::Error ReadSmallFile(const platform::Path& path, std::size_t limit, std::string& text,
+                              std::string& why) {
+    text.assign(limit + 1, '\0');
+    std::size_t got = 0;
+    if (const auto e = platform::TheFiles().read(path, text.data(), text.size(), got);
+        e != platform::Error::None) {
+        why = texts::CannotBeRead(platform::ErrorText(e));
+        return e;
+    }
+    if (got > limit) {
+        why = texts::TooLong(limit / 1024);
+        return platform::Error::Invalid;
+    }
+    text.resize(got);
+    return platform::Error::None;
+}
+
+}  // namespace
+
+std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify) {
+    const platform::Path file = folder / SiteFileName;
+    const auto off = [&](const std::string& why) {
+        return PublishingOff(std::move(notify), texts::FileOff(SiteFileName, why));
+    };
+    std::string text, why;
+    if (const auto e = ReadSmallFile(file, 64 * 1024, text, why); e == platform::Error::NotFound)
+        return nullptr;
+    else if (e != platform::Error::None)
+        return off(why);
+    ConfigResult parsed = ParseSiteConfig(text, platform::HostName());
+    if (!parsed.config)
+        return off(parsed.error);
+    SiteConfig& config = *parsed.config;
+    if (config.tls && config.caFile.empty() && !platform::TlsFindsSystemCAs())
+        return off(texts::NoCaFile);
+    // The broker's password where others may read it: said, and used.
+    std::string warning;
+    if (config.passwordFile.empty() && !config.password.empty() && platform::OthersMayRead(file))
+        warning = texts::PasswordExposed(SiteFileName);
+    if (!config.passwordFile.empty()) {
+        const platform::Path passwordFile(config.passwordFile);
+        std::string password;
+        if (ReadSmallFile(passwordFile, 4096, password, why) != platform::Error::None)
+            return off(texts::PasswordFileOff(config.passwordFile, why));
+        config.password = PasswordFromFile(password);
+        if (platform::OthersMayRead(passwordFile))
+            warning = texts::PasswordExposed(config.passwordFile);
+    }
+    return std::make_unique<Station>(std::move(config), folder / OutboxFileName, std::move(notify),
+                                     warning);
 }
 
 }  // namespace site

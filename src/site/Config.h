@@ -9,9 +9,13 @@
 //   name = front-desk
 //   topic_prefix = chipreader
 #pragma once
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "Files.h"
+#include "Publishing.h"
 
 namespace site {
 
@@ -27,7 +31,7 @@ struct SiteConfig {
     bool tls = false;
     std::string user;
     std::string password;
-    std::string passwordFile;  // read by LoadSiteConfig into password
+    std::string passwordFile;  // read by StartPublishing into password
     std::string caFile;        // empty: the system's certificate authorities
     std::string station;
     std::string prefix = "chipreader";
@@ -49,5 +53,11 @@ std::string PasswordFromFile(std::string_view text);
 // A host name as a station's name in a topic: the characters a topic gives a
 // meaning to ('/', '+', '#') and control characters become '_'.
 std::string StationFromHostName(std::string_view hostName);
+
+// The program's start: reads the site file in folder and starts its station
+// (Station.h). No file: null, and nothing is said. A file that cannot be read
+// or makes no sense: one line on standard error and on the status line, and
+// nothing is published.
+std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify);
 
 }  // namespace site

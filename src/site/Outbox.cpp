@@ -133,25 +133,29 @@ OutboxContents ReadOutbox(std::string_view bytes) {
 platform::Error Outbox::open(OutboxContents& found) {
     // Read whole, a piece at a time: however long it grew while the broker
     // was away, nothing at its end is lost by the rewrite below.
-    std::error_code ec;
-    const bool there = std::filesystem::exists(path_, ec);
     OutboxReader reader;
-    if (there) {
+    bool there = true;
+    {
+        // Closed before the file is written anew: Windows replaces no file
+        // that is open.
         std::ifstream in(path_, std::ios::binary);
         if (!in) {
-            // Why, in the platform's words.
+            // Not there, or why not in the platform's words.
             char none = 0;
             std::size_t got = 0;
             const auto e = platform::TheFiles().read(path_, &none, 0, got);
-            return e != platform::Error::None ? e : platform::Error::Other;
+            if (e != platform::Error::NotFound)
+                return e != platform::Error::None ? e : platform::Error::Other;
+            there = false;
+        } else {
+            std::string piece(1024 * 1024, '\0');
+            while (in) {
+                in.read(piece.data(), std::streamsize(piece.size()));
+                reader.feed(std::string_view(piece.data(), std::size_t(in.gcount())));
+            }
+            if (in.bad())
+                return platform::Error::Other;
         }
-        std::string piece(1024 * 1024, '\0');
-        while (in) {
-            in.read(piece.data(), std::streamsize(piece.size()));
-            reader.feed(std::string_view(piece.data(), std::size_t(in.gcount())));
-        }
-        if (in.bad())
-            return platform::Error::Other;
     }
     found = reader.finish();
     if (!there && found.waiting.empty())

@@ -3,6 +3,7 @@
 // (Station.h) keeps it in the outbox and sends it. Off unless a site file
 // configures it: then the facility in use does nothing.
 #pragma once
+#include <functional>
 #include <string>
 
 #include "Reading.h"
@@ -23,6 +24,10 @@ class Publishing {
     // A reading was recorded. Never waits for the network.
     virtual void recorded(const PublishedReading& reading) = 0;
 };
+
+// Says something on the status line, from any thread, in UTF-8; an empty
+// text: what was said may go. The program hands it to the window's thread.
+using Notify = std::function<void(const std::string&)>;
 
 Publishing& ThePublishing();
 void UsePublishing(Publishing* publishing);  // nullptr: off

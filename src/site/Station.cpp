@@ -5,7 +5,6 @@
 // covers the runs.
 #include "Station.h"
 
-#include <mosquitto.h>
 #include <mqtt_protocol.h>
 
 #include <algorithm>
@@ -20,9 +19,10 @@
 #include <utility>
 #include <vector>
 
-#include "Host.h"
 #include "Message.h"
+#include "Mosquitto.h"
 #include "Outbox.h"
+#include "SiteTexts.h"
 
 namespace site {
 
@@ -97,7 +97,7 @@ class Notices {
     std::thread thread_;
 };
 
-// A site file that makes no sense: said once, nothing published.
+// Nothing published, and why said once.
 class NotPublishing final : public Publishing {
   public:
     NotPublishing(Notify notify, const std::string& why) : notices_(std::move(notify)) {
@@ -115,8 +115,8 @@ std::string PlatformErrorText(platform::Error e) {
 
 // libmosquitto's text for an MQTT 5 reason code, as a sentence goes on:
 // "not authorized".
-std::string ReasonText(int reason) {
-    std::string text = mosquitto_reason_string(reason);
+std::string ReasonText(const MosquittoLibrary& mq, int reason) {
+    std::string text = mq.mosquitto_reason_string(reason);
     if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
         text[0] = char(text[0] - 'A' + 'a');
     return text;
@@ -130,6 +130,7 @@ struct Station::Impl {
     Notices notices;
     std::string readingTopic, stateTopic;
     std::unique_ptr<platform::FileHold> hold;  // the outbox is this program's
+    const MosquittoLibrary* mq = nullptr;      // null: not to be had
     mosquitto* mosq = nullptr;
 
     mutable std::mutex m;
@@ -175,15 +176,14 @@ struct Station::Impl {
     // With m held: one reading to libmosquitto; false when it takes none now.
     bool giveOne(std::uint64_t number, const std::string& message) {
         int mid = 0;
-        const int rc = mosquitto_publish(mosq, &mid, readingTopic.c_str(), int(message.size()),
-                                         message.data(), 1, false);
+        const int rc = mq->mosquitto_publish(mosq, &mid, readingTopic.c_str(), int(message.size()),
+                                             message.data(), 1, false);
         // Not connected: queued all the same, and sent after the connection.
         if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
             // Given again at the next acknowledgement or connection.
             if (!publishFailureSaid) {
                 publishFailureSaid = true;
-                notices.say(std::string("Publishing: libmosquitto takes no reading (") +
-                            mosquitto_strerror(rc) + ")");
+                notices.say(texts::ReadingNotTaken(mq->mosquitto_strerror(rc)));
             }
             return false;
         }
@@ -227,7 +227,7 @@ struct Station::Impl {
     void sayHeld() {
         if (unreachable && !heldSaid && !waiting.empty()) {
             heldSaid = true;
-            notices.say("Publishing: readings held back, the broker cannot be reached");
+            notices.say(texts::Held);
         }
     }
 
@@ -236,10 +236,10 @@ struct Station::Impl {
         if (refusal == CONNACK_REFUSED_BAD_USERNAME_PASSWORD ||
             refusal == CONNACK_REFUSED_NOT_AUTHORIZED ||
             refusal == MQTT_RC_BAD_USERNAME_OR_PASSWORD || refusal == MQTT_RC_NOT_AUTHORIZED)
-            return "Publishing: the broker refused the user name or password";
+            return texts::BadPassword;
         if (refusal != 0)
-            return std::string("Publishing: the broker refused the connection: ") +
-                   (refusal >= 0x80 ? ReasonText(refusal) : mosquitto_connack_string(refusal));
+            return texts::ConnectionRefused(
+                refusal >= 0x80 ? ReasonText(*mq, refusal) : mq->mosquitto_connack_string(refusal));
         std::string log;
         {
             std::lock_guard logged(logLock);
@@ -247,8 +247,7 @@ struct Station::Impl {
         }
         if (rc == MOSQ_ERR_TLS || log.find("SSL") != std::string::npos ||
             log.find("certificate") != std::string::npos)
-            return "Publishing: no trusted connection to the broker " + config.host + ":" +
-                   std::to_string(config.port) + " (" + (log.empty() ? "TLS failed" : log) + ")";
+            return texts::Untrusted(config.host, config.port, log.empty() ? "TLS failed" : log);
         return {};
     }
 
@@ -260,8 +259,8 @@ struct Station::Impl {
         connectedNow = true;
         unreachable = false;
         problemSaid.clear();
-        mosquitto_publish(mosq, nullptr, stateTopic.c_str(), int(std::strlen(StateOnline)),
-                          StateOnline, 1, true);
+        mq->mosquitto_publish(mosq, nullptr, stateTopic.c_str(), int(std::strlen(StateOnline)),
+                              StateOnline, 1, true);
     }
 
     // The broker's acknowledgement, with its reason code: 0x80 and above
@@ -283,8 +282,7 @@ struct Station::Impl {
             retryRefused = Clock::now() + std::chrono::milliseconds(LastRetryMs);
             if (!refusalSaid) {
                 refusalSaid = true;
-                notices.say("Publishing: the broker refuses readings on " + readingTopic + ": " +
-                            ReasonText(reason));
+                notices.say(texts::ReadingsRefused(readingTopic, ReasonText(*mq, reason)));
             }
             return;
         }
@@ -308,9 +306,22 @@ struct Station::Impl {
                 outbox.emptied();
             if (heldSaid) {
                 heldSaid = false;
-                notices.say("Publishing: the held readings are sent");
+                notices.say(texts::HeldSent);
             }
         }
+    }
+
+    // With m held: a try to reach the broker failed with rc (its connection
+    // or its loop). Why is said once, and the held readings; the next try
+    // comes retryMs later, and each failure doubles the wait up to LastRetryMs.
+    void backOff(std::unique_lock<std::mutex>& lock, int rc, unsigned& retryMs) {
+        unreachable = true;
+        if (std::string why = troubleText(rc); !why.empty())
+            sayOnce(why);
+        sayHeld();
+        refusal = 0;
+        cv.wait_for(lock, std::chrono::milliseconds(retryMs), [&] { return stopping; });
+        retryMs = std::min(retryMs * 2, LastRetryMs);
     }
 
     void run() {
@@ -320,25 +331,19 @@ struct Station::Impl {
         while (!stopping) {
             if (!open) {
                 lock.unlock();
-                const int rc = first ? mosquitto_connect_async(mosq, config.host.c_str(),
-                                                               config.port, KeepAliveSeconds)
-                                     : mosquitto_reconnect_async(mosq);
+                const int rc = first ? mq->mosquitto_connect_async(mosq, config.host.c_str(),
+                                                                   config.port, KeepAliveSeconds)
+                                     : mq->mosquitto_reconnect_async(mosq);
                 lock.lock();
                 first = false;
-                if (rc == MOSQ_ERR_SUCCESS) {
-                    open = true;
-                } else {
-                    unreachable = true;
-                    if (std::string why = troubleText(rc); !why.empty())
-                        sayOnce(why);
-                    sayHeld();
-                    cv.wait_for(lock, std::chrono::milliseconds(retryMs), [&] { return stopping; });
-                    retryMs = std::min(retryMs * 2, LastRetryMs);
+                if (rc != MOSQ_ERR_SUCCESS) {
+                    backOff(lock, rc, retryMs);
                     continue;
                 }
+                open = true;
             }
             lock.unlock();
-            const int rc = mosquitto_loop(mosq, 1000, 1);
+            const int rc = mq->mosquitto_loop(mosq, 1000, 1);
             lock.lock();
             recordAcknowledged();
             if (connectedNow) {
@@ -357,18 +362,12 @@ struct Station::Impl {
                 open = false;
                 connectedNow = false;
                 resumed = false;
-                unreachable = true;
-                if (std::string why = troubleText(rc); !why.empty())
-                    sayOnce(why);
-                sayHeld();
-                refusal = 0;
-                cv.wait_for(lock, std::chrono::milliseconds(retryMs), [&] { return stopping; });
-                retryMs = std::min(retryMs * 2, LastRetryMs);
+                backOff(lock, rc, retryMs);
             }
         }
         if (open) {
             lock.unlock();
-            mosquitto_loop_write(mosq, 1);  // the DISCONNECT on its way
+            mq->mosquitto_loop_write(mosq, 1);  // the DISCONNECT on its way
             lock.lock();
         }
         workerDone = true;
@@ -403,26 +402,32 @@ void OnLog(mosquitto*, void* impl, int level, const char* text) {
 Station::Station(SiteConfig config, platform::Path outboxPath, Notify notify,
                  const std::string& warning)
     : impl_(std::make_unique<Impl>(std::move(config), std::move(outboxPath), std::move(notify))) {
-    static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
     Impl& i = *impl_;
     const SiteConfig& c = i.config;
     const auto off = [&i](const std::string& why) {
-        i.notices.say("Publishing off: " + why);
+        i.notices.say(texts::Off(why));
         i.stopping = true;
         i.workerDone = true;
     };
     if (!warning.empty())
         i.notices.say(warning);
 
+    std::string why;
+    i.mq = Mosquitto(why);
+    if (i.mq == nullptr) {
+        off(why);
+        return;
+    }
+    const MosquittoLibrary& mq = *i.mq;
+
     // As libmosquitto checks them at each publish, where a refusal would
     // be silent.
     for (const std::string* topic : {&i.readingTopic, &i.stateTopic})
-        if (const int rc = mosquitto_validate_utf8(topic->c_str(), int(topic->size()));
+        if (const int rc = mq.mosquitto_validate_utf8(topic->c_str(), int(topic->size()));
             rc != MOSQ_ERR_SUCCESS ||
-            mosquitto_pub_topic_check(topic->c_str()) != MOSQ_ERR_SUCCESS) {
-            off("the topic " + *topic + " cannot be published to (" +
-                mosquitto_strerror(rc != MOSQ_ERR_SUCCESS ? rc : MOSQ_ERR_INVAL) + ")");
+            mq.mosquitto_pub_topic_check(topic->c_str()) != MOSQ_ERR_SUCCESS) {
+            off(texts::BadTopic(
+                *topic, mq.mosquitto_strerror(rc != MOSQ_ERR_SUCCESS ? rc : MOSQ_ERR_INVAL)));
             return;
         }
 
@@ -430,7 +435,7 @@ Station::Station(SiteConfig config, platform::Path outboxPath, Notify notify,
     platform::Path holdPath = i.outbox.path();
     holdPath.replace_extension(".lock");
     if (platform::HoldFile(holdPath, i.hold) == platform::Error::Busy) {
-        off("another program publishes from this folder");
+        off(texts::OutboxHeld);
         return;
     }
 
@@ -438,56 +443,53 @@ Station::Station(SiteConfig config, platform::Path outboxPath, Notify notify,
     if (const auto e = i.outbox.open(found); e != platform::Error::None) {
         // Not written over: what it holds may still be sent by a later run.
         i.outboxWorks = false;
-        i.notices.say("Publishing: the outbox " + i.outbox.path().string() + " cannot be used (" +
-                      PlatformErrorText(e) + "): readings are published but not kept");
+        i.notices.say(texts::OutboxUnusable(i.outbox.path().string(), PlatformErrorText(e)));
     }
     if (found.damaged > 0)
-        i.notices.say("Publishing: " + std::to_string(found.damaged) +
-                      " damaged line(s) of the outbox dropped (a write cut off)");
+        i.notices.say(texts::OutboxDamaged(found.damaged));
     i.lastNumber = found.lastNumber;
     for (OutboxRecord& r : found.waiting)
         i.waiting.emplace(r.number, std::move(r.message));
 
     const std::string id = "chipreader-" + c.station;
-    i.mosq = mosquitto_new(id.c_str(), true, impl_.get());
+    i.mosq = mq.mosquitto_new(id.c_str(), true, impl_.get());
     if (i.mosq == nullptr) {
-        off("the station's name \"" + c.station + "\" cannot be an MQTT client id");
+        off(texts::BadClientId(c.station));
         return;
     }
     // Each setter's result, as libmosquitto's own clients check them.
     const auto failed = [&](const char* what, int rc) {
         if (rc == MOSQ_ERR_SUCCESS)
             return false;
-        off(std::string("libmosquitto refuses ") + what + " (" + mosquitto_strerror(rc) + ")");
+        off(texts::LibraryRefuses(what, mq.mosquitto_strerror(rc)));
         return true;
     };
-    if (failed("its threads", mosquitto_threaded_set(i.mosq, true)) ||
+    if (failed("its threads", mq.mosquitto_threaded_set(i.mosq, true)) ||
         failed("MQTT 5",
-               mosquitto_int_option(i.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5)) ||
+               mq.mosquitto_int_option(i.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5)) ||
         failed("the last will",
-               mosquitto_will_set(i.mosq, i.stateTopic.c_str(), int(std::strlen(StateOffline)),
-                                  StateOffline, 1, true)) ||
+               mq.mosquitto_will_set(i.mosq, i.stateTopic.c_str(), int(std::strlen(StateOffline)),
+                                     StateOffline, 1, true)) ||
         (!c.user.empty() &&
          failed("the user name",
-                mosquitto_username_pw_set(i.mosq, c.user.c_str(),
-                                          c.password.empty() ? nullptr : c.password.c_str()))))
+                mq.mosquitto_username_pw_set(i.mosq, c.user.c_str(),
+                                             c.password.empty() ? nullptr : c.password.c_str()))))
         return;
     // MQTT 5: each acknowledgement carries the broker's reason code.
-    mosquitto_connect_callback_set(i.mosq, OnConnect);
-    mosquitto_disconnect_callback_set(i.mosq, OnDisconnect);
-    mosquitto_publish_v5_callback_set(i.mosq, OnPublish);
-    mosquitto_log_callback_set(i.mosq, OnLog);
+    mq.mosquitto_connect_callback_set(i.mosq, OnConnect);
+    mq.mosquitto_disconnect_callback_set(i.mosq, OnDisconnect);
+    mq.mosquitto_publish_v5_callback_set(i.mosq, OnPublish);
+    mq.mosquitto_log_callback_set(i.mosq, OnLog);
     if (c.tls) {
         int rc = MOSQ_ERR_SUCCESS;
         if (c.caFile.empty())
-            rc = mosquitto_int_option(i.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+            rc = mq.mosquitto_int_option(i.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         else
-            rc = mosquitto_tls_set(i.mosq, c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+            rc = mq.mosquitto_tls_set(i.mosq, c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             off(rc == MOSQ_ERR_NOT_SUPPORTED
-                    ? std::string("this program has no TLS; give an mqtt:// broker")
-                    : "the CA file " + c.caFile + " cannot be used (" + mosquitto_strerror(rc) +
-                          ")");
+                    ? std::string(texts::NoTls)
+                    : texts::BadCaFile(c.caFile, mq.mosquitto_strerror(rc)));
             return;
         }
     }
@@ -500,13 +502,13 @@ Station::~Station() {
         std::unique_lock lock(i.m);
         if (i.connectedNow) {
             int mid = 0;
-            if (mosquitto_publish(i.mosq, &mid, i.stateTopic.c_str(),
-                                  int(std::strlen(StateOffline)), StateOffline, 1,
-                                  true) == MOSQ_ERR_SUCCESS) {
+            if (i.mq->mosquitto_publish(i.mosq, &mid, i.stateTopic.c_str(),
+                                        int(std::strlen(StateOffline)), StateOffline, 1,
+                                        true) == MOSQ_ERR_SUCCESS) {
                 i.offlineMid = mid;
                 i.cv.wait_for(lock, std::chrono::seconds(1), [&] { return i.offlineAcknowledged; });
             }
-            mosquitto_disconnect(i.mosq);
+            i.mq->mosquitto_disconnect(i.mosq);
         }
         i.recordAcknowledged();
         i.stopping = true;
@@ -527,7 +529,8 @@ Station::~Station() {
     }
     std::lock_guard lock(i.m);
     i.recordAcknowledged();
-    mosquitto_destroy(i.mosq);
+    if (i.mq)
+        i.mq->mosquitto_destroy(i.mosq);
 }
 
 void Station::recorded(const PublishedReading& reading) {
@@ -539,8 +542,7 @@ void Station::recorded(const PublishedReading& reading) {
     std::string message = ReadingMessage(i.config.station, reading);
     if (i.outboxWorks) {
         if (const auto e = i.outbox.add(number, message); e != platform::Error::None)
-            i.sayOnce("Publishing: the outbox cannot be written (" + PlatformErrorText(e) +
-                      "): this reading is published but not kept");
+            i.sayOnce(texts::OutboxUnwritable(PlatformErrorText(e)));
     }
     i.waiting.emplace(number, std::move(message));
     i.give();
@@ -557,63 +559,8 @@ bool Station::connected() const {
     return impl_->connectedNow;
 }
 
-namespace {
-
-// A file read whole, or why not: too long to be what it should be, or unreadable.
-std::string ReadSmallFile(const platform::Path& path, std::size_t limit, std::string& text) {
-    text.assign(limit + 1, '\0');
-    std::size_t got = 0;
-    if (const auto e = platform::TheFiles().read(path, text.data(), text.size(), got);
-        e != platform::Error::None)
-        return "cannot be read (" + PlatformErrorText(e) + ")";
-    if (got > limit)
-        return "is longer than " + std::to_string(limit / 1024) + " KiB: it is not read";
-    text.resize(got);
-    return {};
-}
-
-}  // namespace
-
-std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify) {
-    const platform::Path file = folder / SiteFileName;
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec))
-        return nullptr;
-    const auto off = [&](const std::string& why) -> std::unique_ptr<Publishing> {
-        return std::make_unique<NotPublishing>(
-            std::move(notify), std::string("Publishing off: ") + SiteFileName + " " + why);
-    };
-    std::string text;
-    if (std::string why = ReadSmallFile(file, 64 * 1024, text); !why.empty())
-        return off(why);
-    ConfigResult parsed = ParseSiteConfig(text, platform::HostName());
-    if (!parsed.config)
-        return off(parsed.error);
-    SiteConfig& config = *parsed.config;
-    if (config.tls && config.caFile.empty() && !platform::TlsFindsSystemCAs())
-        return off(
-            "gives an mqtts:// broker but no ca_file: this program cannot read the "
-            "system's certificate store, so name the broker's CA (ca_file = "
-            "its PEM file)");
-    // The broker's password where others may read it: said, and used.
-    std::string warning;
-    const auto exposed = [&](const std::string& name) {
-        warning = "Publishing: other users may read the broker's password in " + name +
-                  " (chmod 600 " + name + ")";
-    };
-    if (config.passwordFile.empty() && !config.password.empty() && platform::OthersMayRead(file))
-        exposed(SiteFileName);
-    if (!config.passwordFile.empty()) {
-        std::string password;
-        if (std::string why = ReadSmallFile(platform::Path(config.passwordFile), 4096, password);
-            !why.empty())
-            return off("password_file " + config.passwordFile + " " + why);
-        config.password = PasswordFromFile(password);
-        if (platform::OthersMayRead(platform::Path(config.passwordFile)))
-            exposed(config.passwordFile);
-    }
-    return std::make_unique<Station>(std::move(config), folder / OutboxFileName, std::move(notify),
-                                     warning);
+std::unique_ptr<Publishing> PublishingOff(Notify notify, const std::string& why) {
+    return std::make_unique<NotPublishing>(std::move(notify), why);
 }
 
 }  // namespace site

@@ -4,7 +4,6 @@
 // to the outbox and queues the message.
 #pragma once
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,10 +12,6 @@
 #include "Publishing.h"
 
 namespace site {
-
-// Says something on the status line, from any thread, in UTF-8; an empty
-// text: what was said may go. The program hands it to the window's thread.
-using Notify = std::function<void(const std::string&)>;
 
 // How long a notice stays on the status line before the reader's own text
 // comes back.
@@ -54,9 +49,7 @@ class Station final : public Publishing {
     std::unique_ptr<Impl> impl_;
 };
 
-// The program's start: reads the site file in folder. No file: null, and
-// nothing is said. A file that cannot be read or makes no sense: one line on
-// standard error and on the status line, and nothing is published.
-std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify);
+// Nothing published, and why said once, as a station says it.
+std::unique_ptr<Publishing> PublishingOff(Notify notify, const std::string& why);
 
 }  // namespace site

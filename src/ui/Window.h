@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -104,4 +105,9 @@ class Window {
     virtual void showError(std::string_view text) = 0;
     // A new manufacturer window, shown modally and destroyed when it closes.
     virtual void showManufacturer() = 0;
+
+    // From any thread: runs the function on the window's thread, from its
+    // event loop, after what that thread does now. Dropped, never run, when
+    // the window goes first.
+    virtual void post(std::function<void()> function) = 0;
 };

@@ -22,8 +22,9 @@ constexpr wchar_t ClassName[] = L"TForm1";
 // the order field left for another control of the window.
 constexpr UINT WM_APP_ACTIVATED = WM_APP + 1;
 constexpr UINT WM_APP_FOCUS_LEFT = WM_APP + 2;
-// A notice of the publishing; lParam: the text, made with new.
-constexpr UINT WM_APP_SITE_NOTICE = WM_APP + 3;
+// A function to run on the window's thread; lParam: a std::function<void()>
+// made with new, deleted when run or when the window goes.
+constexpr UINT WM_APP_POSTED = WM_APP + 3;
 constexpr UINT_PTR SubclassId = 1;
 
 constexpr wchar_t LineBreak[] = L"\r\n";
@@ -246,6 +247,10 @@ LRESULT CALLBACK MainWindow32::Proc(HWND window, UINT message, WPARAM wParam, LP
     if (message == WM_NCCREATE) {
         self = static_cast<MainWindow32*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->window_ = window;
+        {
+            std::lock_guard lock(self->postLock_);
+            self->postTarget_ = window;
+        }
         SetWindowLongPtrW(window, GWLP_USERDATA, LONG_PTR(self));
     }
     if (!self)
@@ -300,10 +305,10 @@ LRESULT MainWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (form_)
                 form_->FocusLeft(Control(wParam));
             return 0;
-        case WM_APP_SITE_NOTICE: {
-            const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
-            if (form_)
-                form_->SiteNotice(*text);
+        case WM_APP_POSTED: {
+            const std::unique_ptr<std::function<void()>> function(
+                reinterpret_cast<std::function<void()>*>(lParam));
+            (*function)();
             return 0;
         }
         case WM_TIMER:
@@ -316,12 +321,28 @@ LRESULT MainWindow32::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 KillTimer(window_, TimerId(entry.id));
             PostQuitMessage(0);
             return 0;
-        case WM_NCDESTROY:
+        case WM_NCDESTROY: {
+            // Nothing is posted from now on; what was, and has not run, goes.
+            {
+                std::lock_guard lock(postLock_);
+                postTarget_ = nullptr;
+            }
+            MSG posted;
+            while (PeekMessageW(&posted, window_, WM_APP_POSTED, WM_APP_POSTED, PM_REMOVE)) {
+                // PeekMessage hands out WM_QUIT whatever the filter, once
+                // nothing else matches: put back, for the event loop to end.
+                if (posted.message == WM_QUIT) {
+                    PostQuitMessage(int(posted.wParam));
+                    break;
+                }
+                delete reinterpret_cast<std::function<void()>*>(posted.lParam);
+            }
             window_ = nullptr;
             statusBar_ = nullptr;
             controls_.fill(nullptr);
             savedFocus_ = nullptr;
             break;
+        }
         default:
             break;
     }
@@ -661,10 +682,12 @@ void MainWindow32::showManufacturer() {
         SetFocus(focus);
 }
 
-void MainWindow32::siteNotice(const std::string& utf8) {
-    auto text = std::make_unique<std::string>(utf8);
-    if (PostMessageW(window_, WM_APP_SITE_NOTICE, 0, reinterpret_cast<LPARAM>(text.get())))
-        (void)text.release();  // the window's now
+void MainWindow32::post(std::function<void()> function) {
+    auto posted = std::make_unique<std::function<void()>>(std::move(function));
+    std::lock_guard lock(postLock_);
+    if (postTarget_ &&
+        PostMessageW(postTarget_, WM_APP_POSTED, 0, reinterpret_cast<LPARAM>(posted.get())))
+        (void)posted.release();  // the window's now
 }
 
 }  // namespace win32

@@ -12,6 +12,8 @@
 #include <commctrl.h>
 
 #include <array>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "Gdi.h"
@@ -33,9 +35,6 @@ class MainWindow32 final : public Window {
 
     // The form that receives the window's events.
     void attach(TForm1& form) { form_ = &form; }
-    // A notice of the publishing, from any thread: handed to the form on the
-    // window's thread (TForm1::SiteNotice).
-    void siteNotice(const std::string& utf8);
 
     HWND handle() const { return window_; }
     HWND control(Control c) const { return controls_[std::size_t(c)]; }
@@ -69,6 +68,7 @@ class MainWindow32 final : public Window {
     void stopTimer(Timer t) override;
     void showError(std::string_view text) override;
     void showManufacturer() override;
+    void post(std::function<void()> function) override;
 
   private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -102,6 +102,9 @@ class MainWindow32 final : public Window {
     Color statusColor_;
     HWND savedFocus_ = nullptr;
     TForm1* form_ = nullptr;
+    // The window for post(), which other threads call: null once it goes.
+    std::mutex postLock_;
+    HWND postTarget_ = nullptr;
 };
 
 }  // namespace win32

@@ -135,6 +135,24 @@ FakeWindow::FakeWindow(EventLoop& loop)
             if (form_)
                 form_->Tick(id);
         });
+    runsPosted_ = loop_.watch([this] {
+        std::vector<std::function<void()>> due;
+        {
+            std::lock_guard lock(postedLock_);
+            due.swap(posted_);
+        }
+        for (const auto& function : due)
+            function();
+    });
+}
+
+FakeWindow::~FakeWindow() {
+    loop_.unwatch(runsPosted_);
+}
+
+void FakeWindow::post(std::function<void()> function) {
+    std::lock_guard lock(postedLock_);
+    posted_.push_back(std::move(function));
 }
 
 void FakeWindow::activate() {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,9 @@ class EventLoop {
 class FakeWindow final : public Window {
   public:
     explicit FakeWindow(EventLoop& loop);
+    ~FakeWindow() override;
+    FakeWindow(const FakeWindow&) = delete;
+    FakeWindow& operator=(const FakeWindow&) = delete;
 
     // The form that receives the window's events.
     void attach(TForm1& form) { form_ = &form; }
@@ -166,6 +170,8 @@ class FakeWindow final : public Window {
     void stopTimer(Timer t) override { loop_.stop(timer(t)); }
     void showError(std::string_view text) override;
     void showManufacturer() override;
+    // Run at the loop's next turn.
+    void post(std::function<void()> function) override;
 
   private:
     void RunModal(std::string_view text);
@@ -173,6 +179,9 @@ class FakeWindow final : public Window {
     EventLoop& loop_;
     TForm1* form_ = nullptr;
     std::array<int, TimerCount> timers_{};
+    std::mutex postedLock_;
+    std::vector<std::function<void()>> posted_;
+    int runsPosted_ = 0;
 };
 
 // The button face of the designed window, the status bar's colour at first.

@@ -196,6 +196,7 @@ class PollWatch final : public Window {
     void close() override { w_.close(); }
     void showError(std::string_view text) override { w_.showError(text); }
     void showManufacturer() override { w_.showManufacturer(); }
+    void post(std::function<void()> function) override { w_.post(std::move(function)); }
 
   private:
     fakes::FakeWindow& w_;

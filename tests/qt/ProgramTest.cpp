@@ -1,6 +1,9 @@
 // The program itself, started as a process in a working folder where the
-// simulated reader waits on the port the default settings name first.
+// simulated reader waits on the port the default settings name first; and
+// the publishing's library, which only a site file brings in.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -22,6 +25,12 @@ std::string ProcStatusLine(qint64 pid, const std::string& key) {
         if (line.rfind(key + ":", 0) == 0)
             return line;
     return {};
+}
+
+// Whether the process has a file whose name holds `part` mapped.
+bool Maps(qint64 pid, const std::string& part) {
+    return fakes::ReadFile("/proc/" + std::to_string(pid) + "/maps").find(part) !=
+           std::string::npos;
 }
 
 TEST(Program, OpensTheWindowWhichSearchesFromThePortOfTheDefaults) {
@@ -51,6 +60,8 @@ TEST(Program, OpensTheWindowWhichSearchesFromThePortOfTheDefaults) {
     // Connected, it polls on: the process lives on until its window closes.
     QTest::qWait(500);
     EXPECT_EQ(program.state(), QProcess::Running);
+    // No site file: the publishing's library is not even mapped.
+    EXPECT_FALSE(Maps(program.processId(), "libmosquitto"));
     const std::string peak = ProcStatusLine(program.processId(), "VmHWM");
     EXPECT_FALSE(peak.empty());
     std::cout << "identification asked " << askedAfter << " ms after the start; " << peak
@@ -59,6 +70,58 @@ TEST(Program, OpensTheWindowWhichSearchesFromThePortOfTheDefaults) {
 
     program.terminate();
     EXPECT_TRUE(program.waitForFinished(10000));
+}
+
+// A site file makes the program open libmosquitto; one that cannot be loaded,
+// or is another library, is said and the program runs on without publishing.
+TEST(Program, ASiteFileLoadsThePublishingLibraryAndSaysWhyWhenItCannot) {
+    Dl_info libc{};
+    ASSERT_NE(::dladdr(reinterpret_cast<void*>(&::getpid), &libc), 0);
+    const struct {
+        const char* library;  // what the program finds first under the library's name
+        std::string said;     // on standard error; empty: loaded, nothing said
+    } cases[] = {
+        {nullptr, ""},
+        {"", "cannot be loaded ("},
+        {libc.dli_fname, "has no mosquitto_lib_init\n"},
+    };
+    for (const auto& c : cases) {
+        fakes::TempWorkDir folder;
+        fakes::WriteFile(folder.path() / "site.ini", "[broker]\nurl = mqtt://127.0.0.1:1\n");
+        std::filesystem::create_directory(folder.path() / "lib");
+        const auto fake = folder.path() / "lib" / "libmosquitto.so.1";
+        if (c.library && *c.library)
+            std::filesystem::create_symlink(c.library, fake);
+        else if (c.library)
+            fakes::WriteFile(fake, "");  // not a library at all
+        QProcess program;
+        program.setWorkingDirectory(QString::fromStdString(folder.path().string()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LD_LIBRARY_PATH"),
+                   QString::fromStdString((folder.path() / "lib").string()));
+        program.setProcessEnvironment(env);
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QStringLiteral(CHIPREADER_EXE), {});
+        ASSERT_TRUE(program.waitForStarted(10000));
+        const bool loaded = QTest::qWaitFor(
+            [&] {
+                return !c.said.empty() ? program.peek(1 << 16).contains("Publishing off")
+                                       : Maps(program.processId(), "libmosquitto");
+            },
+            20000);
+        EXPECT_TRUE(loaded) << c.said;
+        QTest::qWait(300);
+        EXPECT_EQ(program.state(), QProcess::Running);
+        program.terminate();
+        EXPECT_TRUE(program.waitForFinished(10000));
+        const std::string err = program.readAllStandardError().toStdString();
+        const std::string off = "chipreader: Publishing off: the MQTT library libmosquitto.so.1 ";
+        if (c.said.empty())
+            EXPECT_EQ(err.find("Publishing off"), std::string::npos) << err;
+        else
+            EXPECT_NE(err.find(off + c.said), std::string::npos) << err;
+    }
 }
 
 }  // namespace

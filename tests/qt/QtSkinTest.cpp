@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -465,6 +466,25 @@ TEST_F(QtSkin, DeviceTextIsNeverReadAsMarkup) {
 // A long shift: the list keeps 31 rows, and the window's memory stays flat
 // (the list once kept every row written in its edit history, about 4 kB a
 // reading).
+// What another thread posts runs in the window's event loop, on its thread;
+// what is still waiting when the window goes is deleted unrun.
+TEST_F(QtSkin, APostedFunctionRunsOnTheWindowsThreadOrGoesWithTheWindow) {
+    std::thread::id ranOn;
+    std::thread([&] { window->post([&] { ranOn = std::this_thread::get_id(); }); }).join();
+    EXPECT_EQ(ranOn, std::thread::id());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ranOn != std::thread::id(); }, 5000));
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+
+    auto other = std::make_unique<QtMainWindow>();
+    const auto held = std::make_shared<int>();
+    bool ran = false;
+    other->post([held, &ran] { ran = true; });
+    other.reset();
+    EXPECT_EQ(held.use_count(), 1);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+}
+
 TEST_F(QtSkin, MemoryStaysFlatOverThousandsOfReadings) {
     auto resident = [] {
         std::ifstream status("/proc/self/status");

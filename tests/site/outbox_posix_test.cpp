@@ -1,8 +1,10 @@
-// The outbox on a POSIX file system: a write cut short, a file of any size.
+// The outbox on a POSIX file system: a write cut short, a file of any size;
+// and no site file, no publishing library in the process.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 
+#include "Config.h"
 #include "Outbox.h"
 #include "fakes/TempDir.h"
 
@@ -41,6 +43,14 @@ TEST(OutboxFile, AnOutboxOfAnySizeIsReadToItsEndBeforeItIsWrittenAnew) {
     ASSERT_EQ(outbox.open(found), platform::Error::None);
     EXPECT_EQ(found.damaged, 1);
     EXPECT_EQ(fakes::ReadFile(path), R1 + R2);
+}
+
+TEST(OutboxFile, WithoutASiteFileNothingOfThePublishingLibraryIsMapped) {
+    fakes::TempWorkDir dir;
+    EXPECT_EQ(site::StartPublishing(dir.path(), {}), nullptr);
+    const std::string maps = fakes::ReadFile("/proc/self/maps");
+    for (const char* library : {"libmosquitto", "libssl"})
+        EXPECT_EQ(maps.find(library), std::string::npos) << library;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "Message.h"
 #include "Outbox.h"
 #include "SiteExamples.h"
+#include "fakes/TempDir.h"
 
 namespace {
 
@@ -136,6 +137,20 @@ TEST(Outbox, WhatWaitsIsWhatWasNotAcknowledgedAndADamagedLineIsDroppedAlone) {
     ASSERT_EQ(back.waiting.size(), 1u);
     EXPECT_EQ(back.waiting[0].message, odd);
     EXPECT_EQ(back.damaged, 0);
+}
+
+// On the system's own files: what an earlier run left is read, and the file
+// is written anew in its place with what still waits.
+TEST(Outbox, AnOutboxLeftByAnEarlierRunIsWrittenAnewWithWhatStillWaits) {
+    fakes::TempWorkDir dir;
+    const auto path = dir.path() / site::OutboxFileName;
+    const std::string waits = site::RecordLine(2, "{\"order\":2}");
+    fakes::WriteFile(path, site::RecordLine(1, "{\"order\":1}") + site::AckLine(1) + waits);
+    site::Outbox outbox(path);
+    site::OutboxContents found;
+    ASSERT_EQ(outbox.open(found), platform::Error::None);
+    EXPECT_EQ(found.waiting.size(), 1u);
+    EXPECT_EQ(fakes::ReadFile(path), waits);
 }
 
 TEST(Message, AReadingIsOneJsonObjectWithItsLocalTimeAndOffset) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Form2.h"
@@ -362,6 +363,26 @@ TEST_F(Win32Skin, TheStatusBarShowsTheColorSet) {
     EXPECT_EQ(colourOnScreen(), Rgb(255, 255, 0));
     window->setStatusColor(GetSysColor(COLOR_BTNFACE));
     EXPECT_EQ(colourOnScreen(), GetSysColor(COLOR_BTNFACE));
+}
+
+// What another thread posts runs in the window's event loop, on its thread;
+// what is still waiting when the window goes is deleted unrun.
+TEST_F(Win32Skin, APostedFunctionRunsOnTheWindowsThreadOrGoesWithTheWindow) {
+    std::thread::id ranOn;
+    std::thread([&] { window->post([&] { ranOn = std::this_thread::get_id(); }); }).join();
+    EXPECT_EQ(ranOn, std::thread::id());
+    Pump(50);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+
+    const auto held = std::make_shared<int>();
+    bool ran = false;
+    window->post([held, &ran] { ran = true; });
+    window.reset();
+    EXPECT_EQ(held.use_count(), 1);
+    MSG quit{};  // the closed window's, still there for the event loop to end
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    Pump(50);
+    EXPECT_FALSE(ran);
 }
 
 }  // namespace

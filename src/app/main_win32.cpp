@@ -16,10 +16,10 @@
 #include <string>
 #include <system_error>
 
+#include "Config.h"
 #include "Form2.h"
 #include "MainWindow.h"
 #include "MainWindow32.h"
-#include "Station.h"
 #include "Texts.h"
 
 namespace {
@@ -75,7 +75,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
 
     // Readings to the site's broker, when the folder has a site file.
     const std::unique_ptr<site::Publishing> publishing =
-        site::StartPublishing({}, [&window](const std::string& text) { window.siteNotice(text); });
+        site::StartPublishing({}, [&window, &Form1](const std::string& text) {
+            window.post([&Form1, text] { Form1.SiteNotice(text); });
+        });
     site::UsePublishing(publishing.get());
 
     MSG msg{};

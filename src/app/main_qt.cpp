@@ -3,11 +3,11 @@
 // the main window closes; the publishing to a site's broker beside them.
 #include <QApplication>
 
+#include "Config.h"
 #include "Form2.h"
 #include "Look.h"
 #include "MainWindow.h"
 #include "QtMainWindow.h"
-#include "Station.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -26,7 +26,9 @@ int main(int argc, char* argv[]) {
 
     // Readings to the site's broker, when the folder has a site file.
     const std::unique_ptr<site::Publishing> publishing =
-        site::StartPublishing({}, [&window](const std::string& text) { window.siteNotice(text); });
+        site::StartPublishing({}, [&window, &Form1](const std::string& text) {
+            window.post([&Form1, text] { Form1.SiteNotice(text); });
+        });
     site::UsePublishing(publishing.get());
     const int code = app.exec();
     site::UsePublishing(nullptr);

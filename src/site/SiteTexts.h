@@ -1,0 +1,95 @@
+// What the publishing says, on standard error and on the status line, in
+// UTF-8. A notice that begins "Publishing off:" means nothing is published in
+// this run; one that begins "Publishing:" reports trouble that the station
+// rides out or works around.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace site::texts {
+
+inline std::string Str(std::string_view s) {
+    return std::string(s);
+}
+
+// ---- Nothing published in this run ----
+inline std::string Off(std::string_view why) {
+    return "Publishing off: " + Str(why);
+}
+// The site file, or its password file, and why it is not used.
+inline std::string FileOff(std::string_view file, std::string_view why) {
+    return Off(Str(file) + " " + Str(why));
+}
+inline std::string PasswordFileOff(std::string_view file, std::string_view why) {
+    return "password_file " + Str(file) + " " + Str(why);
+}
+inline std::string CannotBeRead(std::string_view error) {
+    return "cannot be read (" + Str(error) + ")";
+}
+inline std::string TooLong(std::size_t kib) {
+    return "is longer than " + std::to_string(kib) + " KiB: it is not read";
+}
+inline constexpr const char* NoCaFile =
+    "gives an mqtts:// broker but no ca_file: this program cannot read the "
+    "system's certificate store, so name the broker's CA (ca_file = its PEM file)";
+inline std::string NoLibrary(std::string_view file, std::string_view error) {
+    return "the MQTT library " + Str(file) + " cannot be loaded (" + Str(error) + ")";
+}
+inline std::string LibraryLacks(std::string_view file, std::string_view function) {
+    return "the MQTT library " + Str(file) + " has no " + Str(function);
+}
+inline std::string BadTopic(std::string_view topic, std::string_view error) {
+    return "the topic " + Str(topic) + " cannot be published to (" + Str(error) + ")";
+}
+inline constexpr const char* OutboxHeld = "another program publishes from this folder";
+inline std::string BadClientId(std::string_view station) {
+    return "the station's name \"" + Str(station) + "\" cannot be an MQTT client id";
+}
+// what: "its threads", "MQTT 5", "the last will", "the user name"
+inline std::string LibraryRefuses(std::string_view what, std::string_view error) {
+    return "libmosquitto refuses " + Str(what) + " (" + Str(error) + ")";
+}
+inline constexpr const char* NoTls = "this program has no TLS; give an mqtt:// broker";
+inline std::string BadCaFile(std::string_view file, std::string_view error) {
+    return "the CA file " + Str(file) + " cannot be used (" + Str(error) + ")";
+}
+
+// ---- Published, with trouble ----
+inline std::string PasswordExposed(std::string_view file) {
+    return "Publishing: other users may read the broker's password in " + Str(file) +
+           " (chmod 600 " + Str(file) + ")";
+}
+inline std::string OutboxUnusable(std::string_view path, std::string_view error) {
+    return "Publishing: the outbox " + Str(path) + " cannot be used (" + Str(error) +
+           "): readings are published but not kept";
+}
+inline std::string OutboxDamaged(int lines) {
+    return "Publishing: " + std::to_string(lines) +
+           " damaged line(s) of the outbox dropped (a write cut off)";
+}
+inline std::string OutboxUnwritable(std::string_view error) {
+    return "Publishing: the outbox cannot be written (" + Str(error) +
+           "): this reading is published but not kept";
+}
+inline std::string ReadingNotTaken(std::string_view error) {
+    return "Publishing: libmosquitto takes no reading (" + Str(error) + ")";
+}
+inline constexpr const char* Held = "Publishing: readings held back, the broker cannot be reached";
+inline constexpr const char* HeldSent = "Publishing: the held readings are sent";
+inline constexpr const char* BadPassword =
+    "Publishing: the broker refused the user name or password";
+inline std::string ConnectionRefused(std::string_view reason) {
+    return "Publishing: the broker refused the connection: " + Str(reason);
+}
+// detail: libmosquitto's last warning, or "TLS failed"
+inline std::string Untrusted(std::string_view host, int port, std::string_view detail) {
+    return "Publishing: no trusted connection to the broker " + Str(host) + ":" +
+           std::to_string(port) + " (" + Str(detail) + ")";
+}
+inline std::string ReadingsRefused(std::string_view topic, std::string_view reason) {
+    return "Publishing: the broker refuses readings on " + Str(topic) + ": " + Str(reason);
+}
+
+}  // namespace site::texts
