@@ -17,7 +17,10 @@
 // one keymap; a typist
 // killed while it holds Shift and a letter, and nothing left pressed after;
 // readings under us and fr with Caps Lock on (pressed on a keyboard of the
-// operator's, another uinput device) and the lock on again after them.
+// operator's, another uinput device) and the lock on again after them; a
+// typist ended by SIGTERM mid-reading with Caps Lock on, and the lock on
+// again; a Ctrl held on the operator's keyboard, let go after half a second
+// and held throughout (the rig lets the scenario read the keyboards' state).
 // Exit status 0 when every step held.
 #include <fcntl.h>
 #include <linux/uinput.h>
@@ -103,10 +106,11 @@ bool WaitFor(const std::string& marker, int waitMs) {
     return false;
 }
 
-// A clock that stops for good at its nth pause, and says so on standard output.
+// A clock that stops at its nth pause, and says so on standard output: for
+// good, or until standard input closes.
 class StoppingClock final : public platform::Clock {
   public:
-    explicit StoppingClock(int stopAt) : stopAt_(stopAt) {}
+    StoppingClock(int stopAt, bool forGood) : stopAt_(stopAt), forGood_(forGood) {}
     platform::LocalTime localTime() override { return platform::SystemClock().localTime(); }
     std::uint64_t monotonicMs() override { return platform::SystemClock().monotonicMs(); }
     std::uint64_t highResolutionCounter() override {
@@ -116,7 +120,9 @@ class StoppingClock final : public platform::Clock {
         if (++pauses_ == stopAt_) {
             std::printf("stopped\n");
             std::fflush(stdout);
-            for (;;)
+            for (char c; !forGood_ && read(STDIN_FILENO, &c, 1) > 0;) {
+            }
+            for (; forGood_;)
                 pause();
         }
         platform::SystemClock().sleepMs(ms);
@@ -124,19 +130,51 @@ class StoppingClock final : public platform::Clock {
 
   private:
     int stopAt_;
+    bool forGood_;
     int pauses_ = 0;
 };
 
-// The typist that gets killed: order 7, no time, code 0A1B. Its pauses: 7
-// down and up (2), five spaces (10), 0 down (13), A down (14): it stops with
-// Shift and A held, the terminal showing "7     0A".
-int KilledTypist() {
+// The typist that gets killed or ended: order 7, no time, code 0A1B. Its
+// pauses: 7 down and up (2), five spaces (10), 0 down (13), A down (14): it
+// stops with Shift and A held, the terminal showing "7     0A"; for good, or
+// until its standard input closes.
+int Typist(bool forGood) {
     platform::SystemKeyboard().prepare();
-    StoppingClock clock(14);
+    StoppingClock clock(14, forGood);
     platform::UseClock(&clock);
     SetReading(7, nullptr, "0A1B");
     TypeReading(true, false);
-    return 1;  // never reached
+    return 1;  // a signal ends it first
+}
+
+// Runs this program with `option`, its standard input and output on pipes;
+// once it said "stopped", `whileStopped(child)`. Its wait status.
+template <typename Then>
+int RunTypist(const char* self, const char* option, Then whileStopped) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        for (int fd : {in[0], in[1], out[0], out[1]})
+            close(fd);
+        execl("/proc/self/exe", self, option, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    char said[16] = {};
+    const bool stopped = read(out[0], said, sizeof said - 1) > 0;
+    close(out[0]);
+    Check(stopped && std::string(said) == "stopped\n",
+          std::string("the typist stopped, ") + option);
+    whileStopped(child);
+    close(in[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
 }
 
 // Asks the desktop (RIG_CTL, the rig's wayland-desktop) for something; the
@@ -217,18 +255,17 @@ class OperatorKeyboard {
         }
     }
     bool ok() const { return ok_; }
-    void tapCapsLock() {
-        for (int value : {1, 0}) {
-            input_event events[2]{};
-            events[0].type = EV_KEY;
-            events[0].code = KEY_CAPSLOCK;
-            events[0].value = value;
-            events[1].type = EV_SYN;
-            events[1].code = SYN_REPORT;
-            if (write(fd_, events, sizeof events) != ssize_t(sizeof events))
-                ok_ = false;
-            std::this_thread::sleep_for(Ms(50));
-        }
+    void tapCapsLock() { ok_ = key(KEY_CAPSLOCK, true) && key(KEY_CAPSLOCK, false) && ok_; }
+    bool key(std::uint16_t code, bool down) {
+        input_event events[2]{};
+        events[0].type = EV_KEY;
+        events[0].code = code;
+        events[0].value = down ? 1 : 0;
+        events[1].type = EV_SYN;
+        events[1].code = SYN_REPORT;
+        const bool written = write(fd_, events, sizeof events) == ssize_t(sizeof events);
+        std::this_thread::sleep_for(Ms(50));
+        return written;
     }
     // Whether the LED comes to `on` and stays so for half a second, within 5 s.
     bool capsLed(bool on) {
@@ -258,8 +295,8 @@ class OperatorKeyboard {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string(argv[1]) == "--killed-typist")
-        return KilledTypist();
+    if (argc == 2 && std::string(argv[1]).ends_with("-typist"))
+        return Typist(std::string(argv[1]) == "--killed-typist");
     if (argc != 2) {
         std::fprintf(stderr, "usage: wayland_guest OUT\n");
         return 2;
@@ -352,25 +389,7 @@ int main(int argc, char** argv) {
     // next reading comes out right (a Shift still held would turn 8 into *).
     {
         const std::size_t before = TypedLines().size();
-        int out[2];
-        if (pipe(out) != 0)
-            return 1;
-        const pid_t child = fork();
-        if (child == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            execl("/proc/self/exe", argv[0], "--killed-typist", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        char said[16] = {};
-        const bool stopped = read(out[0], said, sizeof said - 1) > 0;
-        close(out[0]);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        Check(stopped && std::string(said) == "stopped\n",
-              "the typist stopped holding Shift and A");
+        RunTypist(argv[0], "--killed-typist", [](pid_t child) { kill(child, SIGKILL); });
         // Longer than any key repeat's delay.
         std::this_thread::sleep_for(Ms(1500));
         SetReading(8, nullptr, "0A1B");
@@ -400,6 +419,49 @@ int main(int argc, char** argv) {
         Check(operatorKeys.capsLed(false), std::string(layout) + ": Caps Lock off");
     }
     Layout("us");
+
+    // 7. A reading waits for the operator's Ctrl to be let go, and is not
+    // typed while it stays. With Caps Lock on, a typist ended by SIGTERM
+    // mid-reading finishes the reading and puts the lock back before it goes.
+    {
+        OperatorKeyboard operatorKeys;
+        for (const bool letGo : {true, false}) {
+            const std::size_t before = TypedLines().size();
+            operatorKeys.key(KEY_LEFTCTRL, true);
+            std::thread release([&] {
+                std::this_thread::sleep_for(Ms(letGo ? 500 : 0));
+                operatorKeys.key(KEY_LEFTCTRL, !letGo);
+            });
+            SetReading(++order, nullptr, "0A1B9EF0");
+            const TypingResult result = TypeReading(true, false);
+            release.join();
+            operatorKeys.key(KEY_LEFTCTRL, false);
+            const std::string typed = NextLine(before, letGo ? 8000 : 1500);
+            Check(letGo ? result == TypingResult::Typed &&
+                              typed == Expected(order, nullptr, "0A1B9EF0")
+                        : result == TypingResult::KeyHeld && typed == "(nothing)",
+                  std::string(letGo ? "Ctrl let go after 0.5 s: " : "Ctrl held throughout: ") +
+                      "\"" + typed + "\" (result " + std::to_string(int(result)) + ")");
+        }
+        // sway takes the locks off when a keyboard goes, any keyboard: so
+        // what counts is the lock on again before the typist's went.
+        operatorKeys.tapCapsLock();
+        Check(operatorKeys.capsLed(true), "Caps Lock on for the ended typist");
+        const std::size_t before = TypedLines().size(), seen = operatorKeys.writes_.size();
+        const int status =
+            RunTypist(argv[0], "--ended-typist", [](pid_t child) { kill(child, SIGTERM); });
+        const std::string line = NextLine(before);
+        const bool on = operatorKeys.capsLed(true);
+        const std::string writes = operatorKeys.writes_.substr(seen);
+        Check(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM &&
+                  line == Expected(7, nullptr, "0A1B") && writes.find("01") != std::string::npos,
+              "ended by SIGTERM: the whole reading \"" + line +
+                  "\", Caps Lock off for it and on again (LED writes " + writes + ")");
+        Say(std::string("Caps Lock after the ended typist's keyboard went: ") +
+            (on ? "on" : "off"));
+        if (on)
+            operatorKeys.tapCapsLock();
+    }
 
     Say(guest::Failures.empty() ? "passed"
                                 : std::to_string(guest::Failures.size()) + " step(s) failed");
