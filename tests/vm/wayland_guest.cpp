@@ -164,7 +164,7 @@ int StopTypist(const char* self, int signal) {
     char said[16] = {};
     const bool stopped = read(out[0], said, sizeof said - 1) > 0;
     close(out[0]);
-    kill(child, signal);
+    tgkill(child, child, signal);  // to the thread that waits for it, not GIO's
     int status = 0;
     waitpid(child, &status, 0);
     Check(stopped && std::string(said) == "stopped\n", "the typist stopped holding Shift and A");
