@@ -19,6 +19,7 @@
 #include "KeyLayout.h"
 #include "Keyboard.h"
 #include "gnome_input.h"
+#include "keyboards_linux.h"
 #include "wayland_keymap.h"
 
 namespace {
@@ -171,6 +172,21 @@ TEST(GnomeLayoutsInUse, TheAddedLayoutIsLeftOutOnlyWhenTheSettingsFitTheKeymap) 
         EXPECT_EQ(platform::GnomeLayoutsInUse({c.sources, c.options}, c.keymapLayouts), c.inUse)
             << c.sources << " sources, " << c.keymapLayouts << " layouts";
     }
+}
+
+// Which keys an operator holds keep a reading back on Wayland: the modifiers,
+// not the locks' keys nor a letter.
+TEST(ModifierKeyDown, OnlyModifiersCount) {
+    const auto heldAmong = [](std::initializer_list<int> keys) {
+        std::vector<std::uint8_t> bits(KEY_MAX / 8 + 1);
+        for (int k : keys)
+            bits[std::size_t(k / 8)] |= std::uint8_t(1 << (k % 8));
+        return platform::ModifierKeyDown(bits);
+    };
+    for (int key : {KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTALT,
+                    KEY_RIGHTALT, KEY_LEFTMETA, KEY_RIGHTMETA})
+        EXPECT_TRUE(heldAmong({KEY_A, key})) << key;
+    EXPECT_FALSE(heldAmong({KEY_A, KEY_Z, KEY_CAPSLOCK, KEY_NUMLOCK, KEY_ENTER, KEY_SPACE}));
 }
 
 // The keymap arrives as a file the compositor maps for its clients; the size

@@ -14,7 +14,17 @@
 // writes the LED to the device, which we read back from /dev/uinput (an LED
 // starts off, and a write that changes nothing is not passed on, so what was
 // last read is the state). A Caps Lock that is on is turned off with the
-// device's own Caps Lock key for the reading and on again after it.
+// device's own Caps Lock key for the reading and on again after it; a
+// signal that would end the program meanwhile waits until the compositor
+// has the lock back on (ending_signals.h).
+//
+// A reading waits for the operator to let go of Shift, Ctrl, Alt, AltGr or
+// the Windows key. A Wayland client is not told the seat's modifiers, so
+// they are read where the keys come from: the key state of the system's
+// keyboards (the /dev/input event nodes with letter keys, ours left out:
+// what our device pressed is on it alone). Only root and the group input
+// may read those nodes; where none can be read, the reading is typed
+// without waiting, as the held keys cannot be known.
 #include <fcntl.h>
 #include <linux/uinput.h>
 #include <poll.h>
@@ -32,6 +42,7 @@
 
 #include "KeyLayout.h"
 #include "KeyPlan.h"
+#include "ending_signals.h"
 #include "errno_posix.h"
 #include "gnome_input.h"
 #include "keyboards_linux.h"
@@ -51,6 +62,10 @@ constexpr int TakenInMaxMs = 5000;
 constexpr int KeymapWaitMs = 1000;
 // The most a reading waits for the compositor to set the Caps Lock LED.
 constexpr int LedWaitMs = 1000;
+
+bool Has(std::span<const std::uint8_t> bits, unsigned code) {
+    return code / 8 < bits.size() && (bits[code / 8] >> (code % 8) & 1) != 0;
+}
 
 class Uinput final : public UinputKeyboard {
   public:
@@ -153,6 +168,7 @@ class Uinput final : public UinputKeyboard {
             return Error::NotSupported;
         }
         typing_ = true;
+        KeysMayGoDown();
         return Error::None;
     }
 
@@ -207,10 +223,36 @@ class Uinput final : public UinputKeyboard {
         send(release);
         down_.clear();
         planner_.reset();
-        if (relock_)
-            send({{KEY_CAPSLOCK, true}, {KEY_CAPSLOCK, false}});
+        // The lock is back once the compositor sets the LED: a program
+        // ending sooner could take the key, not yet read, with its device.
+        if (relock_ && send({{KEY_CAPSLOCK, true}, {KEY_CAPSLOCK, false}}) == Error::None)
+            AwaitCapsLed(true);
         relock_ = false;
-        typing_ = false;
+        if (typing_) {
+            typing_ = false;
+            KeysAreUp();
+        }
+    }
+
+    bool modifierHeld() override {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/input", ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("event", 0) != 0 || name == node_)
+                continue;
+            const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            std::uint8_t keys[KEY_MAX / 8 + 1] = {};
+            std::uint8_t down[KEY_MAX / 8 + 1] = {};
+            const bool held = ioctl(fd, EVIOCGBIT(EV_KEY, sizeof keys), keys) >= 0 &&
+                              Has(keys, KEY_A) && Has(keys, KEY_Z) &&
+                              ioctl(fd, EVIOCGKEY(sizeof down), down) >= 0 && ModifierKeyDown(down);
+            close(fd);
+            if (held)
+                return true;
+        }
+        return false;
     }
 
     KeyboardNotice notice() const override { return notice_; }
@@ -347,6 +389,14 @@ class Uinput final : public UinputKeyboard {
 };
 
 }  // namespace
+
+bool ModifierKeyDown(std::span<const std::uint8_t> keyBits) {
+    for (unsigned code : {KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTALT,
+                          KEY_RIGHTALT, KEY_LEFTMETA, KEY_RIGHTMETA})
+        if (Has(keyBits, code))
+            return true;
+    return false;
+}
 
 UinputKeyboard& TheUinputKeyboard() {
     static Uinput keyboard;

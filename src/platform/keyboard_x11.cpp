@@ -14,18 +14,17 @@
 // The X server keeps a key that XTest pressed down after its client is gone:
 // a program ended mid-reading would leave Shift held for everything typed
 // afterwards. So a signal that ends the program (SIGTERM, SIGINT, SIGHUP)
-// while keys may be down ends it only once they are released.
-
-#include <signal.h>
+// while keys may be down ends it only once they are released
+// (ending_signals.h).
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 #include <vector>
 
 #include "Clock.h"
 #include "KeyPlan.h"
 #include "Keyboard.h"
+#include "ending_signals.h"
 #include "keyboards_linux.h"
 
 // X11 last: its macro None would clash with Error::None above.
@@ -40,50 +39,6 @@ namespace platform {
 
 namespace {
 
-// Between begin() and the end of end(): keys may be down in the X server.
-std::atomic<bool> typing{false};
-// An ending signal that came meanwhile.
-std::atomic<int> endingSignal{0};
-constexpr int EndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
-              "used in a signal handler");
-
-// Ends the program by `signal` as if it had not been caught.
-void EndBy(int signal) {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, nullptr);
-    raise(signal);
-}
-
-// Whichever of the handler and end() sees the other's mark last ends the
-// program: the handler when no keys can be down, end() once they are up.
-extern "C" void OnEndingSignal(int signal) {
-    endingSignal.store(signal);
-    if (!typing.load())
-        EndBy(signal);
-}
-
-// Catches the ending signals that would end the program at once; one that
-// is ignored (a program started with nohup) stays ignored.
-void GuardEndingSignals() {
-    static bool guarded = false;
-    if (guarded)
-        return;
-    guarded = true;
-    for (int signal : EndingSignals) {
-        struct sigaction old {};
-        if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = OnEndingSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(signal, &action, nullptr);
-    }
-}
-
 // The modifiers that change what our keys give or do, when the operator holds
 // them: Shift, Control, Alt (Mod1), Mod3, the Windows key (Mod4), AltGr (Mod5).
 // Lock and NumLock (Mod2) are locks, the key held or not.
@@ -91,22 +46,6 @@ constexpr unsigned HeldModifiers =
     ShiftMask | ControlMask | Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask;
 // The locks that move keys to other levels: Caps Lock, and Shift Lock (Shift locked).
 constexpr unsigned LevelLocks = LockMask | ShiftMask;
-
-// Keys may go down from now on; an ending signal that came first ends the
-// program here, before any is pressed.
-void KeysMayGoDown() {
-    GuardEndingSignals();
-    typing.store(true);
-    if (const int signal = endingSignal.load())
-        EndBy(signal);
-}
-
-// Every key is up again: an ending signal that came meanwhile ends the program.
-void KeysAreUp() {
-    typing.store(false);
-    if (const int signal = endingSignal.load())
-        EndBy(signal);
-}
 
 // The keysym of a virtual-key code of the sequence; a letter as the capital
 // when `capital` (typed with Shift), else as the small letter.

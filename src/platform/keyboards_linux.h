@@ -1,6 +1,9 @@
 // The two ways of typing on Linux, chosen between by keyboard_linux.cpp.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "Error.h"
 #include "Keyboard.h"
 
@@ -17,5 +20,11 @@ class UinputKeyboard : public Keyboard {
     virtual Error open() = 0;
 };
 UinputKeyboard& TheUinputKeyboard();
+
+// Whether a keyboard's key state (EVIOCGKEY: bit n of the bytes for the
+// key code n) has a modifier down that would turn our keys into other
+// characters or shortcuts: Shift, Ctrl, Alt, AltGr (right Alt), the Windows
+// key. The locks' keys do not count.
+bool ModifierKeyDown(std::span<const std::uint8_t> keyBits);
 
 }  // namespace platform

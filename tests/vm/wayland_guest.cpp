@@ -17,7 +17,10 @@
 // one keymap; a typist
 // killed while it holds Shift and a letter, and nothing left pressed after;
 // readings under us and fr with Caps Lock on (pressed on a keyboard of the
-// operator's, another uinput device) and the lock on again after them.
+// operator's, another uinput device) and the lock on again after them; a
+// Ctrl held on the operator's keyboard, let go after half a second and held
+// throughout (the rig lets the scenario read the keyboards' state); a typist
+// ended by SIGTERM mid-reading with Caps Lock on, and the lock on again.
 // Exit status 0 when every step held.
 #include <fcntl.h>
 #include <linux/uinput.h>
@@ -101,7 +104,8 @@ bool WaitFor(const std::string& marker, int waitMs) {
     return false;
 }
 
-// A clock that stops for good at its nth pause, and says so on standard output.
+// A clock that stops at its nth pause, and says so on standard output: for
+// good, or until a signal is caught.
 class StoppingClock final : public platform::Clock {
   public:
     explicit StoppingClock(int stopAt) : stopAt_(stopAt) {}
@@ -112,10 +116,14 @@ class StoppingClock final : public platform::Clock {
     }
     void sleepMs(unsigned ms) override {
         if (++pauses_ == stopAt_) {
+            sigset_t ending, old;
+            sigemptyset(&ending);
+            sigaddset(&ending, SIGTERM);
+            sigprocmask(SIG_BLOCK, &ending, &old);  // kept, not missed, until sigsuspend
             std::printf("stopped\n");
             std::fflush(stdout);
-            for (;;)
-                pause();
+            sigsuspend(&old);
+            sigprocmask(SIG_SETMASK, &old, nullptr);
         }
         platform::SystemClock().sleepMs(ms);
     }
@@ -133,7 +141,31 @@ int KilledTypist() {
     StoppingClock clock(14);
     platform::UseClock(&clock);
     TypeReading(ReadingOf(7, nullptr, "0A1B"), true, false);
-    return 1;  // never reached
+    return 1;  // a signal ends it first
+}
+
+// Runs the typist, and sends it `signal` once it stopped. Its wait status.
+int StopTypist(const char* self, int signal) {
+    int out[2];
+    if (pipe(out) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl("/proc/self/exe", self, "--killed-typist", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char said[16] = {};
+    const bool stopped = read(out[0], said, sizeof said - 1) > 0;
+    close(out[0]);
+    tgkill(child, child, signal);  // to the thread that waits for it, not GIO's
+    int status = 0;
+    waitpid(child, &status, 0);
+    Check(stopped && std::string(said) == "stopped\n", "the typist stopped holding Shift and A");
+    return status;
 }
 
 // Asks the desktop (RIG_CTL, the rig's wayland-desktop) for something; the
@@ -214,18 +246,17 @@ class OperatorKeyboard {
         }
     }
     bool ok() const { return ok_; }
-    void tapCapsLock() {
-        for (int value : {1, 0}) {
-            input_event events[2]{};
-            events[0].type = EV_KEY;
-            events[0].code = KEY_CAPSLOCK;
-            events[0].value = value;
-            events[1].type = EV_SYN;
-            events[1].code = SYN_REPORT;
-            if (write(fd_, events, sizeof events) != ssize_t(sizeof events))
-                ok_ = false;
-            std::this_thread::sleep_for(Ms(50));
-        }
+    void tapCapsLock() { ok_ = key(KEY_CAPSLOCK, true) && key(KEY_CAPSLOCK, false) && ok_; }
+    bool key(std::uint16_t code, bool down) {
+        input_event events[2]{};
+        events[0].type = EV_KEY;
+        events[0].code = code;
+        events[0].value = down ? 1 : 0;
+        events[1].type = EV_SYN;
+        events[1].code = SYN_REPORT;
+        const bool written = write(fd_, events, sizeof events) == ssize_t(sizeof events);
+        std::this_thread::sleep_for(Ms(50));
+        return written;
     }
     // Whether the LED comes to `on` and stays so for half a second, within 5 s.
     bool capsLed(bool on) {
@@ -348,25 +379,7 @@ int main(int argc, char** argv) {
     // next reading comes out right (a Shift still held would turn 8 into *).
     {
         const std::size_t before = TypedLines().size();
-        int out[2];
-        if (pipe(out) != 0)
-            return 1;
-        const pid_t child = fork();
-        if (child == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            execl("/proc/self/exe", argv[0], "--killed-typist", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        char said[16] = {};
-        const bool stopped = read(out[0], said, sizeof said - 1) > 0;
-        close(out[0]);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        Check(stopped && std::string(said) == "stopped\n",
-              "the typist stopped holding Shift and A");
+        StopTypist(argv[0], SIGKILL);
         // Longer than any key repeat's delay.
         std::this_thread::sleep_for(Ms(1500));
         const TypingResult result = TypeReading(ReadingOf(8, nullptr, "0A1B"), true, false);
@@ -395,6 +408,47 @@ int main(int argc, char** argv) {
         Check(operatorKeys.capsLed(false), std::string(layout) + ": Caps Lock off");
     }
     Layout("us");
+
+    // 7. A reading waits for the operator's Ctrl to be let go, and is not
+    // typed while it stays. With Caps Lock on, a typist ended by SIGTERM
+    // mid-reading finishes the reading and puts the lock back before it goes.
+    {
+        OperatorKeyboard operatorKeys;
+        for (const bool letGo : {true, false}) {
+            const std::size_t before = TypedLines().size();
+            operatorKeys.key(KEY_LEFTCTRL, true);
+            std::thread release([&] {
+                std::this_thread::sleep_for(Ms(letGo ? 500 : 0));
+                operatorKeys.key(KEY_LEFTCTRL, !letGo);
+            });
+            const TypingResult result =
+                TypeReading(ReadingOf(++order, nullptr, "0A1B9EF0"), true, false);
+            release.join();
+            operatorKeys.key(KEY_LEFTCTRL, false);
+            const std::string typed = NextLine(before, letGo ? 8000 : 1500);
+            Check(letGo ? result == TypingResult::Typed &&
+                              typed == Expected(order, nullptr, "0A1B9EF0")
+                        : result == TypingResult::KeyHeld && typed == "(nothing)",
+                  std::string(letGo ? "Ctrl let go after 0.5 s: " : "Ctrl held throughout: ") +
+                      "\"" + typed + "\" (result " + std::to_string(int(result)) + ")");
+        }
+        // sway takes the locks off whenever a keyboard goes: there the
+        // lock cannot be on once the typist's keyboard went.
+        operatorKeys.tapCapsLock();
+        Check(operatorKeys.capsLed(true), "Caps Lock on for the ended typist");
+        const std::size_t before = TypedLines().size(), seen = operatorKeys.writes_.size();
+        const int status = StopTypist(argv[0], SIGTERM);
+        const std::string line = NextLine(before);
+        const bool on = operatorKeys.capsLed(true);
+        const char* desktop = std::getenv("RIG_DESKTOP");
+        const bool sway = desktop && std::string(desktop) == "sway";
+        Check(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM &&
+                  line == Expected(7, nullptr, "0A1B") && (on || sway),
+              "ended by SIGTERM: the whole reading \"" + line + "\", then Caps Lock " +
+                  (on ? "on" : "off") + " (LED writes " + operatorKeys.writes_.substr(seen) + ")");
+        if (on)
+            operatorKeys.tapCapsLock();
+    }
 
     Say(guest::Failures.empty() ? "passed"
                                 : std::to_string(guest::Failures.size()) + " step(s) failed");
