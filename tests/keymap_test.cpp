@@ -18,9 +18,9 @@
 
 #include "KeyLayout.h"
 #include "Keyboard.h"
-#include "gnome_input.h"
+#include "gnome_input_linux.h"
 #include "keyboards_linux.h"
-#include "wayland_keymap.h"
+#include "keymap_wayland.h"
 
 namespace {
 

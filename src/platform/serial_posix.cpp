@@ -1,7 +1,7 @@
 // Serial ports on POSIX systems. A Windows port does no line processing, so
 // the line is put in raw mode; reads and writes follow the Windows time-out
 // rules, measured with poll() and the monotonic clock (how long a read may
-// wait is ReadTimeLeft's, readtimer.cpp).
+// wait is ReadTimeLeft's, ReadTimer.cpp).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>

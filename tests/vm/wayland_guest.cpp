@@ -46,8 +46,8 @@
 #include "Global.h"
 #include "KeyLayout.h"
 #include "Keyboard.h"
+#include "keymap_wayland.h"
 #include "vm/GuestReport.h"
-#include "wayland_keymap.h"
 
 namespace {
 

@@ -44,9 +44,9 @@
 #include "KeyPlan.h"
 #include "ending_signals.h"
 #include "errno_posix.h"
-#include "gnome_input.h"
+#include "gnome_input_linux.h"
 #include "keyboards_linux.h"
-#include "wayland_keymap.h"
+#include "keymap_wayland.h"
 
 namespace platform {
 
@@ -218,7 +218,7 @@ class Uinput final : public UinputKeyboard {
 
     void end() override {
         std::vector<Change> release;
-        for (auto it = down_.rbegin(); it != down_.rend(); ++it)
+        for (auto it = down_.keys().rbegin(); it != down_.keys().rend(); ++it)
             release.push_back({*it, false});
         send(release);
         down_.clear();
@@ -348,8 +348,7 @@ class Uinput final : public UinputKeyboard {
         if (fd_ < 0)
             return Error::Invalid;
         for (const Change& c : changes) {
-            const auto at = std::find(down_.begin(), down_.end(), c.code);
-            if (c.code == 0 || c.down == (at != down_.end()))
+            if (c.code == 0 || c.down == down_.has(c.code))
                 continue;
             input_event events[2]{};
             events[0].type = EV_KEY;
@@ -360,10 +359,7 @@ class Uinput final : public UinputKeyboard {
             const ssize_t n = write(fd_, events, sizeof events);
             if (n < 0)
                 return FromErrno(errno);
-            if (c.down)
-                down_.push_back(c.code);
-            else
-                down_.erase(at);
+            down_.note(c.code, c.down);
             if (std::size_t(n) != sizeof events)
                 return Error::Other;
         }
@@ -385,7 +381,7 @@ class Uinput final : public UinputKeyboard {
     bool capsLock_ = false;  // as the compositor last set our LED
     bool relock_ = false;    // Caps Lock turned off for the reading
     KeyPlanner planner_;
-    std::vector<std::uint16_t> down_;
+    HeldKeys down_;
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 // A Wayland client of its own, with no surface: it binds the seat's keyboard
 // only to be sent the compositor's keymap. Only the thread that types uses it.
-#include "wayland_keymap.h"
+#include "keymap_wayland.h"
 
 #include <poll.h>
 #include <sys/mman.h>

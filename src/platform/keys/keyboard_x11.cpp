@@ -48,22 +48,17 @@ constexpr unsigned HeldModifiers =
 constexpr unsigned LevelLocks = LockMask | ShiftMask;
 
 // The keysym of a virtual-key code of the sequence; a letter as the capital
-// when `capital` (typed with Shift), else as the small letter.
+// when `capital` (typed with Shift), else as the small letter. Latin-1 keysyms
+// are the characters' own codes; Enter and the keypad minus have their own.
 KeySym ToKeySym(std::uint8_t vk, bool capital) {
-    if (vk >= '0' && vk <= '9')
-        return XK_0 + (vk - '0');
-    if (vk >= 'A' && vk <= 'Z')
-        return (capital ? XK_A : XK_a) + (vk - 'A');
-    switch (vk) {
-        case 0x20:
-            return XK_space;
-        case 0x0D:
-            return XK_Return;
-        case 0x6D:
-            return XK_KP_Subtract;
-        default:
-            return NoSymbol;
-    }
+    const std::vector<SequenceKey>& keys = SequenceKeys();
+    const auto key = std::find_if(keys.begin(), keys.end(),
+                                  [vk](const SequenceKey& k) { return k.virtualKey == vk; });
+    if (key == keys.end())
+        return NoSymbol;
+    return vk == 0x0D   ? XK_Return
+           : vk == 0x6D ? XK_KP_Subtract
+                        : KeySym(capital ? key->capital : key->small);
 }
 
 class X11Keyboard final : public Keyboard {
@@ -124,11 +119,7 @@ class X11Keyboard final : public Keyboard {
                 code = ShiftCode();
             if (change.what == KeyChange::What::Level3 || code == 0)
                 return Error::NotSupported;
-            const auto it = std::find(pressed_.begin(), pressed_.end(), code);
-            if (!change.down && it != pressed_.end())
-                pressed_.erase(it);
-            else if (change.down && it == pressed_.end())
-                pressed_.push_back(code);
+            pressed_.note(code, change.down);
             XTestFakeKeyEvent(display_, code, change.down ? True : False, CurrentTime);
         }
         XFlush(display_);
@@ -139,8 +130,8 @@ class X11Keyboard final : public Keyboard {
         planner_.reset();
         if (!display_)
             return;
-        for (KeyCode code : pressed_)
-            XTestFakeKeyEvent(display_, code, False, CurrentTime);
+        for (std::uint16_t code : pressed_.keys())
+            XTestFakeKeyEvent(display_, KeyCode(code), False, CurrentTime);
         pressed_.clear();
         // The locks back on once our keys are up, before an ending signal
         // may end the program.
@@ -170,7 +161,7 @@ class X11Keyboard final : public Keyboard {
     // The modifiers of the keys we hold down ourselves.
     unsigned ourModifiers() const {
         unsigned mods = 0;
-        for (KeyCode code : pressed_)
+        for (std::uint16_t code : pressed_.keys())
             mods |= map_ && code >= map_->min_key_code && code <= map_->max_key_code
                         ? map_->map->modmap[code]
                         : 0;
@@ -280,7 +271,7 @@ class X11Keyboard final : public Keyboard {
     int group_ = 0;
     XkbDescPtr map_ = nullptr;
     KeyPlanner planner_;
-    std::vector<KeyCode> pressed_;
+    HeldKeys pressed_;
     std::vector<Borrowed> borrowed_;
     unsigned relock_ = 0;  // the locks taken off for the reading
 };

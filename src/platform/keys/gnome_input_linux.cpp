@@ -7,7 +7,7 @@
 #include <sstream>
 #include <type_traits>
 
-#include "gnome_input.h"
+#include "gnome_input_linux.h"
 
 namespace platform {
 
