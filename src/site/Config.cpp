@@ -53,7 +53,7 @@ std::string ParseUrl(std::string_view url, SiteConfig& config) {
         config.tls = true;
         config.port = 8883;
     } else {
-        return "the broker's url must begin mqtt:// or mqtts://";
+        return texts::UrlScheme;
     }
     if (!rest.empty() && rest.back() == '/')
         rest.remove_suffix(1);
@@ -61,11 +61,11 @@ std::string ParseUrl(std::string_view url, SiteConfig& config) {
     if (rest.substr(0, 1) == "[") {
         const auto close = rest.find(']');
         if (close == std::string_view::npos)
-            return "the broker's url has a [ without its ]";
+            return texts::UrlBracket;
         host = rest.substr(1, close - 1);
         const std::string_view after = rest.substr(close + 1);
         if (!after.empty() && after.front() != ':')
-            return "the broker's url has something after its host";
+            return texts::UrlAfterHost;
         if (!after.empty())
             port = after.substr(1);
     } else if (const auto colon = rest.rfind(':'); colon != std::string_view::npos) {
@@ -73,14 +73,14 @@ std::string ParseUrl(std::string_view url, SiteConfig& config) {
         port = rest.substr(colon + 1);
     }
     if (host.empty() || host.find_first_of("/@?# ") != std::string_view::npos || HasControl(host))
-        return "the broker's url names no host";
+        return texts::UrlNoHost;
     if (rest.find_first_of("/@?#") != std::string_view::npos && rest.substr(0, 1) != "[")
-        return "the broker's url has a path, a user or a query: give only mqtt(s)://host:port";
+        return texts::UrlExtra;
     if (!port.empty() || (!rest.empty() && rest.back() == ':')) {
         int n = 0;
         const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), n);
         if (ec != std::errc() || end != port.data() + port.size() || n < 1 || n > 65535)
-            return "the broker's port must be a number from 1 to 65535";
+            return texts::UrlPort;
         config.port = n;
     }
     config.host = std::string(host);
@@ -123,7 +123,7 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
     if (text.substr(0, 3) == Utf8Bom)
         text.remove_prefix(3);  // Notepad's "UTF-8 with BOM"
     const auto fail = [&](const std::string& why) {
-        return ConfigResult{std::nullopt, "line " + std::to_string(lineNumber) + ": " + why};
+        return ConfigResult{std::nullopt, texts::AtLine(lineNumber, why)};
     };
     while (!text.empty()) {
         ++lineNumber;
@@ -131,27 +131,27 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
         const std::string_view raw = text.substr(0, eol);
         text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
         if (!IsUtf8(raw))
-            return fail("not UTF-8 (save the file as UTF-8)");
+            return fail(texts::NotUtf8);
         const std::string_view line = Trim(WithoutComment(raw));
         if (line.empty())
             continue;
         if (line.front() == '[') {
             if (line.back() != ']')
-                return fail("a section's name ends with ]");
+                return fail(texts::SectionEnd);
             section = std::string(Trim(line.substr(1, line.size() - 2)));
             if (section != "broker" && section != "station")
-                return fail("unknown section [" + section + "]: there are [broker] and [station]");
+                return fail(texts::UnknownSection(section));
             continue;
         }
         const auto equals = line.find('=');
         if (equals == std::string_view::npos)
-            return fail("a line is a [section] or a key = value");
+            return fail(texts::NotAKeyValue);
         const std::string key(Trim(line.substr(0, equals)));
         const std::string_view value = Trim(line.substr(equals + 1));
         if (section.empty())
-            return fail("\"" + key + "\" comes before any [broker] or [station]");
+            return fail(texts::KeyBeforeSection(key));
         if (!seen.insert(section + "." + key).second)
-            return fail("\"" + key + "\" is given twice");
+            return fail(texts::KeyTwice(key));
         if (section == "broker" && key == "url") {
             if (std::string why = ParseUrl(value, config); !why.empty())
                 return fail(why);
@@ -163,36 +163,35 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
             havePassword = true;
         } else if (section == "broker" && key == "password_file") {
             if (value.empty())
-                return fail("password_file names no file");
+                return fail(texts::PasswordFileEmpty);
             config.passwordFile = std::string(value);
         } else if (section == "broker" && key == "ca_file") {
             if (value.empty())
-                return fail("ca_file names no file");
+                return fail(texts::CaFileEmpty);
             config.caFile = std::string(value);
         } else if (section == "station" && key == "name") {
             if (!IsTopicLevel(value))
-                return fail("the station's name must not be empty nor hold / + #");
+                return fail(texts::StationName);
             config.station = std::string(value);
             haveStation = true;
         } else if (section == "station" && key == "topic_prefix") {
             if (value.substr(0, 1) == "$")
-                return fail("topic_prefix must not begin with $ (the broker's own topics)");
+                return fail(texts::PrefixDollar);
             if (!IsPrefix(value))
-                return fail(
-                    "topic_prefix must not be empty, hold + # or // or begin or end with /");
+                return fail(texts::PrefixForm);
             config.prefix = std::string(value);
         } else {
-            return fail("unknown key \"" + key + "\" in [" + section + "]");
+            return fail(texts::UnknownKey(key, section));
         }
     }
     if (!haveUrl)
-        return {std::nullopt, "no url in [broker]"};
+        return {std::nullopt, texts::NoUrl};
     if (havePassword && !config.passwordFile.empty())
-        return {std::nullopt, "password and password_file both given: give one"};
+        return {std::nullopt, texts::TwoPasswords};
     if ((havePassword || !config.passwordFile.empty()) && config.user.empty())
-        return {std::nullopt, "a password without a user"};
+        return {std::nullopt, texts::PasswordWithoutUser};
     if (!config.caFile.empty() && !config.tls)
-        return {std::nullopt, "ca_file is for an mqtts:// broker"};
+        return {std::nullopt, texts::CaFileWithoutTls};
     if (!haveStation)
         config.station = StationFromHostName(hostName);
     return {config, {}};

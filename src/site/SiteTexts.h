@@ -92,4 +92,42 @@ inline std::string ReadingsRefused(std::string_view topic, std::string_view reas
     return "Publishing: the broker refuses readings on " + Str(topic) + ": " + Str(reason);
 }
 
+// ---- The site file's refusals: its line, and why ----
+inline std::string AtLine(int line, std::string_view why) {
+    return "line " + std::to_string(line) + ": " + Str(why);
+}
+inline constexpr const char* UrlScheme = "the broker's url must begin mqtt:// or mqtts://";
+inline constexpr const char* UrlBracket = "the broker's url has a [ without its ]";
+inline constexpr const char* UrlAfterHost = "the broker's url has something after its host";
+inline constexpr const char* UrlNoHost = "the broker's url names no host";
+inline constexpr const char* UrlExtra =
+    "the broker's url has a path, a user or a query: give only mqtt(s)://host:port";
+inline constexpr const char* UrlPort = "the broker's port must be a number from 1 to 65535";
+inline constexpr const char* NotUtf8 = "not UTF-8 (save the file as UTF-8)";
+inline constexpr const char* SectionEnd = "a section's name ends with ]";
+inline std::string UnknownSection(std::string_view section) {
+    return "unknown section [" + Str(section) + "]: there are [broker] and [station]";
+}
+inline constexpr const char* NotAKeyValue = "a line is a [section] or a key = value";
+inline std::string KeyBeforeSection(std::string_view key) {
+    return "\"" + Str(key) + "\" comes before any [broker] or [station]";
+}
+inline std::string KeyTwice(std::string_view key) {
+    return "\"" + Str(key) + "\" is given twice";
+}
+inline constexpr const char* PasswordFileEmpty = "password_file names no file";
+inline constexpr const char* CaFileEmpty = "ca_file names no file";
+inline constexpr const char* StationName = "the station's name must not be empty nor hold / + #";
+inline constexpr const char* PrefixDollar =
+    "topic_prefix must not begin with $ (the broker's own topics)";
+inline constexpr const char* PrefixForm =
+    "topic_prefix must not be empty, hold + # or // or begin or end with /";
+inline std::string UnknownKey(std::string_view key, std::string_view section) {
+    return "unknown key \"" + Str(key) + "\" in [" + Str(section) + "]";
+}
+inline constexpr const char* NoUrl = "no url in [broker]";
+inline constexpr const char* TwoPasswords = "password and password_file both given: give one";
+inline constexpr const char* PasswordWithoutUser = "a password without a user";
+inline constexpr const char* CaFileWithoutTls = "ca_file is for an mqtts:// broker";
+
 }  // namespace site::texts
