@@ -109,11 +109,19 @@ inline std::string UnknownSection(std::string_view section) {
     return "unknown section [" + Str(section) + "]: there are [broker] and [station]";
 }
 inline constexpr const char* NotAKeyValue = "a line is a [section] or a key = value";
+// A key in quotes; built up, as GCC 12 warns wrongly of an overlap in
+// "\"" + key, which a warning-as-error build would stop at.
+inline std::string Quoted(std::string_view key) {
+    std::string quoted(1, '"');
+    quoted += key;
+    quoted += '"';
+    return quoted;
+}
 inline std::string KeyBeforeSection(std::string_view key) {
-    return "\"" + Str(key) + "\" comes before any [broker] or [station]";
+    return Quoted(key) + " comes before any [broker] or [station]";
 }
 inline std::string KeyTwice(std::string_view key) {
-    return "\"" + Str(key) + "\" is given twice";
+    return Quoted(key) + " is given twice";
 }
 inline constexpr const char* PasswordFileEmpty = "password_file names no file";
 inline constexpr const char* CaFileEmpty = "ca_file names no file";
