@@ -55,8 +55,6 @@ class TempWorkDir {
         std::error_code ec;
         std::filesystem::current_path(previous_, ec);
     }
-    TempWorkDir(const TempWorkDir&) = delete;
-    TempWorkDir& operator=(const TempWorkDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
 
