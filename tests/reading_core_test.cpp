@@ -114,20 +114,24 @@ TEST(PrintableText, ReplacesControlsAndTheBytesWindows1252LeavesUndefined) {
 }
 
 // Key events written as "<key><+ down, - up><pause ms, none for 0>": "7+30",
-// "Shift-"; keys by their character, or Shift, Enter, Space, Minus (keypad)
-// and Pause (no key).
+// "Shift-"; keys by their character, or Shift, Enter, Tab, Space, Minus
+// (keypad) and Pause (no key); a mark key as % and its mark: "%;+30".
 std::vector<KeyEvent> Events(const std::string& text) {
-    static const std::map<std::string, std::uint8_t> named = {
-        {"Shift", 0x10}, {"Enter", 0x0D}, {"Space", 0x20}, {"Minus", 0x6D}, {"Pause", KeyPause}};
+    static const std::map<std::string, std::uint8_t> named = {{"Shift", 0x10}, {"Enter", 0x0D},
+                                                              {"Tab", 0x09},   {"Space", 0x20},
+                                                              {"Minus", 0x6D}, {"Pause", KeyPause}};
     std::vector<KeyEvent> events;
     std::istringstream words(text);
     std::string word;
     while (words >> word) {
-        const std::size_t sign = word.find_first_of("+-", 1);
+        const bool mark = word[0] == '%';
+        const std::size_t sign = word.find_first_of("+-", mark ? 2 : 1);
         const std::string key = word.substr(0, sign);
         const std::string pause = word.substr(sign + 1);
-        events.push_back({key.size() == 1 ? std::uint8_t(key[0]) : named.at(key), word[sign] == '-',
-                          pause.empty() ? 0u : unsigned(std::stoul(pause))});
+        events.push_back({mark              ? platform::MarkKey(key[1])
+                          : key.size() == 1 ? std::uint8_t(key[0])
+                                            : named.at(key),
+                          word[sign] == '-', pause.empty() ? 0u : unsigned(std::stoul(pause))});
     }
     return events;
 }
@@ -204,6 +208,72 @@ TEST(KeySequence, TheEndingKeepsItsFirstPauseWhenNoKeyCameBefore) {
                                           {0x10, true, 0}};
     EXPECT_EQ(KeySequence(false, false, 0, "", ""), ending);
     EXPECT_EQ(KeySequence(false, false, 0, "", "\t.\x1B"), ending);
+}
+
+TEST(KeySequence, TheSitesTypingRules) {
+    using T = TypingRules;
+    const struct {
+        const char* name;
+        bool withOrder;
+        TypingRules rules;
+        std::string keys;
+    } cases[] = {
+        {"Tab between and after, at 10 ms",
+         true,
+         {T::End::Tab, T::Separator::Tab, "", "", T::Code::Hex, 0, 10},
+         "7+10 7-10 Tab+10 Tab-10 "
+         "Shift+ A+10 A- Shift- 1+10 1-10 Shift-10 Tab+10 Tab-10 Shift-"},
+        {"a prefix and a suffix, as written; no end key",
+         false,
+         {T::End::None, T::Separator::Spaces, "Id-", "; x", T::Code::Hex, 0, 30},
+         "Shift+ I+30 I- Shift- D+30 D- Shift- %-+30 %-- "
+         "Shift+ A+30 A- Shift- 1+30 1- "
+         "Shift- %;+30 %;- Shift- Space+30 Space- Shift- X+30 X-30 Shift-30"},
+        {"a prefix ending in a capital lets Shift go before the order",
+         true,
+         {T::End::Enter, T::Separator::Spaces, "N", "", T::Code::Hex, 0, 5},
+         "Shift+ N+5 N- Shift- 7+5 7-5 Space+5 Space-5 Space+5 Space-5 Space+5 Space-5 "
+         "Space+5 Space-5 Space+5 Space-5 "
+         "Shift+ A+5 A- Shift- 1+5 1-5 Shift-5 Enter+5 Enter-5 Shift-"},
+        {"decimal: 0xA1 is 161, to a width of 5",
+         false,
+         {T::End::Enter, T::Separator::Spaces, "", "", T::Code::Decimal, 5, 30},
+         "Shift- 0+30 0- Shift- 0+30 0- Shift- 1+30 1- Shift- 6+30 6- Shift- 1+30 1-30 "
+         "Shift-30 Enter+30 Enter-30 Shift-"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(KeySequence(c.withOrder, false, 7, "09:41:07", "A1", c.rules), Events(c.keys));
+    }
+    // With the code in decimal, a code that is no number gives no keys at all.
+    const TypingRules decimal{.code = T::Code::Decimal};
+    EXPECT_TRUE(KeySequence(true, true, 7, "09:41:07", "A1?", decimal).empty());
+    // The 1800 ms reading at any pace: 60 pauses.
+    for (unsigned pace : {10u, 30u, 60u})
+        EXPECT_EQ(TotalMs(KeySequence(true, true, 1234, "09:41:07", "00000A1B2C3D",
+                                      {.keyPauseMs = pace})),
+                  60 * pace);
+}
+
+TEST(DecimalCode, TheCodeAsOneHexadecimalNumber) {
+    const struct {
+        const char* code;
+        unsigned width;
+        std::optional<std::string> decimal;
+    } cases[] = {
+        {"00000A1B2C3D", 15, "000000169552957"},
+        {"0123456789abcdef", 0, "81985529216486895"},
+        {"FFFFFFFFFFFFFFFF", 20, "18446744073709551615"},
+        {"FFFF", 2, "65535"},  // never cut to the width
+        {"0", 0, "0"},
+        {"00", 3, "000"},
+        {"", 0, std::nullopt},
+        {"1G", 0, std::nullopt},
+        {"12 4", 0, std::nullopt},
+        {"10000000000000000", 0, std::nullopt},  // 17 digits: more than 64 bits
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecimalCode(c.code, c.width), c.decimal) << c.code;
 }
 
 class Typing : public ::testing::Test {

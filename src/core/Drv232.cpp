@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "Clock.h"
 #include "Keyboard.h"
@@ -409,17 +410,73 @@ bool SendCommand(char code) {
     return Exchange(request, reply);
 }
 
+std::optional<std::string> DecimalCode(std::string_view code, unsigned width) {
+    if (code.empty() || code.size() > 16)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : code) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+        if (digit < 0)
+            return std::nullopt;
+        value = value << 4 | std::uint64_t(digit);
+    }
+    std::string text = std::to_string(value);
+    if (text.size() < width)
+        text.insert(0, width - text.size(), '0');
+    return text;
+}
+
 std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t order,
-                                  std::string_view time, std::string_view code) {
+                                  std::string_view time, std::string_view code,
+                                  const TypingRules& rules) {
+    const unsigned pause = rules.keyPauseMs;
     std::vector<KeyEvent> keys;
-    auto tap = [&keys](std::uint8_t key) {
-        keys.push_back({key, false, KeyDelay});
-        keys.push_back({key, true, KeyDelay});
+    auto tap = [&](std::uint8_t key) {
+        keys.push_back({key, false, pause});
+        keys.push_back({key, true, pause});
     };
-    auto separator = [&tap] {
+    auto separator = [&] {
+        if (rules.separator == TypingRules::Separator::Tab)
+            return tap(KeyTab);
         for (int i = 0; i < 5; ++i)
             tap(KeySpace);
     };
+    // A character of the code or of the site's texts: Shift held for a
+    // capital letter only, and released for anything else.
+    bool shifted = false;
+    auto character = [&](std::uint8_t key, bool capital) {
+        keys.push_back({KeyShift, !capital, 0});
+        keys.push_back({key, false, pause});
+        keys.push_back({key, true, 0});
+        shifted = capital;
+    };
+    // The site's prefix and suffix: printable ASCII, each as it is written.
+    auto text = [&](std::string_view s) {
+        for (const char c : s) {
+            if (c >= 'a' && c <= 'z')
+                character(std::uint8_t(c - 'a' + 'A'), false);
+            else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+                character(std::uint8_t(c), c >= 'A');
+            else if (c == ' ')
+                character(KeySpace, false);
+            else if (platform::IsMark(c))
+                character(platform::MarkKey(c), false);
+        }
+    };
+    std::string shown(code);
+    if (rules.code == TypingRules::Code::Decimal) {
+        const std::optional<std::string> decimal = DecimalCode(code, rules.width);
+        if (!decimal)
+            return {};
+        shown = *decimal;
+    }
+
+    text(rules.prefix);
+    if (shifted)
+        keys.push_back({KeyShift, true, 0});
     if (withOrder) {
         for (char c : std::to_string(order))
             tap(std::uint8_t(c));
@@ -430,7 +487,7 @@ std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t o
             tap(c == ':' ? KeyPadMinus : std::uint8_t(c));
         separator();
     }
-    for (char c : code) {
+    for (char c : shown) {
         const bool digit = c >= '0' && c <= '9';
         // A letter's key is its capital's virtual-key code; Shift is held for
         // every letter, so a code sent in lower case arrives as it is shown.
@@ -438,25 +495,30 @@ std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t o
             c = char(c - 'a' + 'A');
         if (!digit && !(c >= 'A' && c <= 'Z'))
             continue;
-        keys.push_back({KeyShift, digit, 0});
-        keys.push_back({std::uint8_t(c), false, KeyDelay});
-        keys.push_back({std::uint8_t(c), true, 0});
+        character(std::uint8_t(c), !digit);
     }
+    text(rules.suffix);
     // The ending starts with a pause, also when no key came before it.
     if (keys.empty())
-        keys.push_back({KeyPause, false, KeyDelay});
+        keys.push_back({KeyPause, false, pause});
     else
-        keys.back().pauseMs += KeyDelay;
-    keys.push_back({KeyShift, true, KeyDelay});
-    keys.push_back({KeyEnter, false, KeyDelay});
-    keys.push_back({KeyEnter, true, KeyDelay});
-    keys.push_back({KeyShift, true, 0});
+        keys.back().pauseMs += pause;
+    keys.push_back({KeyShift, true, pause});
+    if (rules.end != TypingRules::End::None) {
+        const std::uint8_t end = rules.end == TypingRules::End::Tab ? KeyTab : KeyEnter;
+        keys.push_back({end, false, pause});
+        keys.push_back({end, true, pause});
+        keys.push_back({KeyShift, true, 0});
+    }
     return keys;
 }
 
-TypingResult TypeReading(const Reading& reading, bool withOrder, bool withTime) {
+TypingResult TypeReading(const Reading& reading, bool withOrder, bool withTime,
+                         const TypingRules& rules) {
     const std::vector<KeyEvent> keys =
-        KeySequence(withOrder, withTime, reading.order, reading.time, reading.code);
+        KeySequence(withOrder, withTime, reading.order, reading.time, reading.code, rules);
+    if (keys.empty())
+        return TypingResult::NotANumber;
     platform::Keyboard& keyboard = platform::TheKeyboard();
     if (keyboard.begin() != Error::None)
         return TypingResult::NoDisplay;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "Global.h"
 #include "Reading.h"
 #include "SerialPort.h"
+#include "SiteRules.h"
 
 // Raise RTS and DTR after configuring the port, lower them before closing it.
 inline constexpr bool RaiseControlLines = true;
@@ -122,12 +124,13 @@ inline constexpr char CommandLedOn = 'R';
 inline constexpr char CommandLedOff = 'Z';
 bool SendCommand(char code);
 
-// Keystroke output. Every event is a Windows virtual-key code, pressed or
-// released, and the pause after it.
-inline constexpr unsigned KeyDelay = 30;  // ms
+// Keystroke output. Every event is a key of the sequence, pressed or
+// released, and the pause after it: a Windows virtual-key code, or for a
+// punctuation mark of the site's texts its mark key (platform::MarkKey).
 inline constexpr std::uint8_t KeyShift = 0x10;
 inline constexpr std::uint8_t KeySpace = 0x20;
 inline constexpr std::uint8_t KeyEnter = 0x0D;
+inline constexpr std::uint8_t KeyTab = 0x09;
 inline constexpr std::uint8_t KeyPadMinus = 0x6D;
 // No key at all (0 is no virtual-key code): only the pause after it.
 inline constexpr std::uint8_t KeyPause = 0;
@@ -139,19 +142,28 @@ struct KeyEvent {
     bool operator==(const KeyEvent&) const = default;
 };
 
-// The keys of one reading: optionally the order number and a separator of five
-// spaces, optionally the time (":" as keypad minus) and a separator, then the
-// chip code (Shift held for letters, released for digits) and Enter. Only the
+// The keys of one reading: the site's prefix; optionally the order number
+// and a separator (five spaces, or Tab), optionally the time (":" as keypad
+// minus) and a separator; the chip code (Shift held for letters, released
+// for digits), the site's suffix, and Enter (or Tab, or no key). Only the
 // characters 0-9, A-Z and a-z (typed as A-Z) of the code are keys; any other
-// byte is left out, so a chip code can never press Tab, Escape, Alt or the like.
+// byte is left out, so a chip code can never press Tab, Escape, Alt or the
+// like. With the code in decimal, a code that is no hexadecimal number gives
+// no keys at all. The pause after a key is the rules' (KeyDelay by default).
 std::vector<KeyEvent> KeySequence(bool withOrder, bool withTime, std::uint32_t order,
-                                  std::string_view time, std::string_view code);
+                                  std::string_view time, std::string_view code,
+                                  const TypingRules& rules = {});
+
+// A code's characters read as one hexadecimal number, in decimal, with zeros
+// before it up to width; none when the code is not 1 to 16 hexadecimal digits.
+std::optional<std::string> DecimalCode(std::string_view code, unsigned width);
 
 // What became of the keys of one reading.
 enum class TypingResult {
     Typed,
     NoDisplay,    // there is nothing to type into here
     Untypable,    // some character has no key in the keyboard layout: nothing typed
+    NotANumber,   // the code is to be typed in decimal but is no hexadecimal number
     Barred,       // the window in front would drop the keys without an error: nothing typed
     KeyHeld,      // the operator held a modifier down throughout the wait: nothing typed
     LockUnknown,  // Caps Lock's state could not be known or changed: nothing typed
@@ -161,8 +173,10 @@ enum class TypingResult {
 // How long a reading waits for the operator to let go of a modifier before
 // it is given up; about the time the reading itself takes to type.
 inline constexpr unsigned HeldKeyWaitMs = 2000;
-// Types the reading (its order, time and code, as KeySequence) into whatever
+// Types the reading (its order, time and code, as KeySequence under the
+// rules) into whatever
 // window has the focus; no key is left pressed, whatever the result. Waits
 // first, up to HeldKeyWaitMs, for the operator to let go of any modifier;
 // any lock that changes what keys give is off while the keys go out.
-TypingResult TypeReading(const Reading& reading, bool withOrder, bool withTime);
+TypingResult TypeReading(const Reading& reading, bool withOrder, bool withTime,
+                         const TypingRules& rules = {});

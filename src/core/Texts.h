@@ -102,6 +102,12 @@ inline constexpr const char* LockUnknown =
 // Said at every reading it happens to: the window in front would drop the keys,
 // or the operator held a key down for as long as the reading waited.
 inline constexpr const char* KeyHeld = "Chip code not typed: a key is held down";
+// The site's typing and readings (site.ini).
+inline constexpr const char* CodeNotANumber =
+    "Chip code not typed: it is no hexadecimal number, to be typed in decimal";
+inline constexpr const char* SiteTypingRefused =
+    "Chip code not typed: site.ini sets the typing but is refused";
+inline constexpr const char* SameChipAgain = "Same chip again: not counted";
 inline constexpr const char* TargetElevated =
     "Chip code not typed: the window in front runs as administrator";
 inline constexpr const char* TargetRightsUnknown =

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "KeyPlan.h"
+#include "Keyboard.h"
 
 namespace platform {
 
@@ -61,10 +62,27 @@ const std::vector<SequenceKey>& SequenceKeys() {
             all.push_back({std::uint8_t(l), char(l - 'A' + 'a'), l});
         all.push_back({0x20, ' ', ' '});
         all.push_back({0x0D, '\r', '\r'});
+        all.push_back({0x09, '\t', '\t'});
         all.push_back({0x6D, '-', '-'});
+        for (char c = '!'; c <= '~'; ++c)
+            if (IsMark(c))
+                all.push_back({MarkKey(c), c, c});
         return all;
     }();
     return keys;
+}
+
+std::uint32_t KeySymOf(const SequenceKey& key, bool capital) {
+    switch (key.virtualKey) {
+        case 0x0D:
+            return 0xFF0D;  // Return
+        case 0x09:
+            return 0xFF09;  // Tab
+        case 0x6D:
+            return 0xFFAD;  // KP_Subtract
+        default:
+            return static_cast<unsigned char>(capital ? key.capital : key.small);
+    }
 }
 
 std::optional<KeyStroke> StrokeFromKeyScan(std::uint16_t scan) {

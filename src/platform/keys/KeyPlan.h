@@ -35,15 +35,21 @@ struct KeyChange {
 
 // A key of the keystroke sequence and the characters it types: the small
 // letter, and the capital when Shift is held in the sequence; Enter types
-// "\r" and the keypad minus "-".
+// "\r", Tab "\t", the keypad minus "-" and a mark key its mark.
 struct SequenceKey {
     std::uint8_t virtualKey;
     char small;
     char capital;
 };
 
-// The sequence's keys: 0-9, A-Z, Space, Enter and the keypad minus.
+// The sequence's keys: 0-9, A-Z, Space, Enter, Tab, the keypad minus and
+// the mark keys of ASCII's punctuation.
 const std::vector<SequenceKey>& SequenceKeys();
+
+// The X keysym of a key of the sequence (X11 and xkbcommon share them):
+// Latin-1's are the characters' own codes; Enter, Tab and the keypad minus
+// have their own.
+std::uint32_t KeySymOf(const SequenceKey& key, bool capital);
 
 // The stroke of each key of the sequence under one layout, small letters and
 // capitals apart; looked up once, when the layout is met.
@@ -88,7 +94,7 @@ class HeldKeys {
 };
 
 // The stroke of a key for a virtual-key code of the sequence: 0-9, A-Z (the
-// capital when `capital`, else the small letter), Space, Enter, keypad minus.
+// capital when `capital`, else the small letter), or another key of SequenceKeys().
 using StrokeLookup = std::function<std::optional<KeyStroke>(std::uint8_t, bool capital)>;
 
 // Plans the events of one reading's keystroke sequence. Shift follows the

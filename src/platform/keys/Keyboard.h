@@ -8,6 +8,18 @@
 
 namespace platform {
 
+// A printable ASCII character that is neither a letter, a digit nor the
+// space has no virtual-key code of its own (its key moves from layout to
+// layout): the keystroke sequence names it by its mark key, 0x80 + its code
+// (0xA1 to 0xFE), and each keyboard finds the key that types it.
+constexpr std::uint8_t MarkKey(char c) {
+    return std::uint8_t(0x80 + static_cast<unsigned char>(c));
+}
+constexpr bool IsMark(char c) {
+    return c > ' ' && c <= '~' && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') &&
+           !(c >= 'a' && c <= 'z');
+}
+
 // What the program should tell the operator about typing, once: why keys
 // reach fewer programs than they should, or why nothing can be typed.
 enum class KeyboardNotice {
@@ -46,8 +58,8 @@ class Keyboard {
     // Gets ready to type; NotSupported when there is nothing to type into
     // (no display, no injection facility, no keymap): notice() says why.
     virtual Error begin() = 0;
-    // Whether the key of a virtual-key code gives its character (letters as
-    // capitals: the sequence holds Shift for them); asked of every key before
+    // Whether the key of a virtual-key code (or mark key) gives its
+    // character (letters as capitals: the sequence holds Shift for them); asked of every key before
     // the first is pressed, so that nothing is typed rather than a wrong
     // character. When false, notice() says why.
     virtual bool canType(std::uint8_t /*virtualKey*/) { return true; }

@@ -52,8 +52,10 @@ StrokeTable StrokesOf(HKL layout) {
         MapVirtualKeyExW(VK_SUBTRACT, MAPVK_VK_TO_CHAR, layout) == L'-'
             ? std::optional<KeyStroke>(KeyStroke{VK_SUBTRACT})
             : scan(L'-');
+    // Tab is the Tab key on every layout.
     return StrokeTable([&](const SequenceKey& key, bool capital) {
         return key.virtualKey == VK_SUBTRACT ? minus
+               : key.virtualKey == VK_TAB    ? std::optional<KeyStroke>(KeyStroke{VK_TAB})
                                              : scan(wchar_t(capital ? key.capital : key.small));
     });
 }

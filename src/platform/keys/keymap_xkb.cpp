@@ -133,13 +133,9 @@ KeyLayout::KeyLayout(Keymap& keymap) {
     shiftKey_ = plainKey(XKB_KEY_Shift_L, KEY_LEFTSHIFT);
     level3Key_ = plainKey(XKB_KEY_ISO_Level3_Shift, KEY_RIGHTALT);
 
-    // Latin-1 keysyms are the characters' own codes; Enter and the keypad
-    // minus (the plain one where a layout has no keypad) have keysyms of their own.
+    // The keypad minus: the plain one where a layout has no keypad.
     strokes_ = std::make_unique<StrokeTable>([&](const SequenceKey& key, bool capital) {
-        const xkb_keysym_t sym = key.virtualKey == 0x0D ? XKB_KEY_Return
-                                 : key.virtualKey == 0x6D
-                                     ? XKB_KEY_KP_Subtract
-                                     : xkb_keysym_t(capital ? key.capital : key.small);
+        const xkb_keysym_t sym = KeySymOf(key, capital);
         std::optional<KeyStroke> s = keymap.find(sym);
         if (!s && sym == XKB_KEY_KP_Subtract)
             s = keymap.find(XKB_KEY_minus);
