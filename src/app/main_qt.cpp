@@ -24,12 +24,13 @@ int main(int argc, char* argv[]) {
     // even where no window manager hands out the activation.
     window.activateWindow();
 
-    // Readings to the site's broker, when the folder has a site file.
-    const std::unique_ptr<site::Publishing> publishing =
-        site::StartPublishing({}, [&window, &Form1](const std::string& text) {
-            window.post([&Form1, text] { Form1.SiteNotice(text); });
-        });
-    site::UsePublishing(publishing.get());
+    // Readings to the site's broker, and typed as the site wants them, when
+    // the folder has a site file.
+    const site::Site site = site::StartSite({}, [&window, &Form1](const std::string& text) {
+        window.post([&Form1, text] { Form1.SiteNotice(text); });
+    });
+    Form1.UseSiteRules(site.rules);
+    site::UsePublishing(site.publishing.get());
     const int code = app.exec();
     site::UsePublishing(nullptr);
     return code;  // the station says "offline" as it goes

@@ -73,12 +73,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
                    : SW_SHOWNORMAL);
     SetForegroundWindow(window.handle());
 
-    // Readings to the site's broker, when the folder has a site file.
-    const std::unique_ptr<site::Publishing> publishing =
-        site::StartPublishing({}, [&window, &Form1](const std::string& text) {
-            window.post([&Form1, text] { Form1.SiteNotice(text); });
-        });
-    site::UsePublishing(publishing.get());
+    // Readings to the site's broker, and typed as the site wants them, when
+    // the folder has a site file.
+    const site::Site site = site::StartSite({}, [&window, &Form1](const std::string& text) {
+        window.post([&Form1, text] { Form1.SiteNotice(text); });
+    });
+    Form1.UseSiteRules(site.rules);
+    site::UsePublishing(site.publishing.get());
 
     MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

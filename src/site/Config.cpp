@@ -98,6 +98,99 @@ bool IsPrefix(std::string_view s) {
     return s.find_first_of("+#") == std::string_view::npos && !HasControl(s);
 }
 
+std::optional<unsigned> WholeNumber(std::string_view s, unsigned low, unsigned high) {
+    unsigned n = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || n < low || n > high)
+        return std::nullopt;
+    return n;
+}
+
+// A prefix or suffix: printable ASCII, what a keyboard types alike everywhere.
+std::string CheckAffix(std::string_view key, std::string_view text) {
+    for (const char c : text)
+        if (c < ' ' || c > '~')
+            return texts::NotAscii(key);
+    if (text.size() > AffixMaxLength)
+        return texts::TooManyCharacters(key, AffixMaxLength);
+    return {};
+}
+
+// The site's typing and readings: why a value is refused, or nothing.
+std::string TypingValue(const std::string& section, const std::string& key, std::string_view value,
+                        SiteRules& rules) {
+    TypingRules& t = rules.typing;
+    if (section == "readings" && key == "repeat_within_s") {
+        const auto n = WholeNumber(value, 0, RepeatWithinMaxS);
+        if (!n)
+            return texts::NumberFrom(key, 0, RepeatWithinMaxS);
+        rules.repeatWithinS = *n;
+    } else if (section == "typing" && key == "end") {
+        if (value == "enter")
+            t.end = TypingRules::End::Enter;
+        else if (value == "tab")
+            t.end = TypingRules::End::Tab;
+        else if (value == "none")
+            t.end = TypingRules::End::None;
+        else
+            return texts::OneOf(key, "enter, tab or none");
+    } else if (section == "typing" && key == "separator") {
+        if (value != "spaces" && value != "tab")
+            return texts::OneOf(key, "spaces (five) or tab");
+        t.separator = value == "tab" ? TypingRules::Separator::Tab : TypingRules::Separator::Spaces;
+    } else if (section == "typing" && (key == "prefix" || key == "suffix")) {
+        if (std::string why = CheckAffix(key, value); !why.empty())
+            return why;
+        (key == "prefix" ? t.prefix : t.suffix) = std::string(value);
+    } else if (section == "typing" && key == "code") {
+        if (value != "hex" && value != "decimal")
+            return texts::OneOf(key, "hex or decimal");
+        t.code = value == "decimal" ? TypingRules::Code::Decimal : TypingRules::Code::Hex;
+    } else if (section == "typing" && key == "width") {
+        const auto n = WholeNumber(value, 1, DecimalWidthMax);
+        if (!n)
+            return texts::NumberFrom(key, 1, DecimalWidthMax);
+        t.width = *n;
+    } else if (section == "typing" && key == "key_pause_ms") {
+        const auto n = WholeNumber(value, KeyPauseMinMs, KeyPauseMaxMs);
+        if (!n)
+            return texts::NumberFrom(key, KeyPauseMinMs, KeyPauseMaxMs);
+        t.keyPauseMs = *n;
+    } else {
+        return texts::UnknownKey(key, section);
+    }
+    return {};
+}
+
+// The line's value, for a key whose value may be in double quotes (to keep
+// blanks at its ends, or a ';' or '#' after one): what is between them, and
+// nothing but a comment after.
+std::optional<std::string_view> QuotedValue(std::string_view raw, std::string& why,
+                                            std::string_view key) {
+    const auto equals = raw.find('=');
+    if (equals == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view value = Trim(raw.substr(equals + 1));
+    if (value.substr(0, 1) != "\"")
+        return std::nullopt;
+    const auto close = value.find('"', 1);
+    if (close == std::string_view::npos || !Trim(WithoutComment(value.substr(close + 1))).empty())
+        why = texts::AfterQuote(key);
+    return value.substr(1, close == std::string_view::npos ? 0 : close - 1);
+}
+
+bool SetsTyping(std::string_view text) {
+    while (!text.empty()) {
+        const auto eol = text.find('\n');
+        const std::string_view line = Trim(WithoutComment(text.substr(0, eol)));
+        if (!line.empty() && line.front() == '[' && line.back() == ']' &&
+            Trim(line.substr(1, line.size() - 2)) == "typing")
+            return true;
+        text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string StationFromHostName(std::string_view hostName) {
@@ -122,8 +215,9 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
     int lineNumber = 0;
     if (text.substr(0, 3) == Utf8Bom)
         text.remove_prefix(3);  // Notepad's "UTF-8 with BOM"
+    const std::string_view whole = text;
     const auto fail = [&](const std::string& why) {
-        return ConfigResult{std::nullopt, texts::AtLine(lineNumber, why)};
+        return ConfigResult{std::nullopt, texts::AtLine(lineNumber, why), SetsTyping(whole)};
     };
     while (!text.empty()) {
         ++lineNumber;
@@ -139,15 +233,24 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
             if (line.back() != ']')
                 return fail(texts::SectionEnd);
             section = std::string(Trim(line.substr(1, line.size() - 2)));
-            if (section != "broker" && section != "station")
+            if (section != "broker" && section != "station" && section != "typing" &&
+                section != "readings")
                 return fail(texts::UnknownSection(section));
+            config.broker = config.broker || section == "broker";
             continue;
         }
         const auto equals = line.find('=');
         if (equals == std::string_view::npos)
             return fail(texts::NotAKeyValue);
         const std::string key(Trim(line.substr(0, equals)));
-        const std::string_view value = Trim(line.substr(equals + 1));
+        std::string_view value = Trim(line.substr(equals + 1));
+        if (section == "typing" && (key == "prefix" || key == "suffix")) {
+            std::string why;
+            if (const auto quoted = QuotedValue(raw, why, key))
+                value = *quoted;
+            if (!why.empty())
+                return fail(why);
+        }
         if (section.empty())
             return fail(texts::KeyBeforeSection(key));
         if (!seen.insert(section + "." + key).second)
@@ -180,18 +283,25 @@ ConfigResult ParseSiteConfig(std::string_view text, std::string_view hostName) {
             if (!IsPrefix(value))
                 return fail(texts::PrefixForm);
             config.prefix = std::string(value);
-        } else {
-            return fail(texts::UnknownKey(key, section));
+        } else if (std::string why = TypingValue(section, key, value, config.rules); !why.empty()) {
+            return fail(why);
         }
     }
+    const auto refuse = [&](const char* why) {
+        return ConfigResult{std::nullopt, why, SetsTyping(whole)};
+    };
+    if (config.rules.typing.width != 0 && config.rules.typing.code != TypingRules::Code::Decimal)
+        return refuse(texts::WidthWithoutDecimal);
+    if (!config.broker)
+        return {config, {}};
     if (!haveUrl)
-        return {std::nullopt, texts::NoUrl};
+        return refuse(texts::NoUrl);
     if (havePassword && !config.passwordFile.empty())
-        return {std::nullopt, texts::TwoPasswords};
+        return refuse(texts::TwoPasswords);
     if ((havePassword || !config.passwordFile.empty()) && config.user.empty())
-        return {std::nullopt, texts::PasswordWithoutUser};
+        return refuse(texts::PasswordWithoutUser);
     if (!config.caFile.empty() && !config.tls)
-        return {std::nullopt, texts::CaFileWithoutTls};
+        return refuse(texts::CaFileWithoutTls);
     if (!haveStation)
         config.station = StationFromHostName(hostName);
     return {config, {}};
@@ -220,20 +330,30 @@ platform::Error ReadSmallFile(const platform::Path& path, std::size_t limit, std
 
 }  // namespace
 
-std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify) {
+Site StartSite(const platform::Path& folder, Notify notify) {
     const platform::Path file = folder / SiteFileName;
+    Site site;
     const auto off = [&](const std::string& why) {
-        return PublishingOff(std::move(notify), texts::FileOff(SiteFileName, why));
+        site.publishing = PublishingOff(std::move(notify), texts::FileOff(SiteFileName, why));
+        return std::move(site);
     };
     std::string text, why;
     if (const auto e = ReadSmallFile(file, 64 * 1024, text, why); e == platform::Error::NotFound)
-        return nullptr;
-    else if (e != platform::Error::None)
+        return site;
+    else if (e != platform::Error::None) {
+        // Unread, it may well set the typing.
+        site.rules.typingRefused = true;
         return off(why);
+    }
     ConfigResult parsed = ParseSiteConfig(text, platform::HostName());
-    if (!parsed.config)
+    if (!parsed.config) {
+        site.rules.typingRefused = parsed.setsTyping;
         return off(parsed.error);
+    }
     SiteConfig& config = *parsed.config;
+    site.rules = config.rules;
+    if (!config.broker)
+        return site;
     if (config.tls && config.caFile.empty() && !platform::TlsFindsSystemCAs())
         return off(texts::NoCaFile);
     // The broker's password where others may read it: said, and used.
@@ -249,8 +369,9 @@ std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify
         if (platform::OthersMayRead(passwordFile))
             warning = texts::PasswordExposed(config.passwordFile);
     }
-    return std::make_unique<Station>(std::move(config), folder / OutboxFileName, std::move(notify),
-                                     warning);
+    site.publishing = std::make_unique<Station>(std::move(config), folder / OutboxFileName,
+                                                std::move(notify), warning);
+    return site;
 }
 
 }  // namespace site

@@ -8,6 +8,13 @@
 //   [station]
 //   name = front-desk
 //   topic_prefix = chipreader
+//   [typing]
+//   end = tab
+//   prefix = "ID "
+//   [readings]
+//   repeat_within_s = 3
+//
+// Each section may be left out: without [broker] nothing is published.
 #pragma once
 #include <memory>
 #include <optional>
@@ -16,6 +23,7 @@
 
 #include "Files.h"
 #include "Publishing.h"
+#include "SiteRules.h"
 
 namespace site {
 
@@ -26,20 +34,23 @@ inline constexpr const char* SiteFileName = "site.ini";
 inline constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 
 struct SiteConfig {
+    bool broker = false;  // [broker] given: the readings are published
     std::string host;
     int port = 1883;
     bool tls = false;
     std::string user;
     std::string password;
-    std::string passwordFile;  // read by StartPublishing into password
+    std::string passwordFile;  // read by StartSite into password
     std::string caFile;        // empty: the system's certificate authorities
     std::string station;
     std::string prefix = "chipreader";
+    SiteRules rules{};  // [typing] and [readings]
 };
 
 struct ConfigResult {
     std::optional<SiteConfig> config;
-    std::string error;  // why the file makes no sense; empty with a config
+    std::string error;        // why the file makes no sense; empty with a config
+    bool setsTyping = false;  // a refused file with a [typing] section
 };
 
 // The file's text, UTF-8, a ';' or '#' after a blank beginning a comment;
@@ -54,10 +65,17 @@ std::string PasswordFromFile(std::string_view text);
 // meaning to ('/', '+', '#') and control characters become '_'.
 std::string StationFromHostName(std::string_view hostName);
 
+// What the site file gives the program: its station, and its rules.
+struct Site {
+    std::unique_ptr<Publishing> publishing;  // null: nothing published, nothing said
+    SiteRules rules{};
+};
+
 // The program's start: reads the site file in folder and starts its station
-// (Station.h). No file: null, and nothing is said. A file that cannot be read
-// or makes no sense: one line on standard error and on the status line, and
-// nothing is published.
-std::unique_ptr<Publishing> StartPublishing(const platform::Path& folder, Notify notify);
+// (Station.h) when it has a [broker]. No file: no station, the rules' defaults,
+// and nothing is said. A file that cannot be read or makes no sense: one line
+// on standard error and on the status line, nothing published, and no reading
+// typed if it sets the typing.
+Site StartSite(const platform::Path& folder, Notify notify);
 
 }  // namespace site

@@ -106,7 +106,8 @@ inline constexpr const char* UrlPort = "the broker's port must be a number from 
 inline constexpr const char* NotUtf8 = "not UTF-8 (save the file as UTF-8)";
 inline constexpr const char* SectionEnd = "a section's name ends with ]";
 inline std::string UnknownSection(std::string_view section) {
-    return "unknown section [" + Str(section) + "]: there are [broker] and [station]";
+    return "unknown section [" + Str(section) +
+           "]: there are [broker], [station], [typing] and [readings]";
 }
 inline constexpr const char* NotAKeyValue = "a line is a [section] or a key = value";
 // A key in quotes; built up, as GCC 12 warns wrongly of an overlap in
@@ -118,7 +119,7 @@ inline std::string Quoted(std::string_view key) {
     return quoted;
 }
 inline std::string KeyBeforeSection(std::string_view key) {
-    return Quoted(key) + " comes before any [broker] or [station]";
+    return Quoted(key) + " comes before any [section]";
 }
 inline std::string KeyTwice(std::string_view key) {
     return Quoted(key) + " is given twice";
@@ -133,6 +134,26 @@ inline constexpr const char* PrefixForm =
 inline std::string UnknownKey(std::string_view key, std::string_view section) {
     return "unknown key \"" + Str(key) + "\" in [" + Str(section) + "]";
 }
+// choices: "enter, tab or none"
+inline std::string OneOf(std::string_view key, std::string_view choices) {
+    return Str(key) + " must be " + Str(choices);
+}
+inline std::string NumberFrom(std::string_view key, unsigned low, unsigned high) {
+    return Str(key) + " must be a whole number from " + std::to_string(low) + " to " +
+           std::to_string(high);
+}
+inline std::string NotAscii(std::string_view key) {
+    return Str(key) +
+           " may hold only printable ASCII characters (in double quotes to keep blanks at its "
+           "ends)";
+}
+inline std::string TooManyCharacters(std::string_view key, std::size_t most) {
+    return Str(key) + " is longer than " + std::to_string(most) + " characters";
+}
+inline std::string AfterQuote(std::string_view key) {
+    return Str(key) + " has something after its closing quote";
+}
+inline constexpr const char* WidthWithoutDecimal = "width is for code = decimal";
 inline constexpr const char* NoUrl = "no url in [broker]";
 inline constexpr const char* TwoPasswords = "password and password_file both given: give one";
 inline constexpr const char* PasswordWithoutUser = "a password without a user";

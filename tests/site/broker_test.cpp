@@ -370,7 +370,7 @@ TEST(Broker, TlsToABrokerWhoseCertificateTheCaSignedAndNotToAnother) {
 TEST(Broker, ASiteFileThatMakesNoSenseIsSaidOnStandardErrorAndTheStatusLine) {
     Folder folder;
     Said said;
-    EXPECT_EQ(site::StartPublishing(folder.path(), said.notify()), nullptr);  // no file: off
+    EXPECT_EQ(site::StartSite(folder.path(), said.notify()).publishing, nullptr);  // no file: off
     const struct {
         std::string text, said;
     } cases[] = {
@@ -387,7 +387,7 @@ TEST(Broker, ASiteFileThatMakesNoSenseIsSaidOnStandardErrorAndTheStatusLine) {
     for (const auto& c : cases) {
         std::ofstream(folder.path() / site::SiteFileName) << c.text;
         testing::internal::CaptureStderr();
-        auto off = site::StartPublishing(folder.path(), said.notify());
+        auto off = site::StartSite(folder.path(), said.notify()).publishing;
         const std::string err = testing::internal::GetCapturedStderr();
         ASSERT_NE(off, nullptr);
         off->recorded(ReadingNumber(1));  // nothing: no outbox either
@@ -495,7 +495,7 @@ TEST(Broker, APasswordOthersMayReadIsSaidOnce) {
         fs::permissions(ini, c.iniMode);
         fs::permissions(pw, c.pwMode);
         Said said;
-        site::StartPublishing(folder.path(), said.notify());
+        site::StartSite(folder.path(), said.notify());
         EXPECT_EQ(said.all(), c.said.empty() ? c.said
                                              : "Publishing: other users may read the broker's "
                                                "password " +

@@ -47,7 +47,7 @@ TEST(OutboxFile, AnOutboxOfAnySizeIsReadToItsEndBeforeItIsWrittenAnew) {
 
 TEST(OutboxFile, WithoutASiteFileNothingOfThePublishingLibraryIsMapped) {
     fakes::TempWorkDir dir;
-    EXPECT_EQ(site::StartPublishing(dir.path(), {}), nullptr);
+    EXPECT_EQ(site::StartSite(dir.path(), {}).publishing, nullptr);
     const std::string maps = fakes::ReadFile("/proc/self/maps");
     for (const char* library : {"libmosquitto", "libssl"})
         EXPECT_EQ(maps.find(library), std::string::npos) << library;

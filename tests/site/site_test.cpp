@@ -79,8 +79,8 @@ TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
         const char* text;
         const char* error;
     } cases[] = {
-        {"", "no url in [broker]"},
-        {"url = mqtt://a\n", "line 1: \"url\" comes before any [broker] or [station]"},
+        {"[broker]\n", "no url in [broker]"},
+        {"url = mqtt://a\n", "line 1: \"url\" comes before any [section]"},
         {"[broker]\nurl = http://a\n", "line 2: the broker's url must begin mqtt:// or mqtts://"},
         {"[broker]\nurl = mqtt://a:0\n",
          "line 2: the broker's port must be a number from 1 to 65535"},
@@ -92,7 +92,9 @@ TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
         {"[broker]\nurl = mqtt://u@a/x\n", "line 2: the broker's url names no host"},
         {"[broker]\nurl = mqtt://a\nurl = mqtt://b\n", "line 3: \"url\" is given twice"},
         {"[broker]\nbrokr = x\n", "line 2: unknown key \"brokr\" in [broker]"},
-        {"[brokers]\n", "line 1: unknown section [brokers]: there are [broker] and [station]"},
+        {"[brokers]\n",
+         "line 1: unknown section [brokers]: there are [broker], [station], "
+         "[typing] and [readings]"},
         {"[broker\n", "line 1: a section's name ends with ]"},
         {"[broker]\nurl\n", "line 2: a line is a [section] or a key = value"},
         {"[broker]\nurl=mqtt://a\n[station]\nname = a/b\n",
@@ -107,12 +109,73 @@ TEST(SiteFile, AFileThatMakesNoSenseSaysWhereAndWhy) {
          "password and password_file both given: give one"},
         {"[broker]\nurl=mqtt://a\npassword=p\n", "a password without a user"},
         {"[broker]\nurl=mqtt://a\nca_file=ca.pem\n", "ca_file is for an mqtts:// broker"},
+        // The site's typing and readings.
+        {"[typing]\nend = return\n", "line 2: end must be enter, tab or none"},
+        {"[typing]\nseparator = ,\n", "line 2: separator must be spaces (five) or tab"},
+        {"[typing]\ncode = HEX\n", "line 2: code must be hex or decimal"},
+        {"[typing]\ncode = decimal\nwidth = 21\n",
+         "line 3: width must be a whole number from 1 to 20"},
+        {"[typing]\nwidth = 15\n", "width is for code = decimal"},
+        {"[typing]\nkey_pause_ms = 4\n",
+         "line 2: key_pause_ms must be a whole number from 5 to 200"},
+        {"[typing]\nkey_pause_ms = 30ms\n",
+         "line 2: key_pause_ms must be a whole number from 5 to 200"},
+        {"[typing]\nprefix = N\xC2\xBA\n",
+         "line 2: prefix may hold only printable ASCII characters (in double quotes to keep "
+         "blanks at its ends)"},
+        {"[typing]\nsuffix = \"a\tb\"\n",
+         "line 2: suffix may hold only printable ASCII characters (in double quotes to keep "
+         "blanks at its ends)"},
+        {"[typing]\nprefix = \"ab\" c\n", "line 2: prefix has something after its closing quote"},
+        {"[typing]\nprefix = \"ab\n", "line 2: prefix has something after its closing quote"},
+        {"[typing]\nsuffix = 123456789012345678901234567890123\n",
+         "line 2: suffix is longer than 32 characters"},
+        {"[readings]\nrepeat_within_s = -1\n",
+         "line 2: repeat_within_s must be a whole number from 0 to 3600"},
+        {"[readings]\nend = tab\n", "line 2: unknown key \"end\" in [readings]"},
     };
     for (const auto& c : cases) {
         const auto r = site::ParseSiteConfig(c.text, "host");
         EXPECT_FALSE(r.config) << c.text;
         EXPECT_EQ(r.error, c.error) << c.text;
     }
+}
+
+TEST(SiteFile, TypingAndReadingsAloneAreAFileThatPublishesNothing) {
+    const auto r = site::ParseSiteConfig(
+        "[typing]\nend = tab\nseparator = tab\nprefix = \" ID; \" ; kept blanks\n"
+        "suffix = \"#\"\ncode = decimal\nwidth = 15\nkey_pause_ms = 10\n"
+        "[readings]\nrepeat_within_s = 3\n",
+        "host");
+    ASSERT_TRUE(r.config) << r.error;
+    EXPECT_FALSE(r.config->broker);
+    const TypingRules typing{TypingRules::End::Tab,
+                             TypingRules::Separator::Tab,
+                             " ID; ",
+                             "#",
+                             TypingRules::Code::Decimal,
+                             15,
+                             10};
+    EXPECT_EQ(r.config->rules.typing, typing);
+    EXPECT_EQ(r.config->rules.repeatWithinS, 3u);
+    // No file's rules, an empty file's and a broker's alone are today's.
+    for (const char* text : {"", "[broker]\nurl = mqtt://a\n", "[typing]\n[readings]\n"}) {
+        const auto d = site::ParseSiteConfig(text, "host");
+        ASSERT_TRUE(d.config) << d.error;
+        EXPECT_EQ(d.config->rules.typing, TypingRules{});
+        EXPECT_EQ(d.config->rules.repeatWithinS, 0u);
+        EXPECT_EQ(d.config->broker, std::string_view(text).find("[broker]") == 0);
+    }
+    // The README's example, as it says.
+    const auto readme = site::ParseSiteConfig(siteexamples::ReadmeTyping, "host");
+    ASSERT_TRUE(readme.config) << readme.error;
+    EXPECT_EQ(readme.config->rules.typing,
+              (TypingRules{TypingRules::End::Tab, TypingRules::Separator::Tab, "ID ", ".",
+                           TypingRules::Code::Decimal, 15, 30}));
+    EXPECT_EQ(readme.config->rules.repeatWithinS, 3u);
+    // A refused file that sets the typing says so, wherever the fault.
+    EXPECT_TRUE(site::ParseSiteConfig("[broker]\nurl=x\n[typing]\nend=tab\n", "h").setsTyping);
+    EXPECT_FALSE(site::ParseSiteConfig("[broker]\nurl=x\n; [typing]\n", "h").setsTyping);
 }
 
 TEST(Outbox, WhatWaitsIsWhatWasNotAcknowledgedAndADamagedLineIsDroppedAlone) {
