@@ -353,10 +353,10 @@ void TForm1::Timer1Timer() {
 void TForm1::TakeReading() {
     ShowLamp(true, true);
     window_.setStatusColor(SavedBarColor);
-    RecordReading(ReadingFrom::Reader);
-    if (Settings.SoundSignal)
+    if (RecordReading(ReadingFrom::Reader) && Settings.SoundSignal)
         platform::TheSound().information();
-    // A line that is gone takes no command.
+    // A line that is gone takes no command; the LED goes off for a chip read
+    // again as well.
     if (Settings.AutoLedOff && !LinkLost) {
         if (SendCommand(CommandLedOff))
             ShowLamp(false);
@@ -486,7 +486,19 @@ void HandToSite(const Reading& reading) {
 
 }  // namespace
 
-void TForm1::RecordReading(ReadingFrom from, bool mayType) {
+bool TForm1::RecordReading(ReadingFrom from, bool mayType) {
+    // The same chip again, within the site's window since the last reading
+    // (on the monotonic clock: a change of the time of day moves no window).
+    const std::uint64_t nowMs = platform::TheClock().monotonicMs();
+    const unsigned within = siteRules_.repeatWithinS;
+    if (within > 0 && counted_ && ChipCode.view() == lastCode_ &&
+        nowMs - lastCountedMs_ <= std::uint64_t(within) * 1000) {
+        SetStatus(texts::SameChipAgain);
+        return false;
+    }
+    counted_ = true;
+    lastCode_ = std::string(ChipCode.view());
+    lastCountedMs_ = nowMs;
     // One clock reading for the time and the day's log.
     const platform::LocalTime now = platform::TheClock().localTime();
     const bool withOrder = Settings.OrderToKeyboard;
@@ -503,14 +515,17 @@ void TForm1::RecordReading(ReadingFrom from, bool mayType) {
         SetStatus(texts::LogFailed);
 
     if (Settings.ChipToKeyboard) {
-        if (mayType)
-            ShowTyping(TypeReading(reading, withOrder, withTime));
+        if (mayType && siteRules_.typingRefused)
+            SetStatus(texts::SiteTypingRefused);
+        else if (mayType)
+            ShowTyping(TypeReading(reading, withOrder, withTime, siteRules_.typing));
     } else {
         const std::string row = Number(reading.order) + std::string(7, ' ') + reading.time +
                                 std::string(6, ' ') + reading.code;
         ListLines lines(window_);
         DisplayRow = readinglist::AddReading(lines, DisplayRow, Utf8ToUtf16(WindowsToUtf8(row)));
     }
+    return true;
 }
 
 void TForm1::SiteNotice(std::string_view utf8) {
@@ -599,6 +614,9 @@ void TForm1::ShowTyping(TypingResult result) {
         case TypingResult::BrokenOff:
             SetStatus(texts::TypingBrokenOff);
             break;
+        case TypingResult::NotANumber:
+            SetStatus(texts::CodeNotANumber);
+            break;
     }
 }
 
@@ -623,8 +641,7 @@ void TForm1::Timer2Timer() {
     std::uniform_int_distribution<std::uint32_t> draw(0, DemoCodeLimit - 1);
     ChipCode = DemoChipText(draw(DemoRandom));
     ShowLamp(true, true);
-    RecordReading(ReadingFrom::Demo);
-    if (Settings.SoundSignal)
+    if (RecordReading(ReadingFrom::Demo) && Settings.SoundSignal)
         platform::TheSound().information();
     platform::TheClock().sleepMs(DemoLampMs);
     if (Settings.AutoLedOff)

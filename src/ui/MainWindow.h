@@ -97,8 +97,13 @@ class TForm1 {
     // holds the new code. The reading is made once (MakeReading) and handed
     // to the publishing, the log, and the keys or the list. Without `mayType`
     // (at End, when the focus is on our own window) a reading for the
-    // keyboard is only logged and handed on.
-    void RecordReading(ReadingFrom from, bool mayType = true);
+    // keyboard is only logged and handed on. A frame with the code of the
+    // last reading within the site's repeat_within_s is none: nothing of it
+    // is recorded, the status line says so, and the result is false.
+    bool RecordReading(ReadingFrom from, bool mayType = true);
+
+    // The site's typing and readings (site.ini), from the program's start.
+    void UseSiteRules(const SiteRules& rules) { siteRules_ = rules; }
 
     // Sets a check box's mark; when the mark changes, the box's handler runs.
     void SetMark(Control box, bool mark);
@@ -165,4 +170,10 @@ class TForm1 {
     // the publishing hides it.
     std::string statusText_;
     bool noticeShown_ = false;
+    SiteRules siteRules_;
+    // The last reading's code and its monotonic time, for the site's
+    // repeat_within_s; none yet when counted_ is false.
+    std::string lastCode_;
+    std::uint64_t lastCountedMs_ = 0;
+    bool counted_ = false;
 };

@@ -57,18 +57,24 @@ class RecordingKeyboard final : public platform::Keyboard {
     }
     void prepare() override { ++prepares; }
 
-    // What the keys pressed would put into a text field: digits and capitals
-    // as themselves, space, the keypad minus as "-", Enter as a line break;
-    // Shift adds nothing, any other key shows as "?".
+    // What the keys pressed would put into a text field under a US layout:
+    // letters as capitals with Shift held and small without, digits, space,
+    // Tab, a mark key's mark, the keypad minus as "-", Enter as a line break;
+    // any other key shows as "?".
     std::string typedText() const {
         std::string text;
+        bool shift = false;
         for (const auto& [k, up] : keys) {
-            if (up || k == 0x10)  // releases, and Shift
+            if (k == 0x10)
+                shift = !up;
+            if (up || k == 0x10)
                 continue;
-            if ((k >= '0' && k <= '9') || (k >= 'A' && k <= 'Z'))
+            if (k >= 'A' && k <= 'Z')
+                text += shift ? char(k) : char(k - 'A' + 'a');
+            else if ((k >= '0' && k <= '9') || k == 0x20 || k == 0x09)
                 text += char(k);
-            else if (k == 0x20)
-                text += ' ';
+            else if (k > 0xA0 && k < 0xFF && platform::IsMark(char(k - 0x80)))
+                text += char(k - 0x80);
             else if (k == 0x6D)
                 text += '-';
             else if (k == 0x0D)

@@ -555,6 +555,77 @@ TEST_F(ReadingCycle, EachReadingListedTypedOrDemoIsHandedToThePublishingAndANoti
     site::UsePublishing(nullptr);
 }
 
+// The site's rules: a chip read again within repeat_within_s of the last
+// reading is none (on the monotonic clock: inside the window, at its end,
+// past it); the readings typed as the site wants them, in the demo as well.
+TEST_F(ReadingCycle, TheSitesRepeatWindowAndTypingRules) {
+    HandedOver published;
+    published.keys = &keyboard.keys;
+    site::UsePublishing(&published);
+    form.UseSiteRules({.repeatWithinS = 2});
+    TReaderSettings settings = DefaultSettings();
+    settings.SaveOnDisk = true;
+    ASSERT_NO_FATAL_FAILURE(StartWithReader(settings));
+    const std::uint64_t start = clock.monotonic;
+    const struct {
+        std::uint64_t atMs;
+        const char* chip;
+        std::uint32_t order;  // after it
+    } steps[] = {
+        {0, "0123456789ABCDEF", 1},    {1000, "0123456789ABCDEF", 1}, {2000, "0123456789ABCDEF", 1},
+        {2001, "0123456789ABCDEF", 2}, {2002, "FEDCBA9876543210", 3}, {2003, "0123456789ABCDEF", 4},
+    };
+    for (const auto& step : steps) {
+        clock.monotonic = start + step.atMs;
+        const auto said = window.statuses.size();
+        ASSERT_NO_FATAL_FAILURE(ReadChip(step.chip));
+        EXPECT_EQ(RunningOrder, step.order) << step.atMs;
+        const bool again = window.statuses.size() > said &&
+                           window.statuses.back() == "Same chip again: not counted";
+        EXPECT_EQ(again, step.atMs == 1000 || step.atMs == 2000) << step.atMs;
+    }
+    EXPECT_EQ(published.readings.size(), 4u);
+    EXPECT_EQ(sound.beeps, 4);
+    ASSERT_TRUE(reader->waitForRequests(7, 5000));
+    const Requests requests = reader->requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "QZ\r"), 6)
+        << "the LED goes off for a chip read again too";
+    EXPECT_EQ(fakes::ReadFile(TodaysLog),
+              "1 09:41:07 0123456789AB\r\n2 09:41:07 0123456789AB\r\n"
+              "3 09:41:07 FEDCBA987654\r\n4 09:41:07 0123456789AB\r\n");
+    EXPECT_EQ(form.ReadRow(4), "");
+
+    // Typed: the site's prefix, Tab and the code in decimal; a code that is
+    // no number, a prefix no key gives and a refused site file type nothing.
+    form.SetMark(Control::CheckBox1, true);
+    using T = TypingRules;
+    form.UseSiteRules({.typing = {.end = T::End::Tab, .prefix = "n:", .code = T::Code::Decimal}});
+    clock.monotonic += 5000;
+    ASSERT_NO_FATAL_FAILURE(ReadChip("0000000000FFEDCB"));
+    EXPECT_EQ(keyboard.typedText(), "n:255\t");
+    ClosePort();
+    form.Timer2Timer();  // the demo's reading: eight hexadecimal digits
+    EXPECT_EQ(keyboard.typedText(),
+              "n:255\tn:" +
+                  std::to_string(std::stoul(published.readings.back().code, nullptr, 16)) + "\t");
+    keyboard.keys.clear();
+    ChipCode = std::string_view("0000000000ZZ");
+    form.RecordReading(ReadingFrom::Reader);
+    EXPECT_EQ(Status(), "Chip code not typed: it is no hexadecimal number, to be typed in decimal");
+    keyboard.cannotType = platform::MarkKey(':');
+    keyboard.said = platform::KeyboardNotice::LayoutLacksKeys;
+    ChipCode = std::string_view("0000000000AB");
+    form.RecordReading(ReadingFrom::Reader);
+    EXPECT_EQ(Status(),
+              "Chip code not typed: no key gives some of its characters in every keyboard layout");
+    form.UseSiteRules({.typingRefused = true});
+    form.RecordReading(ReadingFrom::Reader);
+    EXPECT_EQ(Status(), "Chip code not typed: site.ini sets the typing but is refused");
+    EXPECT_TRUE(keyboard.keys.empty());
+    EXPECT_EQ(RunningOrder, 9u);
+    site::UsePublishing(nullptr);
+}
+
 // A chip the reader sent whole while a command waited is a reading however
 // the port goes: recorded (and typed) when the line hangs up before a poll
 // took it; at End logged and handed on, not typed: the focus is on our window.
