@@ -7,15 +7,25 @@
 // their own, as another program would.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "Drv232.h"
 #include "Global.h"
 #include "Keyboard.h"
 #include "fakes/FakeClock.h"
+#include "fakes/ProgramProcess.h"
+#include "fakes/TempDir.h"
+#ifdef CHIPREADER_EXE
+#include "ReaderSimulator.h"
+#include "fakes/SimulatedReader.h"
+#endif
 #include "fakes/Xvnc.h"
 
 // X11 last: its macro None would clash with names above.
@@ -177,6 +187,46 @@ TEST_F(TypedUnderLayout, AReadingWaitsForAHeldCtrlAndIsNotTypedUnderIt) {
     EXPECT_EQ(window.received(), "\n") << "only the test's own Enter";
     EXPECT_FALSE(window.anyKeyDown());
 }
+
+#ifdef CHIPREADER_EXE
+// The site's typing end to end: the program itself, with the template site
+// file in its folder and a reader behind COM3, types two readings into a
+// window of another program (this test's) under the French layout, where
+// the digits take Shift and ":" is a key of its own.
+TEST_F(TypedUnderLayout, TheSitesTypingByTheProgramIntoAnotherProgram) {
+    SetLayout("fr", XK_ampersand, XK_y);
+    fakes::TempWorkDir folder;
+    const auto reader = fakes::StartReader(folder.path(), 3, fakes::Pace::Paced);
+    ASSERT_FALSE(HasFailure());
+    // Port 3; the order and the chip code to the keyboard, the LED turned off.
+    fakes::WriteFile(folder.path() / "ZV4815.INI",
+                     std::string("\x03\x01\0\x01\x01\0\0\0\0\0\0\0\0\0\0\0", 16));
+    std::filesystem::copy_file(TYPING_TEMPLATE, folder.path() / "site.ini");
+    fakes::KeyWindow window;
+    ASSERT_NE(window.display(), nullptr);
+    const pid_t program = fakes::StartProgram(CHIPREADER_EXE, folder.path());
+    ASSERT_GT(program, 0);
+    std::string text;
+    // What has arrived once `tabs` Tabs came (up to 15 s).
+    const auto typed = [&](long tabs) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::count(text.begin(), text.end(), '\t') < tabs &&
+               std::chrono::steady_clock::now() < until) {
+            window.take(text);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return text;
+    };
+    EXPECT_TRUE(reader->waitForRequests(1, 20000)) << "the program never asked the reader";
+    reader->presentChip("00000A1B2C3D");
+    EXPECT_EQ(typed(2), "Id: 1\t000000169552957\t");
+    EXPECT_TRUE(reader->waitForRequests(2, 5000)) << "the LED-off after the reading";
+    reader->presentChip("FFFFFFFFFFFF");
+    EXPECT_EQ(typed(4), "Id: 1\t000000169552957\tId: 2\t281474976710655\t");
+    EXPECT_TRUE(fakes::EndProgram(program));
+    EXPECT_FALSE(window.anyKeyDown());
+}
+#endif
 
 TEST_F(TypedUnderLayout, French) {
     SetLayout("fr", XK_ampersand, XK_y);

@@ -2,8 +2,6 @@
 // server keeps a key that XTest pressed after its client is gone, so the
 // program must release its keys before it goes.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "ReaderSimulator.h"
+#include "fakes/ProgramProcess.h"
 #include "fakes/SimulatedReader.h"
 #include "fakes/TempDir.h"
 
@@ -25,43 +24,9 @@
 #include <X11/keysym.h>
 #undef None
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Starts the program in `folder` with the ending signals as a shell leaves
-// them (a test runner started in the background ignores SIGINT).
-pid_t StartProgram(const std::filesystem::path& folder) {
-    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen"};
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
-            env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t set;
-    sigemptyset(&set);
-    posix_spawnattr_setsigmask(&attributes, &set);
-    for (int s : {SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&set, s);
-    posix_spawnattr_setsigdefault(&attributes, &set);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    char* argv[] = {const_cast<char*>(CHIPREADER_EXE), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, CHIPREADER_EXE, &actions, &attributes, argv, envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return pid;
-}
 
 // The keycodes down in the server, and whether a modifier is in force.
 std::vector<KeyCode> KeysDown(Display* display) {
@@ -92,7 +57,7 @@ TEST(ProgramEndedWhileTyping, ReleasesItsKeysBeforeItGoes) {
         // with Shift held.
         fakes::WriteFile(folder.path() / "ZV4815.INI",
                          std::string("\x03\0\0\x01\0\0\0\0\0\0\0\0\x01\0\0\0", 16));
-        const pid_t program = StartProgram(folder.path());
+        const pid_t program = fakes::StartProgram(CHIPREADER_EXE, folder.path());
         ASSERT_GT(program, 0);
         ASSERT_TRUE(reader->waitForRequests(1, 20000)) << "the program never asked the reader";
         reader->presentChip("ABCDEFABCDEFAB");
@@ -109,16 +74,12 @@ TEST(ProgramEndedWhileTyping, ReleasesItsKeysBeforeItGoes) {
         EXPECT_TRUE(shiftSeen) << "the program never typed";
         ::kill(program, signal);
         int status = 0;
-        pid_t ended = 0;
-        for (const auto until = Clock::now() + std::chrono::seconds(10);
-             ended == 0 && Clock::now() < until;
-             std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-            ended = ::waitpid(program, &status, WNOHANG);
-        if (ended == 0) {
+        const bool ended = fakes::AwaitEnd(program, status, std::chrono::seconds(10));
+        if (!ended) {
             ::kill(program, SIGKILL);
             ::waitpid(program, &status, 0);
         }
-        EXPECT_EQ(ended, program) << "the program did not end";
+        EXPECT_TRUE(ended) << "the program did not end";
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
             << "it ends as the signal ends it";
 

@@ -39,6 +39,9 @@ namespace platform {
 
 namespace {
 
+constexpr int OpenAttempts = 5;
+constexpr unsigned OpenRetryMs = 20;
+
 // The modifiers that change what our keys give or do, when the operator holds
 // them: Shift, Control, Alt (Mod1), Mod3, the Windows key (Mod4), AltGr (Mod5).
 // Lock and NumLock (Mod2) are locks, the key held or not.
@@ -47,18 +50,13 @@ constexpr unsigned HeldModifiers =
 // The locks that move keys to other levels: Caps Lock, and Shift Lock (Shift locked).
 constexpr unsigned LevelLocks = LockMask | ShiftMask;
 
-// The keysym of a virtual-key code of the sequence; a letter as the capital
-// when `capital` (typed with Shift), else as the small letter. Latin-1 keysyms
-// are the characters' own codes; Enter and the keypad minus have their own.
+// The keysym of a key of the sequence; a letter as the capital when
+// `capital` (typed with Shift), else as the small letter.
 KeySym ToKeySym(std::uint8_t vk, bool capital) {
     const std::vector<SequenceKey>& keys = SequenceKeys();
     const auto key = std::find_if(keys.begin(), keys.end(),
                                   [vk](const SequenceKey& k) { return k.virtualKey == vk; });
-    if (key == keys.end())
-        return NoSymbol;
-    return vk == 0x0D   ? XK_Return
-           : vk == 0x6D ? XK_KP_Subtract
-                        : KeySym(capital ? key->capital : key->small);
+    return key == keys.end() ? NoSymbol : KeySym(KeySymOf(*key, capital));
 }
 
 class X11Keyboard final : public Keyboard {
@@ -67,7 +65,13 @@ class X11Keyboard final : public Keyboard {
 
     Error begin() override {
         end();
-        display_ = XOpenDisplay(nullptr);
+        // A server that many clients connect to at once refuses one now and
+        // then for a moment: tried again before the reading is given up.
+        for (int attempt = 0; !display_ && attempt < OpenAttempts; ++attempt) {
+            if (attempt > 0)
+                TheClock().sleepMs(OpenRetryMs);
+            display_ = XOpenDisplay(nullptr);
+        }
         if (!display_)
             return Error::NotSupported;
         int event = 0, error = 0, major = 0, minor = 0;
