@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -127,6 +128,28 @@ void Typing() {
         TypeReading(reading, c.order, c.time);
         const double ms = Ms(Clock::now() - start);
         std::printf("  %-38s %8.0f ms %7.1f ms %8.3f\n", c.name, c.formula, ms, ms / c.formula);
+    }
+    // The 1800 ms case at the paces a site may set (key_pause_ms): 60 pauses.
+    // Through XTest too when there is an X server (DISPLAY): the keys go to
+    // whatever has its focus.
+    const Reading reading{.order = 1234, .time = "09:41:07", .code = "00000A1B2C3D"};
+    std::printf("\nTyping the 1800 ms reading at a site's pace (formula: 60 pauses)\n");
+    std::printf("  %-38s %10s %10s %8s\n", "pace, keys", "formula", "measured", "ratio");
+    const bool x11 = std::getenv("DISPLAY") != nullptr;
+    for (const bool real : {false, true}) {
+        if (real && !x11)
+            break;
+        platform::UseKeyboard(real ? nullptr : &keys);
+        for (const unsigned pace : {10u, 30u, 60u}) {
+            const auto start = Clock::now();
+            const TypingResult result =
+                TypeReading(reading, true, true, TypingRules{.keyPauseMs = pace});
+            const double ms = Ms(Clock::now() - start);
+            const std::string name =
+                std::to_string(pace) + " ms, " + (real ? "XTest" : "injection stubbed out");
+            std::printf("  %-38s %8u ms %7.1f ms %8.3f%s\n", name.c_str(), 60 * pace, ms,
+                        ms / (60 * pace), result == TypingResult::Typed ? "" : (" (not typed: " + std::to_string(int(result)) + ")").c_str());
+        }
     }
     platform::UseKeyboard(nullptr);
 }
