@@ -387,7 +387,8 @@ TEST(Broker, ASiteFileThatMakesNoSenseIsSaidOnStandardErrorAndTheStatusLine) {
     for (const auto& c : cases) {
         std::ofstream(folder.path() / site::SiteFileName) << c.text;
         testing::internal::CaptureStderr();
-        auto off = site::StartSite(folder.path(), said.notify()).publishing;
+        const site::Site site = site::StartSite(folder.path(), said.notify());
+        const auto& off = site.publishing;
         const std::string err = testing::internal::GetCapturedStderr();
         ASSERT_NE(off, nullptr);
         off->recorded(ReadingNumber(1));  // nothing: no outbox either
@@ -395,7 +396,19 @@ TEST(Broker, ASiteFileThatMakesNoSenseIsSaidOnStandardErrorAndTheStatusLine) {
         EXPECT_EQ(err.rfind(std::string("chipreader: ") + c.said, 0), 0u) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_FALSE(fs::exists(folder.outbox()));
+        // A file too long to be read may set the typing as well.
+        EXPECT_EQ(site.rules.typingRefused, c.text.size() > 64 * 1024);
     }
+    // The site's typing alone: nothing published, nothing said, the rules
+    // given; refused, they hold the typing.
+    std::ofstream(folder.path() / site::SiteFileName) << "[typing]\nend = tab\n";
+    const site::Site typing = site::StartSite(folder.path(), said.notify());
+    EXPECT_EQ(typing.publishing, nullptr);
+    EXPECT_EQ(typing.rules.typing.end, TypingRules::End::Tab);
+    std::ofstream(folder.path() / site::SiteFileName) << "[typing]\nend = tabs\n";
+    EXPECT_TRUE(site::StartSite(folder.path(), said.notify()).rules.typingRefused);
+    EXPECT_EQ(said.count("Publishing off: site.ini line 2: end must be"), 1) << said.all();
+    EXPECT_EQ(said.count("Publishing"), 5) << said.all();
 }
 
 TEST(Broker, ReadingsTheBrokersRulesRefuseStayInTheOutboxUntilTheRulesAllowThem) {
