@@ -1,0 +1,33 @@
+// The store in a SQLite file: write-ahead log, every commit synced before it
+// returns, waits of up to 10 s for another writer.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "Store.h"
+
+struct sqlite3;
+
+namespace collect {
+
+class SqliteStore : public Store {
+  public:
+    // Opens or makes the file and its tables; StoreError when it cannot.
+    explicit SqliteStore(const std::string& path);
+    ~SqliteStore() override;
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
+
+    bool add(const Reading& reading, std::int64_t receivedMs) override;
+    void setState(std::string_view station, std::string_view state, std::int64_t atMs) override;
+    std::vector<Reading> readings() override;
+    std::vector<StationState> states() override;
+
+  private:
+    struct Statements;
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    std::unique_ptr<Statements> st_;
+};
+
+}  // namespace collect
