@@ -67,4 +67,31 @@ inline std::string StoreFailed(std::string_view what, std::string_view why) {
     return "the store " + Str(what) + " failed: " + Str(why);
 }
 
+// ---- The broker ----
+inline std::string LibraryRefuses(std::string_view what, std::string_view error) {
+    return "libmosquitto refuses " + Str(what) + " (" + Str(error) + ")";
+}
+inline std::string Connected(std::string_view host, int port, bool sessionPresent) {
+    return "connected to " + Str(host) + ":" + std::to_string(port) +
+           (sessionPresent ? " (its session kept)" : " (a new session)");
+}
+inline std::string Unreachable(std::string_view host, int port, std::string_view error) {
+    return "the broker " + Str(host) + ":" + std::to_string(port) + " cannot be reached (" +
+           Str(error) + "): trying again";
+}
+inline std::string ConnectionRefused(std::string_view reason) {
+    return "the broker refused the connection: " + Str(reason);
+}
+inline std::string SubscriptionRefused(std::string_view filter) {
+    return "the broker refuses the subscription to " + Str(filter);
+}
+inline std::string MessageRefused(std::string_view topic, std::string_view why) {
+    return "a message on " + Str(topic) + " passed over: " + Str(why);
+}
+inline constexpr const char* OtherStation = "its station is not the topic's";
+inline constexpr const char* NotAState = "a state is online or offline";
+inline std::string EndingUnacknowledged(std::string_view why) {
+    return Str(why) + ": ending, the message unacknowledged (the broker sends it again)";
+}
+
 }  // namespace collect::texts

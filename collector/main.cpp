@@ -1,17 +1,21 @@
 // chipreader-collector CONFIG: every station's readings from the site's
-// broker into the store the configuration names.
+// broker into the store the configuration names, until SIGTERM or SIGINT.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
+#include <optional>
 
+#include "Collector.h"
 #include "CollectorConfig.h"
 #include "SqliteStore.h"
 
 namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
 
 int Fail(const std::string& what) {
     std::fprintf(stderr, "chipreader-collector: %s\n", what.c_str());
@@ -23,6 +27,13 @@ std::string HostName() {
     return gethostname(name, sizeof name - 1) == 0 ? name : "host";
 }
 
+std::optional<std::string> ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,22 +42,32 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path file = argv[1];
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    const auto text = ReadFile(file);
+    if (!text)
         return Fail(file.string() + " cannot be read");
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto parsed = collect::ParseCollectorConfig(text, HostName());
+    auto parsed = collect::ParseCollectorConfig(*text, HostName());
     if (!parsed.config)
         return Fail(file.string() + " " + parsed.error);
-    const collect::CollectorConfig& config = *parsed.config;
+    collect::CollectorConfig& config = *parsed.config;
+    if (!config.passwordFile.empty()) {
+        const auto password = ReadFile(config.passwordFile);
+        if (!password)
+            return Fail("password_file " + config.passwordFile + " cannot be read");
+        config.password = password->substr(0, password->find_first_of("\r\n"));
+    }
     if (config.postgres)
         return Fail("a postgresql:// store is not in this build yet");
-    // A relative file is beside the configuration.
-    const std::filesystem::path store = file.parent_path() / config.store;
+
+    struct sigaction action {};
+    action.sa_handler = [](int) { stopRequested = 1; };  // no SA_RESTART: the wait ends
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
     try {
-        collect::SqliteStore opened(store.string());
-        std::printf("chipreader-collector: store %s ready\n", store.c_str());
-    } catch (const collect::StoreError& e) {
+        // A relative file is beside the configuration.
+        collect::SqliteStore store((file.parent_path() / config.store).string());
+        collect::Collector collector(config, store);
+        collector.run(stopRequested);
+    } catch (const std::exception& e) {
         return Fail(e.what());
     }
     return 0;
