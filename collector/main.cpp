@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 #include "Collector.h"
 #include "CollectorConfig.h"
+#include "PgStore.h"
 #include "SqliteStore.h"
 
 namespace {
@@ -55,17 +57,19 @@ int main(int argc, char** argv) {
             return Fail("password_file " + config.passwordFile + " cannot be read");
         config.password = password->substr(0, password->find_first_of("\r\n"));
     }
-    if (config.postgres)
-        return Fail("a postgresql:// store is not in this build yet");
-
     struct sigaction action {};
     action.sa_handler = [](int) { stopRequested = 1; };  // no SA_RESTART: the wait ends
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     try {
-        // A relative file is beside the configuration.
-        collect::SqliteStore store((file.parent_path() / config.store).string());
-        collect::Collector collector(config, store);
+        // A relative SQLite file is beside the configuration; a URL goes to libpq as it is.
+        std::unique_ptr<collect::Store> store;
+        if (config.postgres)
+            store = std::make_unique<collect::PgStore>(config.store);
+        else
+            store = std::make_unique<collect::SqliteStore>(
+                (file.parent_path() / config.store).string());
+        collect::Collector collector(config, *store);
         collector.run(stopRequested);
     } catch (const std::exception& e) {
         return Fail(e.what());

@@ -1,10 +1,16 @@
-// The SQLite store on real files: each reading once by (station, order,
-// instant), the states, and a store that fails says so.
+// The stores, SQLite on real files and PostgreSQL on a throwaway server:
+// each reading once by (station, order, instant), the states, and a store
+// that fails says so.
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
+#include "PgServer.h"
+#include "PgStore.h"
 #include "SqliteStore.h"
 #include "fakes/TempDir.h"
 
@@ -22,11 +28,33 @@ collect::Reading At(const char* station, std::int64_t order, const char* time,
     return r;
 }
 
-TEST(SqliteStore, EachReadingIsOneRowByStationOrderAndInstant) {
+// Each case on a fresh store of the kind its parameter names; open() opens
+// it (again).
+class Stores : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == "sqlite") {
+            const std::string file = (folder.path() / "readings.sqlite").string();
+            open = [file] { return std::make_unique<collect::SqliteStore>(file); };
+            return;
+        }
+        pg = std::make_unique<pgtest::PgServer>();
+        if (!pg->unavailable().empty())
+            GTEST_SKIP() << pg->unavailable();
+        ASSERT_EQ(pg->error(), "");
+        open = [url = pg->url()] { return std::make_unique<collect::PgStore>(url); };
+    }
     fakes::TempFolder folder;
-    const std::string file = (folder.path() / "readings.sqlite").string();
+    std::unique_ptr<pgtest::PgServer> pg;
+    std::function<std::unique_ptr<collect::Store>()> open;
+};
+
+INSTANTIATE_TEST_SUITE_P(, Stores, testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(Stores, EachReadingIsOneRowByStationOrderAndInstant) {
     {
-        collect::SqliteStore store(file);
+        const auto store = open();
         const struct {
             collect::Reading reading;
             bool added;
@@ -41,14 +69,14 @@ TEST(SqliteStore, EachReadingIsOneRowByStationOrderAndInstant) {
             {At("desk-1", 1, "2026-12-09T14:03:05.121+01:00"), true},  // a millisecond apart
         };
         for (const auto& c : cases)
-            EXPECT_EQ(store.add(c.reading, 0), c.added) << c.reading.time;
-        store.setState("desk-1", "online", 10);
-        store.setState("desk-2", "online", 11);
-        store.setState("desk-1", "offline", 12);
+            EXPECT_EQ(store->add(c.reading, 0), c.added) << c.reading.time;
+        store->setState("desk-1", "online", 10);
+        store->setState("desk-2", "online", 11);
+        store->setState("desk-1", "offline", 12);
     }
-    // Kept in the file: opened again, the first text of each instant.
-    collect::SqliteStore again(file);
-    const auto rows = again.readings();
+    // Kept: opened again, the first text of each instant.
+    const auto again = open();
+    const auto rows = again->readings();
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0].station, "desk-1");
     EXPECT_EQ(rows[0].time, "2026-12-09T14:03:05.120+01:00");
@@ -58,11 +86,19 @@ TEST(SqliteStore, EachReadingIsOneRowByStationOrderAndInstant) {
     EXPECT_EQ(rows[1].station, "desk-2");
     EXPECT_EQ(rows[2].time, "2026-12-09T14:03:05.121+01:00");
     EXPECT_EQ(rows[4].time, "2026-12-09T15:00:00.000+01:00");
-    const auto states = again.states();
+    const auto states = again->states();
     ASSERT_EQ(states.size(), 2u);
     EXPECT_EQ(states[0].station + states[0].state + std::to_string(states[0].sinceMs),
               "desk-1offline12");
     EXPECT_EQ(states[1].station + states[1].state, "desk-2online");
+    if (pg) {  // numbered in the order of storing
+        EXPECT_EQ(
+            pg->query("SELECT station || ord || time FROM readings ORDER BY stored_id"),
+            (std::vector<std::string>{
+                "desk-112026-12-09T14:03:05.120+01:00", "desk-212026-12-09T14:03:05.120+01:00",
+                "desk-122026-12-09T14:03:06.000+01:00", "desk-112026-12-09T15:00:00.000+01:00",
+                "desk-112026-12-09T14:03:05.121+01:00"}));
+    }
 }
 
 TEST(SqliteStore, AStoreThatCannotWriteSaysSoAndKeepsNothingOfIt) {
@@ -95,6 +131,52 @@ TEST(SqliteStore, AStoreThatCannotWriteSaysSoAndKeepsNothingOfIt) {
     signal(SIGXFSZ, SIG_DFL);
     EXPECT_NE(error.find("the store " + file + " (write) failed: "), std::string::npos) << error;
     EXPECT_EQ(store.readings().size(), 1u);
+}
+
+TEST(PgStore, ALostConnectionIsMadeAgainOnceAndAServerGoneIsAStoreError) {
+    pgtest::PgServer pg;
+    if (!pg.unavailable().empty())
+        GTEST_SKIP() << pg.unavailable();
+    ASSERT_EQ(pg.error(), "");
+    // Collectors starting at once on an empty database make the tables once.
+    std::vector<std::string> errors(6);
+    {
+        std::vector<std::jthread> starting;
+        for (auto& error : errors)
+            starting.emplace_back([&] {
+                try {
+                    collect::PgStore store(pg.url());
+                } catch (const collect::StoreError& e) {
+                    error = e.what();
+                }
+            });
+    }
+    EXPECT_EQ(errors, std::vector<std::string>(6));
+
+    collect::PgStore store(pg.url());
+    ASSERT_TRUE(store.add(At("d", 1, "2026-12-09T14:03:05.120+01:00"), 0));
+    pg.stop();  // its session ended: the next statement finds the connection lost
+    ASSERT_TRUE(pg.start()) << pg.error();
+    EXPECT_TRUE(store.add(At("d", 2, "2026-12-09T14:03:05.120+01:00"), 0));
+    pg.stop();
+    std::string error;
+    try {
+        store.add(At("d", 3, "2026-12-09T14:03:05.120+01:00"), 0);
+    } catch (const collect::StoreError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error.rfind("the store postgresql database postgres on ", 0), 0u) << error;
+    EXPECT_NE(error.find("(connect again) failed: "), std::string::npos) << error;
+    // Back, the store goes on; of the failed reading nothing is kept.
+    ASSERT_TRUE(pg.start()) << pg.error();
+    EXPECT_EQ(store.readings().size(), 2u);
+    EXPECT_THROW(collect::PgStore(pg.url("none")), collect::StoreError);
+    // Several hosts, the first not there: libpq goes on to the next.
+    EXPECT_EQ(collect::PgStore("postgresql://postgres@/postgres?host=/nonexistent," +
+                               pg.socket().string() + "&target_session_attrs=read-write")
+                  .readings()
+                  .size(),
+              2u);
 }
 
 }  // namespace
