@@ -1,6 +1,8 @@
 // The collector as a process against Debian's mosquitto on a loopback port:
-// a station's readings stored once each, and a reading the store cannot keep
-// left unacknowledged, so that the next run gets it from the broker.
+// a station's readings stored once each, a reading the store cannot keep
+// left unacknowledged, so that the next run gets it from the broker, none
+// lost when the collector is killed, and two collectors writing into one
+// PostgreSQL store each reading once.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,10 +13,13 @@
 
 #include <chrono>
 #include <functional>
+#include <numeric>
 #include <thread>
 
 #include "LocalBroker.h"
 #include "Message.h"
+#include "PgServer.h"
+#include "PgStore.h"
 #include "SqliteStore.h"
 #include "Station.h"
 #include "fakes/TempDir.h"
@@ -58,6 +63,11 @@ class CollectorProcess {
             ::waitpid(pid_, nullptr, 0);
         }
     }
+    void kill() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
     // The exit status, after SIGTERM when stop; -1 when it did not end in 10 s.
     int end(bool stop) {
         if (stop)
@@ -78,20 +88,30 @@ class CollectorProcess {
     pid_t pid_ = -1;
 };
 
+// A broker, and a store: r.sqlite in the site's folder, or the database of
+// a PostgreSQL server.
 struct Site : fakes::TempFolder {
     sim::LocalBroker broker;
-    Site() {
+    pgtest::PgServer* pg;
+    explicit Site(pgtest::PgServer* postgres = nullptr) : pg(postgres) {
         EXPECT_TRUE(broker.start()) << broker.log();
-        std::ofstream(path() / "collector.ini")
-            << "[broker]\nurl = " << broker.url()
-            << "\nclient_id = test-collector\ntopic_prefix = test\n[store]\nurl = r.sqlite\n";
+        configure(path(), "test-collector");
     }
-    std::string store() const { return (path() / "r.sqlite").string(); }
-    std::vector<collect::Reading> readings() const {
-        return collect::SqliteStore(store()).readings();
+    // A collector's configuration in folder (made).
+    void configure(const fs::path& folder, const std::string& clientId) const {
+        fs::create_directories(folder);
+        std::ofstream(folder / "collector.ini")
+            << "[broker]\nurl = " << broker.url() << "\nclient_id = " << clientId
+            << "\ntopic_prefix = test\n[store]\nurl = " << (pg ? pg->url() : "r.sqlite") << "\n";
     }
+    std::unique_ptr<collect::Store> store() const {
+        if (pg)
+            return std::make_unique<collect::PgStore>(pg->url());
+        return std::make_unique<collect::SqliteStore>((path() / "r.sqlite").string());
+    }
+    std::vector<collect::Reading> readings() const { return store()->readings(); }
     bool stateIs(const std::string& station, const std::string& state) const {
-        for (const auto& s : collect::SqliteStore(store()).states())
+        for (const auto& s : store()->states())
             if (s.station == station && s.state == state)
                 return true;
         return false;
@@ -105,16 +125,41 @@ struct Site : fakes::TempFolder {
                                     file.string() + (retain ? " -r" : "");
         return std::system(command.c_str()) == 0;
     }
+    // Readings 1 to n of station, each its own message, from one mosquitto_pub.
+    bool publishReadings(const std::string& station, std::uint32_t n);
 };
 
 site::PublishedReading ReadingNumber(std::uint32_t order, std::string code = "0A1B2C3D4E") {
     site::PublishedReading r;
     r.order = order;
-    r.at = {2026, 12, 9, 10, 0, int(order), 250, 60};
+    r.at = {2026, 12, 9, 10 + int(order / 3600), int(order / 60 % 60), int(order % 60), 250, 60};
     r.code = std::move(code);
     r.reader = "V1.2";
     r.port = "COM1";
     return r;
+}
+
+bool Site::publishReadings(const std::string& station, std::uint32_t n) {
+    const fs::path file = path() / "messages";
+    {
+        std::ofstream out(file, std::ios::binary);
+        for (std::uint32_t order = 1; order <= n; ++order)
+            out << site::ReadingMessage(station, ReadingNumber(order)) << "\n";
+    }
+    const std::string command = "mosquitto_pub -V 5 -q 1 -h 127.0.0.1 -p " +
+                                std::to_string(broker.port()) + " -t test/" + station +
+                                "/reading -l < " + file.string();
+    return std::system(command.c_str()) == 0;
+}
+
+// Orders 1 to n of one station, each once.
+void ExpectEachOnce(const std::vector<collect::Reading>& rows, std::uint32_t n) {
+    std::vector<std::int64_t> orders;
+    for (const auto& r : rows)
+        orders.push_back(r.order);
+    std::vector<std::int64_t> expected(n);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(orders, expected);
 }
 
 TEST(CollectorBroker, AStationsReadingsAreStoredOnceEach) {
@@ -174,6 +219,96 @@ TEST(CollectorBroker, AReadingTheStoreCannotKeepIsNotAcknowledgedAndComesAgain) 
     ASSERT_TRUE(WaitUntil([&] { return site.readings().size() == 2; }, 10s)) << collector.log();
     EXPECT_EQ(site.readings()[1].code, big);
     EXPECT_EQ(collector.end(true), 0) << collector.log();
+}
+
+class CollectorOn : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == "postgresql") {
+            pg = std::make_unique<pgtest::PgServer>();
+            if (!pg->unavailable().empty())
+                GTEST_SKIP() << pg->unavailable();
+            ASSERT_EQ(pg->error(), "");
+        }
+        site = std::make_unique<Site>(pg.get());
+    }
+    std::unique_ptr<pgtest::PgServer> pg;
+    std::unique_ptr<Site> site;
+};
+
+INSTANTIATE_TEST_SUITE_P(, CollectorOn, testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(CollectorOn, KilledWithReadingsInFlightThenStartedAgainLosesNone) {
+    constexpr std::uint32_t n = 1000;
+    ASSERT_TRUE(site->publish("test/s/state", "online", true));
+    {
+        CollectorProcess collector(site->path());
+        ASSERT_TRUE(WaitUntil([&] { return site->stateIs("s", "online"); }, 10s))
+            << collector.log();
+        ASSERT_TRUE(site->publishReadings("s", n));
+        ASSERT_TRUE(WaitUntil([&] { return site->readings().size() >= n / 10; }, 10s))
+            << collector.log();
+        collector.kill();
+    }
+    ASSERT_LT(site->readings().size(), n) << "all stored before the kill: none was in flight";
+    CollectorProcess collector(site->path());
+    ASSERT_TRUE(WaitUntil([&] { return site->readings().size() >= n; }, 30s)) << collector.log();
+    EXPECT_EQ(collector.end(true), 0) << collector.log();
+    ExpectEachOnce(site->readings(), n);
+}
+
+TEST(CollectorBroker, AReadingWhilePostgresqlIsGoneIsNotAcknowledgedAndComesAgain) {
+    pgtest::PgServer pg;
+    if (!pg.unavailable().empty())
+        GTEST_SKIP() << pg.unavailable();
+    ASSERT_EQ(pg.error(), "");
+    Site site(&pg);
+    ASSERT_TRUE(site.publish("test/s/state", "online", true));
+    {
+        CollectorProcess collector(site.path());
+        ASSERT_TRUE(WaitUntil([&] { return site.stateIs("s", "online"); }, 10s)) << collector.log();
+        pg.stop();
+        ASSERT_TRUE(site.publish("test/s/reading", site::ReadingMessage("s", ReadingNumber(1))));
+        EXPECT_EQ(collector.end(false), 3) << collector.log();
+        EXPECT_NE(collector.log().find("(connect again) failed"), std::string::npos)
+            << collector.log();
+    }
+    ASSERT_TRUE(pg.start()) << pg.error();
+    CollectorProcess collector(site.path());
+    ASSERT_TRUE(WaitUntil([&] { return site.readings().size() == 1; }, 10s)) << collector.log();
+    EXPECT_EQ(collector.end(true), 0) << collector.log();
+}
+
+TEST(CollectorBroker, TwoCollectorsWritingIntoOnePostgresqlStoreKeepEachReadingOnce) {
+    pgtest::PgServer pg;
+    if (!pg.unavailable().empty())
+        GTEST_SKIP() << pg.unavailable();
+    ASSERT_EQ(pg.error(), "");
+    Site site(&pg);
+    ASSERT_TRUE(site.publish("test/s/state", "online", true));
+    // Each subscribed before the readings: the retained state stored by each in turn.
+    CollectorProcess a(site.path());
+    ASSERT_TRUE(WaitUntil([&] { return site.stateIs("s", "online"); }, 10s)) << a.log();
+    pg.query("DELETE FROM stations");
+    site.configure(site.path() / "b", "test-collector-b");
+    CollectorProcess b(site.path() / "b");
+    ASSERT_TRUE(WaitUntil([&] { return site.stateIs("s", "online"); }, 10s)) << b.log();
+
+    constexpr std::uint32_t n = 400;
+    ASSERT_TRUE(site.publishReadings("s", n));
+    // Both stored every reading: a row from the first, a conflict from the
+    // second, each of them drawing a number.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return pg.query("SELECT last_value FROM readings_stored_id_seq") ==
+                   std::vector<std::string>{std::to_string(2 * n)};
+        },
+        30s))
+        << a.log() << b.log() << pg.query("SELECT last_value FROM readings_stored_id_seq")[0];
+    EXPECT_EQ(a.end(true), 0) << a.log();
+    EXPECT_EQ(b.end(true), 0) << b.log();
+    ExpectEachOnce(site.readings(), n);
 }
 
 }  // namespace
