@@ -3,6 +3,7 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -31,7 +32,11 @@ std::int64_t NowMs() {
         .count();
 }
 
-// Inside the message callback: the PUBACK is queued and not yet written.
+// At most this many messages in one transaction.
+constexpr int MaxBatch = 1000;
+
+// Inside the message callback, or before the loop's write step: the PUBACKs
+// are queued and not yet written.
 [[noreturn]] void EndUnacknowledged(const std::string& why) {
     Say(texts::EndingUnacknowledged(why));
     std::_Exit(ExitStoreFailed);
@@ -94,6 +99,42 @@ struct Collector::Impl {
         } catch (const StoreError& e) {
             EndUnacknowledged(e.what());
         }
+    }
+
+    // One turn of the loop: every message that has come is read, into one
+    // transaction of the store, committed before the acknowledgements that
+    // the reading queued are written. One sync of the disk for as many
+    // readings as the broker has in flight (mosquitto's max_inflight_messages),
+    // and still none acknowledged before it is kept.
+    int turn() {
+        const int fd = mosquitto_socket(mosq);
+        if (fd < 0)
+            return MOSQ_ERR_NO_CONN;
+        pollfd ready{fd, short(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0};
+        if (::poll(&ready, 1, 1000) < 0)
+            return errno == EINTR ? MOSQ_ERR_SUCCESS : MOSQ_ERR_ERRNO;
+        int rc = MOSQ_ERR_SUCCESS;
+        if (ready.revents & (POLLIN | POLLHUP | POLLERR)) {
+            try {
+                store.begin();
+                // A packet at a time (all that libmosquitto reads at once of QoS 1).
+                for (int n = 0; n < MaxBatch && rc == MOSQ_ERR_SUCCESS; ++n) {
+                    rc = mosquitto_loop_read(mosq, 1);
+                    pollfd more{fd, POLLIN, 0};
+                    if (mosquitto_socket(mosq) != fd || ::poll(&more, 1, 0) != 1)
+                        break;
+                }
+                store.commit();
+            } catch (const StoreError& e) {
+                EndUnacknowledged(e.what());
+            }
+            if (rc != MOSQ_ERR_SUCCESS)
+                return rc;
+        }
+        if (mosquitto_want_write(mosq))
+            if (rc = mosquitto_loop_write(mosq, 1); rc != MOSQ_ERR_SUCCESS)
+                return rc;
+        return mosquitto_loop_misc(mosq);
     }
 
     // Waits, a little at a time so that a stop is seen.
@@ -159,7 +200,7 @@ void Collector::run(const volatile std::sig_atomic_t& stop) {
     auto backOff = std::chrono::milliseconds(500);
     while (!stop) {
         if (rc == MOSQ_ERR_SUCCESS) {
-            rc = mosquitto_loop(i.mosq, 1000, 1);
+            rc = i.turn();
             if (rc == MOSQ_ERR_SUCCESS)
                 backOff = std::chrono::milliseconds(500);
             continue;

@@ -1,7 +1,7 @@
 // The collector's side of the broker: a persistent MQTT 5 session (a fixed
 // client id, clean start off, a session expiry) with QoS 1 subscriptions to
-// every station's readings and states, each committed to the store inside
-// the message callback, before its acknowledgement can go out.
+// every station's readings and states, each committed to the store before
+// its acknowledgement can go out.
 //
 // libmosquitto 2.0.11 (Debian 12) queues the PUBACK of a QoS 1 message before
 // it calls the callback; the queued packet is written at once only when the

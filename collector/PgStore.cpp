@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -118,6 +119,7 @@ class PgStore::Result {
     // The rows a command wrote.
     std::int64_t changed() const { return Integer(PQcmdTuples(r_)); }
     ExecStatusType status() const { return PQresultStatus(r_); }
+    PGresult* get() const { return r_; }
 
   private:
     PGresult* r_;
@@ -137,6 +139,11 @@ PgStore::~PgStore() {
 }
 
 void PgStore::fail(const char* what, const std::string& why) {
+    // A transaction that failed is over, and nothing of it kept.
+    if (open_ && PQstatus(conn_) == CONNECTION_OK)
+        PQclear(PQexec(conn_, "ROLLBACK"));
+    holding_ = open_ = false;
+    held_.clear();
     // The database and the host, not the URL: it may hold a password.
     std::string where = "postgresql database ";
     where += conn_ && PQdb(conn_) ? PQdb(conn_) : "?";
@@ -189,36 +196,76 @@ void PgStore::connect() {
             fail("prepare", PQerrorMessage(conn_));
 }
 
-PgStore::Result PgStore::run(const char* statement, std::initializer_list<const char*> values) {
+PgStore::Result PgStore::attempt(const char* what, const std::function<PGresult*()>& exec) {
     for (bool again = false;; again = true) {
-        Result r(PQexecPrepared(conn_, statement, int(values.size()), values.begin(), nullptr,
-                                nullptr, 0));
+        Result r(exec());
         const ExecStatusType status = r.status();
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return r;
         if (again || PQstatus(conn_) != CONNECTION_BAD)
-            fail(statement, PQerrorMessage(conn_));
-        connect();  // StoreError when the database is not there again
+            fail(what, PQerrorMessage(conn_));
+        // StoreError when the database is not there again. The open
+        // transaction was lost with the connection: begun again, and what it
+        // held written again (the key makes that safe if it was committed).
+        connect();
+        if (!open_)
+            continue;
+        if (Result(PQexec(conn_, "BEGIN")).status() != PGRES_COMMAND_OK)
+            fail("begin", PQerrorMessage(conn_));
+        for (const Held& h : held_)
+            if (Result(execute(h)).status() != PGRES_COMMAND_OK)
+                fail(h.statement, PQerrorMessage(conn_));
     }
 }
 
+PGresult* PgStore::execute(const Held& h) {
+    std::vector<const char*> values;
+    for (const auto& v : h.values)
+        values.push_back(v ? v->c_str() : nullptr);
+    return PQexecPrepared(conn_, h.statement, int(values.size()), values.data(), nullptr, nullptr,
+                          0);
+}
+
+PgStore::Result PgStore::run(Held statement) {
+    if (holding_ && !open_) {
+        attempt("begin", [&] { return PQexec(conn_, "BEGIN"); });
+        open_ = true;
+    }
+    Result r = attempt(statement.statement, [&] { return execute(statement); });
+    if (open_)
+        held_.push_back(std::move(statement));
+    return r;
+}
+
+void PgStore::begin() {
+    holding_ = true;
+}
+
+void PgStore::commit() {
+    holding_ = false;
+    if (!open_)
+        return;
+    const Result r = attempt("commit", [&] { return PQexec(conn_, "COMMIT"); });
+    // COMMIT of a transaction that failed answers ROLLBACK.
+    if (std::string_view(PQcmdStatus(r.get())) != "COMMIT")
+        fail("commit", "the transaction was rolled back");
+    open_ = false;
+    held_.clear();
+}
+
 bool PgStore::add(const Reading& r, std::int64_t receivedMs) {
-    const std::string order = std::to_string(r.order), instant = std::to_string(r.instantMs),
-                      received = std::to_string(receivedMs);
-    return run(sql::Add.name,
-               {r.station.c_str(), order.c_str(), instant.c_str(), r.time.c_str(), r.code.c_str(),
-                r.demo ? "true" : "false", r.reader ? r.reader->c_str() : nullptr,
-                r.port ? r.port->c_str() : nullptr, received.c_str()})
+    return run({sql::Add.name,
+                {r.station, std::to_string(r.order), std::to_string(r.instantMs), r.time, r.code,
+                 r.demo ? "true" : "false", r.reader, r.port, std::to_string(receivedMs)}})
                .changed() == 1;
 }
 
 void PgStore::setState(std::string_view station, std::string_view state, std::int64_t atMs) {
-    const std::string s(station), st(state), at = std::to_string(atMs);
-    run(sql::State.name, {s.c_str(), st.c_str(), at.c_str()});
+    run({sql::State.name, {std::string(station), std::string(state), std::to_string(atMs)}});
 }
 
 std::vector<Reading> PgStore::readings() {
-    const Result rows = run(sql::Readings.name, {});
+    const Result rows = run({sql::Readings.name, {}});
     std::vector<Reading> out;
     out.reserve(std::size_t(rows.rows()));
     for (int i = 0; i < rows.rows(); ++i) {
@@ -237,7 +284,7 @@ std::vector<Reading> PgStore::readings() {
 }
 
 std::vector<StationState> PgStore::states() {
-    const Result rows = run(sql::States.name, {});
+    const Result rows = run({sql::States.name, {}});
     std::vector<StationState> out;
     for (int i = 0; i < rows.rows(); ++i)
         out.push_back({rows.text(i, 0), rows.text(i, 1), rows.integer(i, 2)});

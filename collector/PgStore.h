@@ -2,10 +2,11 @@
 // that is passed to libpq as it is: several hosts with
 // target_session_attrs=read-write follow a standby that takes over.
 //
-// Each add is a statement of its own, committed before it returns. A lost
-// connection is made again once and the statement run again (the key makes
-// that safe when the first run was committed after all); when that fails
-// too, StoreError.
+// Each add is a statement of its own, committed before it returns, or part
+// of the transaction that begin() opens. A lost connection is made again
+// once and the statement run again, after the transaction's earlier ones
+// (the key makes that safe when the first run was committed after all);
+// when that fails too, StoreError.
 //
 // readings.stored_id numbers the readings in the order in which they became
 // visible, across every collector writing into the database: the inserts
@@ -13,11 +14,15 @@
 // reader that follows stored_id never passes over a row committed later
 // with a smaller number.
 #pragma once
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "Store.h"
 
 struct pg_conn;
+struct pg_result;
 
 namespace collect {
 
@@ -34,17 +39,29 @@ class PgStore : public Store {
     void setState(std::string_view station, std::string_view state, std::int64_t atMs) override;
     std::vector<Reading> readings() override;
     std::vector<StationState> states() override;
+    void begin() override;
+    void commit() override;
 
     class Result;
+    // A prepared statement and its parameters (nothing for NULL).
+    struct Held {
+        const char* statement;
+        std::vector<std::optional<std::string>> values;
+    };
 
   private:
     void connect();
-    // A prepared statement run with its parameters (nullptr for NULL).
-    Result run(const char* statement, std::initializer_list<const char*> values);
+    pg_result* execute(const Held& statement);
+    Result run(Held statement);
+    // exec's result, exec run again once on a new connection when it was lost.
+    Result attempt(const char* what, const std::function<pg_result*()>& exec);
     [[noreturn]] void fail(const char* what, const std::string& why);
 
     std::string url_;
     pg_conn* conn_ = nullptr;
+    bool holding_ = false;    // begin() called
+    bool open_ = false;       // and the transaction begun at the server
+    std::vector<Held> held_;  // what it holds, for a new connection
 };
 
 }  // namespace collect

@@ -1,6 +1,7 @@
 // The SQLite store. Each add is its own transaction, committed (and, with
-// synchronous=FULL, synced) before it returns: the collector acknowledges a
-// reading to the broker only after that.
+// synchronous=FULL, synced) before it returns, or part of the one that
+// begin() opens and commit() commits: the collector acknowledges a reading
+// to the broker only after that.
 #include "SqliteStore.h"
 
 #include <sqlite3.h>
@@ -151,22 +152,66 @@ SqliteStore::~SqliteStore() {
     sqlite3_close(db_);
 }
 
+void SqliteStore::exec(const char* sql, const char* what) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string why = error ? error : sqlite3_errmsg(db_);
+        sqlite3_free(error);
+        throw StoreError(texts::StoreFailed(path_ + " (" + what + ")", why));
+    }
+}
+
+template <typename Write>
+auto SqliteStore::write(Write statement) {
+    try {
+        if (holding_ && !open_) {
+            exec("BEGIN IMMEDIATE", "begin");
+            open_ = true;
+        }
+        return statement();
+    } catch (const StoreError&) {
+        if (open_)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        holding_ = open_ = false;
+        throw;
+    }
+}
+
+void SqliteStore::begin() {
+    holding_ = true;
+}
+
+void SqliteStore::commit() {
+    holding_ = false;
+    if (!open_)
+        return;
+    open_ = false;
+    try {
+        exec("COMMIT", "commit");
+    } catch (const StoreError&) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 bool SqliteStore::add(const Reading& r, std::int64_t receivedMs) {
-    st_->add.bind(1, r.station)
-        .bind(2, r.order)
-        .bind(3, r.instantMs)
-        .bind(4, r.time)
-        .bind(5, r.code)
-        .bind(6, std::int64_t(r.demo))
-        .bindOrNull(7, r.reader)
-        .bindOrNull(8, r.port)
-        .bind(9, receivedMs)
-        .run();
-    return sqlite3_changes(db_) == 1;
+    return write([&] {
+        st_->add.bind(1, r.station)
+            .bind(2, r.order)
+            .bind(3, r.instantMs)
+            .bind(4, r.time)
+            .bind(5, r.code)
+            .bind(6, std::int64_t(r.demo))
+            .bindOrNull(7, r.reader)
+            .bindOrNull(8, r.port)
+            .bind(9, receivedMs)
+            .run();
+        return sqlite3_changes(db_) == 1;
+    });
 }
 
 void SqliteStore::setState(std::string_view station, std::string_view state, std::int64_t atMs) {
-    st_->state.bind(1, station).bind(2, state).bind(3, atMs).run();
+    write([&] { st_->state.bind(1, station).bind(2, state).bind(3, atMs).run(); });
 }
 
 std::vector<Reading> SqliteStore::readings() {

@@ -22,9 +22,17 @@ class SqliteStore : public Store {
     void setState(std::string_view station, std::string_view state, std::int64_t atMs) override;
     std::vector<Reading> readings() override;
     std::vector<StationState> states() override;
+    void begin() override;
+    void commit() override;
 
   private:
+    // A write, in the open transaction when begin() was called.
+    template <typename Write>
+    auto write(Write statement);
+    void exec(const char* sql, const char* what);
+
     struct Statements;
+    bool holding_ = false, open_ = false;
     sqlite3* db_ = nullptr;
     std::string path_;
     std::unique_ptr<Statements> st_;

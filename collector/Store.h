@@ -32,6 +32,12 @@ class Store {
     virtual bool add(const Reading& reading, std::int64_t receivedMs) = 0;
     // The station's state as of atMs, committed (StoreError when it cannot).
     virtual void setState(std::string_view station, std::string_view state, std::int64_t atMs) = 0;
+    // From begin() to commit(), what add and setState write is one
+    // transaction: kept, all of it, once commit() returns, and none of it
+    // when that or any of them throws StoreError. Without begin(), each
+    // commits on its own.
+    virtual void begin() = 0;
+    virtual void commit() = 0;
     // Every reading, in the order of their instants.
     virtual std::vector<Reading> readings() = 0;
     virtual std::vector<StationState> states() = 0;

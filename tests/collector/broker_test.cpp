@@ -125,8 +125,9 @@ struct Site : fakes::TempFolder {
                                     file.string() + (retain ? " -r" : "");
         return std::system(command.c_str()) == 0;
     }
-    // Readings 1 to n of station, each its own message, from one mosquitto_pub.
-    bool publishReadings(const std::string& station, std::uint32_t n);
+    // Readings 1 to n of station, each its own message, from one
+    // mosquitto_pub: its process, for Succeeded.
+    pid_t startPublishing(const std::string& station, std::uint32_t n);
 };
 
 site::PublishedReading ReadingNumber(std::uint32_t order, std::string code = "0A1B2C3D4E") {
@@ -139,7 +140,7 @@ site::PublishedReading ReadingNumber(std::uint32_t order, std::string code = "0A
     return r;
 }
 
-bool Site::publishReadings(const std::string& station, std::uint32_t n) {
+pid_t Site::startPublishing(const std::string& station, std::uint32_t n) {
     const fs::path file = path() / "messages";
     {
         std::ofstream out(file, std::ios::binary);
@@ -149,7 +150,18 @@ bool Site::publishReadings(const std::string& station, std::uint32_t n) {
     const std::string command = "mosquitto_pub -V 5 -q 1 -h 127.0.0.1 -p " +
                                 std::to_string(broker.port()) + " -t test/" + station +
                                 "/reading -l < " + file.string();
-    return std::system(command.c_str()) == 0;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits for the process to end: whether it ended with 0.
+bool Succeeded(pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Orders 1 to n of one station, each once.
@@ -240,16 +252,17 @@ INSTANTIATE_TEST_SUITE_P(, CollectorOn, testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
 TEST_P(CollectorOn, KilledWithReadingsInFlightThenStartedAgainLosesNone) {
-    constexpr std::uint32_t n = 1000;
+    constexpr std::uint32_t n = 5000;
     ASSERT_TRUE(site->publish("test/s/state", "online", true));
     {
         CollectorProcess collector(site->path());
         ASSERT_TRUE(WaitUntil([&] { return site->stateIs("s", "online"); }, 10s))
             << collector.log();
-        ASSERT_TRUE(site->publishReadings("s", n));
-        ASSERT_TRUE(WaitUntil([&] { return site->readings().size() >= n / 10; }, 10s))
-            << collector.log();
+        // Killed as soon as it has stored one, most of them still to come.
+        const pid_t publisher = site->startPublishing("s", n);
+        ASSERT_TRUE(WaitUntil([&] { return !site->readings().empty(); }, 10s)) << collector.log();
         collector.kill();
+        ASSERT_TRUE(Succeeded(publisher));
     }
     ASSERT_LT(site->readings().size(), n) << "all stored before the kill: none was in flight";
     CollectorProcess collector(site->path());
@@ -296,7 +309,7 @@ TEST(CollectorBroker, TwoCollectorsWritingIntoOnePostgresqlStoreKeepEachReadingO
     ASSERT_TRUE(WaitUntil([&] { return site.stateIs("s", "online"); }, 10s)) << b.log();
 
     constexpr std::uint32_t n = 400;
-    ASSERT_TRUE(site.publishReadings("s", n));
+    ASSERT_TRUE(Succeeded(site.startPublishing("s", n)));
     // Both stored every reading: a row from the first, a conflict from the
     // second, each of them drawing a number.
     ASSERT_TRUE(WaitUntil(

@@ -91,13 +91,23 @@ TEST_P(Stores, EachReadingIsOneRowByStationOrderAndInstant) {
     EXPECT_EQ(states[0].station + states[0].state + std::to_string(states[0].sinceMs),
               "desk-1offline12");
     EXPECT_EQ(states[1].station + states[1].state, "desk-2online");
+    // In a transaction: seen elsewhere once committed, all of it.
+    const auto store = open();
+    store->begin();
+    EXPECT_TRUE(store->add(At("desk-3", 1, "2026-12-09T14:03:07.000+01:00"), 0));
+    EXPECT_FALSE(store->add(At("desk-3", 1, "2026-12-09T14:03:07.000+01:00"), 0));
+    store->setState("desk-3", "online", 13);
+    EXPECT_EQ(again->readings().size(), 5u);
+    store->commit();
+    EXPECT_EQ(again->readings().size(), 6u);
+    EXPECT_EQ(again->states().size(), 3u);
     if (pg) {  // numbered in the order of storing
         EXPECT_EQ(
             pg->query("SELECT station || ord || time FROM readings ORDER BY stored_id"),
             (std::vector<std::string>{
                 "desk-112026-12-09T14:03:05.120+01:00", "desk-212026-12-09T14:03:05.120+01:00",
                 "desk-122026-12-09T14:03:06.000+01:00", "desk-112026-12-09T15:00:00.000+01:00",
-                "desk-112026-12-09T14:03:05.121+01:00"}));
+                "desk-112026-12-09T14:03:05.121+01:00", "desk-312026-12-09T14:03:07.000+01:00"}));
     }
 }
 
@@ -170,13 +180,28 @@ TEST(PgStore, ALostConnectionIsMadeAgainOnceAndAServerGoneIsAStoreError) {
     // Back, the store goes on; of the failed reading nothing is kept.
     ASSERT_TRUE(pg.start()) << pg.error();
     EXPECT_EQ(store.readings().size(), 2u);
+    // A transaction whose connection is lost is begun again with what it held.
+    store.begin();
+    ASSERT_TRUE(store.add(At("d", 3, "2026-12-09T14:03:05.120+01:00"), 0));
+    pg.stop();
+    ASSERT_TRUE(pg.start()) << pg.error();
+    EXPECT_TRUE(store.add(At("d", 4, "2026-12-09T14:03:05.120+01:00"), 0));
+    store.commit();
+    EXPECT_EQ(store.readings().size(), 4u);
+    // One that cannot be committed keeps nothing.
+    store.begin();
+    ASSERT_TRUE(store.add(At("d", 5, "2026-12-09T14:03:05.120+01:00"), 0));
+    pg.stop();
+    EXPECT_THROW(store.commit(), collect::StoreError);
+    ASSERT_TRUE(pg.start()) << pg.error();
+    EXPECT_EQ(store.readings().size(), 4u);
     EXPECT_THROW(collect::PgStore(pg.url("none")), collect::StoreError);
     // Several hosts, the first not there: libpq goes on to the next.
     EXPECT_EQ(collect::PgStore("postgresql://postgres@/postgres?host=/nonexistent," +
                                pg.socket().string() + "&target_session_attrs=read-write")
                   .readings()
                   .size(),
-              2u);
+              4u);
 }
 
 }  // namespace
