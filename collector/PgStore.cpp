@@ -1,5 +1,6 @@
-// The PostgreSQL store, on libpq: prepared statements in autocommit, the
-// schema made under an advisory lock when it is missing.
+// The PostgreSQL store, on libpq: prepared statements, each its own
+// transaction or part of the one begin() opens; the schema made under an
+// advisory lock when it is missing.
 #include "PgStore.h"
 
 #include <libpq-fe.h>
