@@ -1,8 +1,7 @@
-// A throwaway PostgreSQL 15 for the tests and the benchmark: a cluster made
-// by initdb in a temporary folder, its server listening on a unix socket
-// there and on no TCP port, stopped and removed at the end (and killed with
-// the process that started it, if that dies first). PostgreSQL refuses to
-// run as root: under root, initdb and the server run as "nobody".
+// A throwaway PostgreSQL 15 for the tests and the benchmark: initdb in a
+// temporary folder, the server on a unix socket there and no TCP port,
+// killed with the thread that started it, removed at the end. PostgreSQL
+// refuses root: under root, both run as "nobody".
 #pragma once
 #include <fcntl.h>
 #include <grp.h>
@@ -14,8 +13,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,119 +22,88 @@
 
 namespace pgtest {
 
-inline constexpr const char* Bin = "/usr/lib/postgresql/15/bin/";
-
 class PgServer {
   public:
-    // Makes the cluster and starts it; error() says why when it could not.
     PgServer() {
-        if (::geteuid() == 0) {
-            const passwd* nobody = ::getpwnam("nobody");
-            if (!nobody) {
-                unavailable_ = "running as root and there is no user \"nobody\" to run PostgreSQL";
-                return;
-            }
-            uid_ = nobody->pw_uid;
-            gid_ = nobody->pw_gid;
+        const passwd* nobody = ::getpwnam("nobody");
+        if (root_ && !nobody) {
+            error_ = "running as root, and no user \"nobody\" to run PostgreSQL as";
+            return;
         }
-        // Entered by the unprivileged user whatever the umask.
         std::filesystem::permissions(folder_.path(), std::filesystem::perms(0755));
         std::filesystem::create_directory(socket());
-        if (::geteuid() == 0 && ::chown(socket().c_str(), uid_, gid_) != 0) {
-            error_ = "cannot give " + socket().string() + " to nobody";
-            return;
-        }
-        const int rc =
-            wait(spawn({std::string(Bin) + "initdb", "-D", data().string(), "-U", "postgres",
-                        "--auth=trust", "-E", "UTF8", "--locale=C", "--no-sync"},
-                       "initdb.log"));
-        if (rc != 0) {
-            error_ = "initdb failed (" + std::to_string(rc) + "):\n" + log("initdb.log");
-            return;
-        }
-        start();
+        if (root_ && ::chown(socket().c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
+            error_ = "cannot give " + socket() + " to nobody";
+        else if (wait(spawn({"initdb", "-D", data(), "-U", "postgres", "--auth=trust", "-E", "UTF8",
+                             "--locale=C", "--no-sync"})) != 0)
+            error_ = "initdb failed:\n" + log();
+        else
+            start();
     }
-    ~PgServer() {
-        if (pid_ > 0)
-            end(SIGQUIT);  // immediate: nothing here is kept
-    }
+    ~PgServer() { end(SIGQUIT); }  // immediate: nothing here is kept
     PgServer(const PgServer&) = delete;
     PgServer& operator=(const PgServer&) = delete;
 
-    // Empty when the server runs; "unavailable" is set when it cannot be had
-    // on this machine at all (a reason to skip, not to fail).
+    // Why it does not run; empty when it does.
     const std::string& error() const { return error_; }
-    const std::string& unavailable() const { return unavailable_; }
 
-    // Starts the server (again) and waits until it takes connections.
+    // Starts the server (again); waits until it takes connections.
     bool start() {
-        if (pid_ > 0)
-            return true;
-        pid_ = spawn({std::string(Bin) + "postgres", "-D", data().string(), "-k", socket().string(),
-                      "-c", "listen_addresses=", "-c", "max_connections=40"},
-                     "server.log");
+        pid_ = spawn({"postgres", "-D", data(), "-k", socket(), "-c", "listen_addresses="});
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (PQping(url().c_str()) != PQPING_OK) {
             if (std::chrono::steady_clock::now() > end || ::waitpid(pid_, nullptr, WNOHANG) != 0) {
-                error_ = "the server did not start:\n" + log("server.log");
+                pid_ = -1;
+                error_ = "the server did not start:\n" + log();
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        error_.clear();
         return true;
     }
-    // A fast shutdown (sessions ended, everything committed kept).
-    void stop() { end(SIGINT); }
+    void stop() { end(SIGINT); }  // fast: sessions ended, what is committed kept
 
     std::string url(const std::string& database = "postgres") const {
-        return "postgresql://postgres@/" + database + "?host=" + socket().string();
+        return "postgresql://postgres@/" + database + "?host=" + socket();
     }
+    // The folder of its socket (a URL's host).
+    std::string socket() const { return (folder_.path() / "pg").string(); }
 
-    // The first column of each row of a query in database, or the error
-    // as the one value.
-    std::vector<std::string> query(const std::string& sql,
-                                   const std::string& database = "postgres") const {
-        std::unique_ptr<PGconn, void (*)(PGconn*)> c(PQconnectdb(url(database).c_str()), PQfinish);
+    // The first column of each row, or the error as the one value.
+    std::vector<std::string> query(const std::string& sql) const {
+        std::unique_ptr<PGconn, void (*)(PGconn*)> c(PQconnectdb(url().c_str()), PQfinish);
         std::unique_ptr<PGresult, void (*)(PGresult*)> r(PQexec(c.get(), sql.c_str()), PQclear);
-        const auto status = PQresultStatus(r.get());
-        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
+        if (PQresultStatus(r.get()) != PGRES_TUPLES_OK &&
+            PQresultStatus(r.get()) != PGRES_COMMAND_OK)
             return {"error: " + std::string(PQerrorMessage(c.get()))};
         std::vector<std::string> out;
         for (int i = 0; i < PQntuples(r.get()); ++i)
             out.emplace_back(PQgetvalue(r.get(), i, 0));
         return out;
     }
-    // A fresh database; its URL.
-    std::string database(const std::string& name) {
-        query("CREATE DATABASE " + name);
-        return url(name);
-    }
-
-    std::string log(const std::string& name = "server.log") const {
-        std::ifstream in(socket() / name);
+    // What initdb and the server said.
+    std::string log() const {
+        std::ifstream in(socket() + "/log");
         return std::string((std::istreambuf_iterator<char>(in)), {});
     }
 
-    // The folder of its socket (the "host" of a URL).
-    std::filesystem::path socket() const { return folder_.path() / "pg"; }
-
   private:
-    std::filesystem::path data() const { return socket() / "data"; }
+    std::string data() const { return socket() + "/data"; }
 
-    // A child that becomes the unprivileged user, dies with this thread and
-    // writes into logName in the socket's folder.
-    pid_t spawn(const std::vector<std::string>& args, const std::string& logName) const {
-        const std::string logFile = (socket() / logName).string();
+    // A program of PostgreSQL's, as the unprivileged user, into the log.
+    pid_t spawn(std::vector<std::string> args) const {
+        args[0] = "/usr/lib/postgresql/15/bin/" + args[0];
         std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
+        const std::string logFile = socket() + "/log";
+        const passwd* nobody = root_ ? ::getpwnam("nobody") : nullptr;
         const pid_t parent = ::getpid();
         const pid_t pid = ::fork();
         if (pid == 0) {
-            if (::geteuid() == 0 &&
-                (::setgroups(0, nullptr) != 0 || ::setgid(gid_) != 0 || ::setuid(uid_) != 0))
+            if (nobody && (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+                           ::setuid(nobody->pw_uid) != 0))
                 ::_exit(126);
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // after setuid, which clears it
             if (::getppid() != parent)
@@ -152,23 +118,20 @@ class PgServer {
     }
     static int wait(pid_t pid) {
         int status = 0;
-        if (pid <= 0 || ::waitpid(pid, &status, 0) != pid)
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)
+                   ? WEXITSTATUS(status)
+                   : -1;
     }
     void end(int signal) {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, signal);
-        wait(pid_);
+        if (pid_ > 0 && ::kill(pid_, signal) == 0)
+            wait(pid_);
         pid_ = -1;
     }
 
+    bool root_ = ::geteuid() == 0;
     fakes::TempFolder folder_;
-    uid_t uid_ = ::geteuid();
-    gid_t gid_ = ::getegid();
     pid_t pid_ = -1;
-    std::string error_, unavailable_;
+    std::string error_;
 };
 
 }  // namespace pgtest

@@ -39,8 +39,6 @@ class Stores : public testing::TestWithParam<std::string> {
             return;
         }
         pg = std::make_unique<pgtest::PgServer>();
-        if (!pg->unavailable().empty())
-            GTEST_SKIP() << pg->unavailable();
         ASSERT_EQ(pg->error(), "");
         open = [url = pg->url()] { return std::make_unique<collect::PgStore>(url); };
     }
@@ -145,60 +143,57 @@ TEST(SqliteStore, AStoreThatCannotWriteSaysSoAndKeepsNothingOfIt) {
 
 TEST(PgStore, ALostConnectionIsMadeAgainOnceAndAServerGoneIsAStoreError) {
     pgtest::PgServer pg;
-    if (!pg.unavailable().empty())
-        GTEST_SKIP() << pg.unavailable();
     ASSERT_EQ(pg.error(), "");
+    const auto errorOf = [](const std::function<void()>& f) -> std::string {
+        try {
+            f();
+        } catch (const collect::StoreError& e) {
+            return e.what();
+        }
+        return {};
+    };
     // Collectors starting at once on an empty database make the tables once.
     std::vector<std::string> errors(6);
     {
         std::vector<std::jthread> starting;
-        for (auto& error : errors)
-            starting.emplace_back([&] {
-                try {
-                    collect::PgStore store(pg.url());
-                } catch (const collect::StoreError& e) {
-                    error = e.what();
-                }
-            });
+        for (auto& e : errors)
+            starting.emplace_back([&] { e = errorOf([&] { collect::PgStore(pg.url()); }); });
     }
     EXPECT_EQ(errors, std::vector<std::string>(6));
 
     collect::PgStore store(pg.url());
-    ASSERT_TRUE(store.add(At("d", 1, "2026-12-09T14:03:05.120+01:00"), 0));
-    pg.stop();  // its session ended: the next statement finds the connection lost
-    ASSERT_TRUE(pg.start()) << pg.error();
-    EXPECT_TRUE(store.add(At("d", 2, "2026-12-09T14:03:05.120+01:00"), 0));
+    const auto reading = [](int order) { return At("d", order, "2026-12-09T14:03:05.120+01:00"); };
+    const auto restart = [&] {
+        pg.stop();  // its sessions ended: the next statement finds the connection lost
+        return pg.start();
+    };
+    ASSERT_TRUE(store.add(reading(1), 0));
+    ASSERT_TRUE(restart()) << pg.error();
+    EXPECT_TRUE(store.add(reading(2), 0));
     pg.stop();
-    std::string error;
-    try {
-        store.add(At("d", 3, "2026-12-09T14:03:05.120+01:00"), 0);
-    } catch (const collect::StoreError& e) {
-        error = e.what();
-    }
+    const std::string error = errorOf([&] { store.add(reading(3), 0); });
     EXPECT_EQ(error.rfind("the store postgresql database postgres on ", 0), 0u) << error;
     EXPECT_NE(error.find("(connect again) failed: "), std::string::npos) << error;
     // Back, the store goes on; of the failed reading nothing is kept.
     ASSERT_TRUE(pg.start()) << pg.error();
     EXPECT_EQ(store.readings().size(), 2u);
-    // A transaction whose connection is lost is begun again with what it held.
+    // A transaction whose connection is lost is begun again with what it held;
+    // one that cannot be committed keeps nothing.
     store.begin();
-    ASSERT_TRUE(store.add(At("d", 3, "2026-12-09T14:03:05.120+01:00"), 0));
-    pg.stop();
-    ASSERT_TRUE(pg.start()) << pg.error();
-    EXPECT_TRUE(store.add(At("d", 4, "2026-12-09T14:03:05.120+01:00"), 0));
+    ASSERT_TRUE(store.add(reading(3), 0));
+    ASSERT_TRUE(restart()) << pg.error();
+    EXPECT_TRUE(store.add(reading(4), 0));
     store.commit();
-    EXPECT_EQ(store.readings().size(), 4u);
-    // One that cannot be committed keeps nothing.
     store.begin();
-    ASSERT_TRUE(store.add(At("d", 5, "2026-12-09T14:03:05.120+01:00"), 0));
+    ASSERT_TRUE(store.add(reading(5), 0));
     pg.stop();
-    EXPECT_THROW(store.commit(), collect::StoreError);
+    EXPECT_NE(errorOf([&] { store.commit(); }), "");
     ASSERT_TRUE(pg.start()) << pg.error();
     EXPECT_EQ(store.readings().size(), 4u);
-    EXPECT_THROW(collect::PgStore(pg.url("none")), collect::StoreError);
+    EXPECT_NE(errorOf([&] { collect::PgStore(pg.url("none")); }), "");
     // Several hosts, the first not there: libpq goes on to the next.
-    EXPECT_EQ(collect::PgStore("postgresql://postgres@/postgres?host=/nonexistent," +
-                               pg.socket().string() + "&target_session_attrs=read-write")
+    EXPECT_EQ(collect::PgStore("postgresql://postgres@/postgres?host=/nonexistent," + pg.socket() +
+                               "&target_session_attrs=read-write")
                   .readings()
                   .size(),
               4u);
