@@ -104,7 +104,8 @@ struct Collector::Impl {
     // One turn of the loop: every message that has come is read, into one
     // transaction of the store, committed before the acknowledgements that
     // the reading queued are written. One sync of the disk for as many
-    // readings as the broker has in flight (mosquitto's max_inflight_messages),
+    // readings as the broker has in flight to the collector (up to 20,
+    // libmosquitto's receive maximum and mosquitto's max_inflight_messages),
     // and still none acknowledged before it is kept.
     int turn() {
         const int fd = mosquitto_socket(mosq);
