@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "CollectorTexts.h"
 
@@ -40,9 +41,11 @@ std::int64_t NowMs() {
 }  // namespace
 
 struct Collector::Impl {
-    Impl(const CollectorConfig& c, Store& s) : config(c), store(s) {}
+    Impl(const CollectorConfig& c, Store& s, std::function<void(bool)> told)
+        : config(c), store(s), stored(std::move(told)) {}
     const CollectorConfig& config;
     Store& store;
+    std::function<void(bool)> stored;
     mosquitto* mosq = nullptr;
     std::string readingFilter, stateFilter;
     bool saidDown = false;
@@ -82,6 +85,8 @@ struct Collector::Impl {
                 if (payload != "online" && payload != "offline")
                     return Say(texts::MessageRefused(topic, texts::NotAState));
                 store.setState(parts->station, payload, NowMs());
+                if (stored)
+                    stored(false);
                 return;
             }
             const auto parsed = ParseReading(payload);
@@ -91,6 +96,8 @@ struct Collector::Impl {
             if (parsed.reading->station != parts->station)
                 return Say(texts::MessageRefused(topic, texts::OtherStation));
             store.add(*parsed.reading, NowMs());
+            if (stored)
+                stored(true);
         } catch (const StoreError& e) {
             EndUnacknowledged(e.what());
         }
@@ -104,8 +111,9 @@ struct Collector::Impl {
     }
 };
 
-Collector::Collector(const CollectorConfig& config, Store& store)
-    : impl_(std::make_unique<Impl>(config, store)) {
+Collector::Collector(const CollectorConfig& config, Store& store,
+                     std::function<void(bool reading)> stored)
+    : impl_(std::make_unique<Impl>(config, store, std::move(stored))) {
     static const int init = mosquitto_lib_init();
     (void)init;
     Impl& i = *impl_;
