@@ -128,8 +128,10 @@ function arrived(r, fresh) {
   stations.set(r.station, s);
 }
 
-async function getJson(url) {
-  const answer = await fetch(url, { cache: "no-store" });
+// From the origin, not the document's address: fetch refuses one with a
+// user and password in it (a viewer may have opened the page so).
+async function getJson(path) {
+  const answer = await fetch(location.origin + path, { cache: "no-store" });
   if (!answer.ok) throw new Error(await answer.text());
   return answer.json();
 }
