@@ -111,26 +111,52 @@ std::string Json(const std::vector<HourCount>& hours) {
     return out + "]";
 }
 
-std::string CsvField(std::string_view text) {
-    std::string out = "\"";
+void AppendCsvField(std::string& out, std::string_view text) {
+    out += '"';
     if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
         out += '\'';
-    for (const char c : text) {
-        if (c == '"')
-            out += '"';
-        out += c;
+    for (auto quote = text.find('"'); quote != std::string_view::npos; quote = text.find('"')) {
+        out.append(text.substr(0, quote + 1));
+        out += '"';
+        text.remove_prefix(quote + 1);
     }
-    return out + "\"";
+    out.append(text);
+    out += '"';
+}
+
+std::string CsvField(std::string_view text) {
+    std::string out;
+    AppendCsvField(out, text);
+    return out;
 }
 
 std::string CsvHeader() {
     return "\"station\",\"order\",\"time\",\"code\",\"demo\",\"reader\",\"port\"\r\n";
 }
 
+void AppendCsvLine(std::string& out, const Reading& r) {
+    char order[24];
+    const auto end = std::to_chars(order, order + sizeof order, r.order).ptr;
+    AppendCsvField(out, r.station);
+    out += ',';
+    AppendCsvField(out, std::string_view(order, std::size_t(end - order)));
+    out += ',';
+    AppendCsvField(out, r.time);
+    out += ',';
+    AppendCsvField(out, r.code);
+    out += ',';
+    AppendCsvField(out, r.demo ? "true" : "false");
+    out += ',';
+    AppendCsvField(out, r.reader ? std::string_view(*r.reader) : std::string_view());
+    out += ',';
+    AppendCsvField(out, r.port ? std::string_view(*r.port) : std::string_view());
+    out += "\r\n";
+}
+
 std::string CsvLine(const Reading& r) {
-    return CsvField(r.station) + "," + CsvField(std::to_string(r.order)) + "," + CsvField(r.time) +
-           "," + CsvField(r.code) + "," + CsvField(r.demo ? "true" : "false") + "," +
-           CsvField(r.reader.value_or("")) + "," + CsvField(r.port.value_or("")) + "\r\n";
+    std::string out;
+    AppendCsvLine(out, r);
+    return out;
 }
 
 QueryResult ParseQuery(const std::function<std::optional<std::string>(const char*)>& arg,

@@ -29,6 +29,9 @@ std::string Json(const std::vector<HourCount>& hours);
 std::string CsvHeader();
 std::string CsvLine(const Reading& r);
 std::string CsvField(std::string_view text);
+// The same, added to out (an export's million rows without a string each).
+void AppendCsvLine(std::string& out, const Reading& r);
+void AppendCsvField(std::string& out, std::string_view text);
 
 // A search from the URL's arguments (code, station, from, to, limit); arg
 // gives an argument's value, nothing when it is absent. from and to are

@@ -96,6 +96,7 @@ struct PageServer::Impl {
     struct Export {
         std::unique_ptr<ReadingCursor> cursor;
         std::string pending;
+        StoredReading row;  // its strings' room kept from row to row
         std::size_t offset = 0;
         bool ended = false;
     };
@@ -247,18 +248,18 @@ MHD_Result PageServer::Impl::answer(MHD_Connection* c, const std::string& url) {
                 return Send(c, MHD_HTTP_OK, page::Json(store.search(*parsed.query)), JsonType);
             if (url == "/api/hours")
                 return Send(c, MHD_HTTP_OK, page::Json(store.hours(*parsed.query)), JsonType);
-            auto* e = new Export{store.stream(*parsed.query), "\xEF\xBB\xBF" + page::CsvHeader()};
+            auto* e =
+                new Export{store.stream(*parsed.query), "\xEF\xBB\xBF" + page::CsvHeader(), {}};
             MHD_Response* r = MHD_create_response_from_callback(
                 MHD_SIZE_UNKNOWN, 64 * 1024,
                 [](void* cls, std::uint64_t, char* buf, std::size_t max) -> ssize_t {
                     auto& e = *static_cast<Export*>(cls);
                     try {
-                        StoredReading row;
                         while (!e.ended && e.pending.size() < 64 * 1024) {
-                            if (!e.cursor->next(row))
+                            if (!e.cursor->next(e.row))
                                 e.ended = true;
                             else
-                                e.pending += page::CsvLine(row.reading);
+                                page::AppendCsvLine(e.pending, e.row.reading);
                         }
                     } catch (const StoreError& error) {
                         Say(std::string("an export: ") + error.what());

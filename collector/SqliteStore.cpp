@@ -76,6 +76,17 @@ class Statement {
     }
     std::int64_t integer(int i) { return sqlite3_column_int64(st_, i); }
     bool isNull(int i) { return sqlite3_column_type(st_, i) == SQLITE_NULL; }
+    // The column into out, reusing its room (an export's rows, a million at a time).
+    void text(int i, std::string& out) {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, i));
+        out.assign(p ? p : "", std::size_t(sqlite3_column_bytes(st_, i)));
+    }
+    void text(int i, std::optional<std::string>& out) {
+        if (isNull(i))
+            out.reset();
+        else
+            text(i, out.emplace());
+    }
     std::optional<std::string> text(int i) {
         const auto* p = sqlite3_column_text(st_, i);
         if (!p)
@@ -103,19 +114,23 @@ class Statement {
 constexpr const char* StoredColumns =
     "id, station, ord, instant_ms, time, code, demo, reader, port, received_ms";
 
-StoredReading StoredAt(Statement& s, int first = 0) {
-    StoredReading out;
+void ReadInto(Statement& s, StoredReading& out, int first = 0) {
     out.id = s.integer(first);
     Reading& r = out.reading;
-    r.station = *s.text(first + 1);
+    s.text(first + 1, r.station);
     r.order = s.integer(first + 2);
     r.instantMs = s.integer(first + 3);
-    r.time = *s.text(first + 4);
-    r.code = *s.text(first + 5);
+    s.text(first + 4, r.time);
+    s.text(first + 5, r.code);
     r.demo = s.integer(first + 6) != 0;
-    r.reader = s.text(first + 7);
-    r.port = s.text(first + 8);
+    s.text(first + 7, r.reader);
+    s.text(first + 8, r.port);
     out.receivedMs = s.integer(first + 9);
+}
+
+StoredReading StoredAt(Statement& s, int first = 0) {
+    StoredReading out;
+    ReadInto(s, out, first);
     return out;
 }
 
@@ -151,7 +166,9 @@ std::string SearchSql(const ReadingQuery& q) {
 
 sqlite3* OpenReader(const std::string& path) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    // No mutex of SQLite's own: a read connection is used by one thread at a time.
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
         const std::string why = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close(db);
         throw StoreError(texts::StoreFailed(path + " (open)", why));
@@ -187,7 +204,7 @@ class SqliteCursor : public ReadingCursor {
     bool next(StoredReading& out) override {
         if (done_ || !st_->row())
             return done_ = true, false;
-        out = StoredAt(*st_);
+        ReadInto(*st_, out);
         return true;
     }
 
