@@ -192,6 +192,36 @@ std::optional<std::int64_t> ParseId(std::string_view text) {
     return n && *n >= 0 ? n : std::nullopt;
 }
 
+bool IsLoopbackHost(std::string_view host) {
+    std::string_view name = host;
+    if (host.substr(0, 1) == "[") {
+        const auto close = host.find(']');
+        if (close == std::string_view::npos)
+            return false;
+        name = host.substr(1, close - 1);
+        host.remove_prefix(close + 1);
+    } else {
+        const auto colon = host.find(':');
+        name = host.substr(0, colon);
+        host = colon == std::string_view::npos ? std::string_view() : host.substr(colon);
+    }
+    if (!host.empty() && (host.front() != ':' || !Whole(host.substr(1))))
+        return false;
+    if (name == "localhost" || name == "::1")
+        return true;
+    int parts = 0;
+    for (std::string_view rest = name; parts < 5; ++parts) {
+        const auto dot = rest.find('.');
+        const auto n = Whole(rest.substr(0, dot));
+        if (!n || *n < 0 || *n > 255 || (parts == 0 && *n != 127))
+            return false;
+        if (dot == std::string_view::npos)
+            break;
+        rest.remove_prefix(dot + 1);
+    }
+    return parts == 3;
+}
+
 bool SameSecret(std::string_view given, std::string_view expected) {
     // Every byte of the expected one looked at, whatever the given one is.
     volatile unsigned char differ = given.size() != expected.size();

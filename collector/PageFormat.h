@@ -48,6 +48,12 @@ QueryResult ParseQuery(const std::function<std::optional<std::string>(const char
 // An event id (Last-Event-ID, or the after argument): a whole number >= 0.
 std::optional<std::int64_t> ParseId(std::string_view text);
 
+// Whether a Host header names this machine's loopback address (127.x.x.x,
+// [::1] or localhost, with or without a port). A page without a password
+// answers only those: a web site whose name an attacker points at 127.0.0.1
+// (DNS rebinding) sends its own name, and gets nothing.
+bool IsLoopbackHost(std::string_view host);
+
 // Whether an Authorization header's Basic credentials carry the password
 // (any user name); compared in a time that does not tell how much matched.
 bool BasicAuthMatches(std::string_view header, std::string_view password);

@@ -347,7 +347,13 @@ PageServer::PageServer(const CollectorConfig& config, Store& store)
         auto& i = *static_cast<Impl*>(cls);
         if (*uploadSize != 0)
             return MHD_NO;
-        if (!i.config.pagePassword.empty()) {
+        if (i.config.pagePassword.empty()) {
+            const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Host");
+            if (!host || !page::IsLoopbackHost(host))
+                return Send(c, MHD_HTTP_MISDIRECTED_REQUEST,
+                            "without a password, the page answers only to 127.0.0.1\n",
+                            "text/plain; charset=utf-8");
+        } else {
             const char* given = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Authorization");
             if (!given || !page::BasicAuthMatches(given, i.config.pagePassword)) {
                 const std::string body = "the page's password, please\n";

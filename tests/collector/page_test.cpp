@@ -98,6 +98,31 @@ TEST(PagePassword, BasicCredentialsCarryThePassword) {
         EXPECT_EQ(page::BasicAuthMatches(c.header, "secret"), c.matches) << c.header;
 }
 
+TEST(PageHost, OnlyTheLoopbackNamesWithoutAPassword) {
+    const struct {
+        const char* host;
+        bool loopback;
+    } cases[] = {
+        {"127.0.0.1:8080", true},
+        {"127.0.0.1", true},
+        {"127.1.2.3:80", true},
+        {"localhost:8080", true},
+        {"[::1]:8080", true},
+        {"[::1]", true},
+        {"evil.example", false},
+        {"10.0.0.1:8080", false},
+        {"127.0.0.1.evil.example", false},
+        {"127.0.0:80", false},
+        {"127.0.0.1:x", false},
+        {"[::2]:80", false},
+        {"", false},
+        {"127.0.0.256", false},
+        {"localhost.evil", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(page::IsLoopbackHost(c.host), c.loopback) << c.host;
+}
+
 TEST(SqliteStoreReads, SearchHoursStationsAndTheFeedsIds) {
     fakes::TempFolder folder;
     SqliteStore store((folder.path() / "r.sqlite").string());
