@@ -17,7 +17,10 @@ body { font: 14px/1.4 system-ui, sans-serif; margin: 0; background: #f4f5f7; col
 header { background: #1d2330; color: #fff; padding: .6em 1em; display: flex; gap: 1em; align-items: baseline; }
 header h1 { font-size: 1.2em; margin: 0; }
 #feed { font-size: .9em; opacity: .85; }
-main { display: grid; grid-template-columns: minmax(320px, 1fr) 2fr; gap: 1em; padding: 1em; }
+main { display: grid; grid-template-columns: minmax(0, 1fr) minmax(0, 1fr); gap: 1em; padding: 1em; }
+@media (max-width: 900px) { main { grid-template-columns: minmax(0, 1fr); } }
+.scroll { max-height: 22em; overflow: auto; }
+.scroll.tall { max-height: 36em; }
 section { background: #fff; border-radius: 6px; padding: .6em 1em; box-shadow: 0 1px 2px #0002; overflow: auto; }
 section.wide { grid-column: 1 / -1; }
 h2 { font-size: 1em; margin: .2em 0 .6em; }
@@ -42,11 +45,11 @@ input, select, button { font: inherit; padding: .2em .4em; }
 <main>
 <section>
 <h2>Stations</h2>
-<table id="stations"><thead><tr><th>Station</th><th>State</th><th>Since</th><th>Last reading</th><th>At</th></tr></thead><tbody></tbody></table>
+<div class="scroll"><table id="stations"><thead><tr><th>Station</th><th>State</th><th>Since</th><th>Last reading</th><th>At</th></tr></thead><tbody></tbody></table></div>
 </section>
 <section>
 <h2>As they arrive</h2>
-<table id="live"><thead><tr><th>Station</th><th>No.</th><th>Time</th><th>Code</th><th>Reader</th><th>Port</th></tr></thead><tbody></tbody></table>
+<div class="scroll"><table id="live"><thead><tr><th>Station</th><th>No.</th><th>Time</th><th>Code</th><th>Reader</th><th>Port</th></tr></thead><tbody></tbody></table></div>
 </section>
 <section class="wide">
 <h2>Search</h2>
@@ -61,7 +64,7 @@ input, select, button { font: inherit; padding: .2em .4em; }
 <span id="count"></span><span id="error"></span>
 </form>
 <svg id="chart" role="img" aria-label="readings per station and hour"></svg>
-<table id="results"><thead><tr><th>Station</th><th>No.</th><th>Time</th><th>Code</th><th>Demo</th><th>Reader</th><th>Port</th></tr></thead><tbody></tbody></table>
+<div class="scroll tall"><table id="results"><thead><tr><th>Station</th><th>No.</th><th>Time</th><th>Code</th><th>Demo</th><th>Reader</th><th>Port</th></tr></thead><tbody></tbody></table></div>
 </section>
 </main>
 <script>
