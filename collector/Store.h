@@ -92,7 +92,12 @@ class Store {
     // committed, never reused. A row with a smaller id never becomes visible
     // after one with a larger id (the live feed asks for what came after the
     // last id it sent and would miss it otherwise), whichever collector
-    // stored it. The live feed's event ids are these ids.
+    // stored it. The live feed's event ids are these ids. (SQLite has one
+    // writer at a time, so its rowid does this. A sequence shared by two
+    // writers does not by itself: one transaction can draw a smaller id and
+    // commit after another's larger one. PostgreSQL can take a
+    // transaction-scoped advisory lock before the insert, so that ids are
+    // drawn and committed in one order.)
     //
     // The largest id stored; 0 when there is none.
     virtual std::int64_t lastId() = 0;
