@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "CollectorTexts.h"
 
@@ -45,12 +46,16 @@ constexpr int MaxBatch = 1000;
 }  // namespace
 
 struct Collector::Impl {
-    Impl(const CollectorConfig& c, Store& s) : config(c), store(s) {}
+    Impl(const CollectorConfig& c, Store& s, std::function<void(bool)> told)
+        : config(c), store(s), stored(std::move(told)) {}
     const CollectorConfig& config;
     Store& store;
+    std::function<void(bool)> stored;
     mosquitto* mosq = nullptr;
     std::string readingFilter, stateFilter;
     bool saidDown = false;
+    // What the open transaction holds, told to stored once it is committed.
+    bool newReading = false, newState = false;
 
     void check(int rc, const char* what) {
         if (rc != MOSQ_ERR_SUCCESS)
@@ -87,6 +92,7 @@ struct Collector::Impl {
                 if (payload != "online" && payload != "offline")
                     return Say(texts::MessageRefused(topic, texts::NotAState));
                 store.setState(parts->station, payload, NowMs());
+                newState = true;
                 return;
             }
             const auto parsed = ParseReading(payload);
@@ -96,6 +102,7 @@ struct Collector::Impl {
             if (parsed.reading->station != parts->station)
                 return Say(texts::MessageRefused(topic, texts::OtherStation));
             store.add(*parsed.reading, NowMs());
+            newReading = true;
         } catch (const StoreError& e) {
             EndUnacknowledged(e.what());
         }
@@ -129,6 +136,12 @@ struct Collector::Impl {
             } catch (const StoreError& e) {
                 EndUnacknowledged(e.what());
             }
+            // Only now: the page shows nothing that is not committed.
+            if (stored && newReading)
+                stored(true);
+            if (stored && newState)
+                stored(false);
+            newReading = newState = false;
             if (rc != MOSQ_ERR_SUCCESS)
                 return rc;
         }
@@ -146,8 +159,9 @@ struct Collector::Impl {
     }
 };
 
-Collector::Collector(const CollectorConfig& config, Store& store)
-    : impl_(std::make_unique<Impl>(config, store)) {
+Collector::Collector(const CollectorConfig& config, Store& store,
+                     std::function<void(bool reading)> stored)
+    : impl_(std::make_unique<Impl>(config, store, std::move(stored))) {
     static const int init = mosquitto_lib_init();
     (void)init;
     Impl& i = *impl_;

@@ -12,6 +12,7 @@
 // callback. The broker sends the reading again to the next run.
 #pragma once
 #include <csignal>
+#include <functional>
 #include <memory>
 
 #include "CollectorConfig.h"
@@ -28,7 +29,10 @@ class Collector {
   public:
     // config.password holds the password (read from its file by the caller).
     // std::runtime_error with why when libmosquitto refuses the settings.
-    Collector(const CollectorConfig& config, Store& store);
+    // stored, when given, is told after each commit (true: a reading, or its
+    // repeat; false: a state), on the loop's thread: it must be quick.
+    Collector(const CollectorConfig& config, Store& store,
+              std::function<void(bool reading)> stored = {});
     ~Collector();
     Collector(const Collector&) = delete;
     Collector& operator=(const Collector&) = delete;

@@ -12,9 +12,15 @@
 // visible, across every collector writing into the database: the inserts
 // take a transaction-scoped advisory lock before the number is drawn, so a
 // reader that follows stored_id never passes over a row committed later
-// with a smaller number.
+// with a smaller number. It is the read side's id.
+//
+// The read side (the page's threads) runs on connections of its own, a
+// small pool beside the writer's, each used by one thread at a time; an
+// export holds one for itself, reading through a server-side cursor a batch
+// at a time.
 #pragma once
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +48,13 @@ class PgStore : public Store {
     void begin() override;
     void commit() override;
 
+    std::int64_t lastId() override;
+    std::vector<StoredReading> readingsAfter(std::int64_t afterId, std::int64_t limit) override;
+    std::vector<StoredReading> search(const ReadingQuery& query) override;
+    std::unique_ptr<ReadingCursor> stream(const ReadingQuery& query) override;
+    std::vector<HourCount> hours(const ReadingQuery& query) override;
+    std::vector<StationSummary> stations() override;
+
     class Result;
     // A prepared statement and its parameters (nothing for NULL).
     struct Held {
@@ -56,12 +69,17 @@ class PgStore : public Store {
     // exec's result, exec run again once on a new connection when it was lost.
     Result attempt(const char* what, const std::function<pg_result*()>& exec);
     [[noreturn]] void fail(const char* what, const std::string& why);
+    // A read on a connection of the pool, run again once on a new
+    // connection when that one was lost.
+    Result read(const char* statement, const std::vector<std::optional<std::string>>& values);
 
     std::string url_;
     pg_conn* conn_ = nullptr;
     bool holding_ = false;    // begin() called
     bool open_ = false;       // and the transaction begun at the server
     std::vector<Held> held_;  // what it holds, for a new connection
+    std::mutex poolMutex_;
+    std::vector<pg_conn*> idleReaders_;
 };
 
 }  // namespace collect

@@ -26,6 +26,7 @@ CREATE TABLE IF NOT EXISTS readings(
   received_ms INTEGER NOT NULL,
   UNIQUE(station, ord, instant_ms));
 CREATE INDEX IF NOT EXISTS readings_by_instant ON readings(instant_ms);
+CREATE INDEX IF NOT EXISTS readings_by_station ON readings(station, instant_ms);
 CREATE TABLE IF NOT EXISTS stations(
   station TEXT PRIMARY KEY,
   state TEXT NOT NULL,
@@ -75,6 +76,18 @@ class Statement {
         return false;
     }
     std::int64_t integer(int i) { return sqlite3_column_int64(st_, i); }
+    bool isNull(int i) { return sqlite3_column_type(st_, i) == SQLITE_NULL; }
+    // The column into out, reusing its room (an export's rows, a million at a time).
+    void text(int i, std::string& out) {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, i));
+        out.assign(p ? p : "", std::size_t(sqlite3_column_bytes(st_, i)));
+    }
+    void text(int i, std::optional<std::string>& out) {
+        if (isNull(i))
+            out.reset();
+        else
+            text(i, out.emplace());
+    }
     std::optional<std::string> text(int i) {
         const auto* p = sqlite3_column_text(st_, i);
         if (!p)
@@ -98,7 +111,141 @@ class Statement {
     sqlite3_stmt* st_ = nullptr;
 };
 
+// The columns of a stored reading, in the order StoredAt reads them.
+constexpr const char* StoredColumns =
+    "id, station, ord, instant_ms, time, code, demo, reader, port, received_ms";
+
+void ReadInto(Statement& s, StoredReading& out, int first = 0) {
+    out.id = s.integer(first);
+    Reading& r = out.reading;
+    s.text(first + 1, r.station);
+    r.order = s.integer(first + 2);
+    r.instantMs = s.integer(first + 3);
+    s.text(first + 4, r.time);
+    s.text(first + 5, r.code);
+    r.demo = s.integer(first + 6) != 0;
+    s.text(first + 7, r.reader);
+    s.text(first + 8, r.port);
+    out.receivedMs = s.integer(first + 9);
+}
+
+StoredReading StoredAt(Statement& s, int first = 0) {
+    StoredReading out;
+    ReadInto(s, out, first);
+    return out;
+}
+
+// The WHERE clause of a query, its values bound from ?1 to ?4.
+std::string Where(const ReadingQuery& q) {
+    std::string where = " WHERE 1";
+    if (!q.code.empty())
+        where += " AND instr(upper(code), upper(?1)) > 0";
+    if (!q.station.empty())
+        where += " AND station = ?2";
+    if (q.fromMs)
+        where += " AND instant_ms >= ?3";
+    if (q.toMs)
+        where += " AND instant_ms < ?4";
+    return where;
+}
+
+void BindWhere(Statement& s, const ReadingQuery& q) {
+    if (!q.code.empty())
+        s.bind(1, std::string_view(q.code));
+    if (!q.station.empty())
+        s.bind(2, std::string_view(q.station));
+    if (q.fromMs)
+        s.bind(3, *q.fromMs);
+    if (q.toMs)
+        s.bind(4, *q.toMs);
+}
+
+std::string SearchSql(const ReadingQuery& q) {
+    return std::string("SELECT ") + StoredColumns + " FROM readings" + Where(q) +
+           " ORDER BY instant_ms DESC, id DESC" + (q.limit > 0 ? " LIMIT ?5" : "");
+}
+
+sqlite3* OpenReader(const std::string& path) {
+    sqlite3* db = nullptr;
+    // No mutex of SQLite's own: a read connection is used by one thread at a time.
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        const std::string why = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        throw StoreError(texts::StoreFailed(path + " (open)", why));
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, 10000);
+    return db;
+}
+
+// An export's rows: its own connection, so its read snapshot lasts as long
+// as the export and holds up no one.
+class SqliteCursor : public ReadingCursor {
+  public:
+    SqliteCursor(const std::string& path, const ReadingQuery& q)
+        : path_(path), db_(OpenReader(path)) {
+        try {
+            st_ = std::make_unique<Statement>(db_, SearchSql(q).c_str(), path_);
+            BindWhere(*st_, q);
+            if (q.limit > 0)
+                st_->bind(5, q.limit);
+        } catch (...) {
+            sqlite3_close(db_);
+            throw;
+        }
+    }
+    ~SqliteCursor() override {
+        st_.reset();
+        sqlite3_close(db_);
+    }
+    SqliteCursor(const SqliteCursor&) = delete;
+    SqliteCursor& operator=(const SqliteCursor&) = delete;
+
+    bool next(StoredReading& out) override {
+        if (done_ || !st_->row())
+            return done_ = true, false;
+        ReadInto(*st_, out);
+        return true;
+    }
+
+  private:
+    std::string path_;
+    sqlite3* db_;
+    std::unique_ptr<Statement> st_;
+    bool done_ = false;
+};
+
 }  // namespace
+
+// A read connection from the pool for one call, given back after it.
+class SqliteStore::Lease {
+  public:
+    explicit Lease(SqliteStore& store) : store_(store) {
+        {
+            std::lock_guard lock(store.poolMutex_);
+            if (!store.idleReaders_.empty()) {
+                db_ = store.idleReaders_.back();
+                store.idleReaders_.pop_back();
+            }
+        }
+        if (!db_)
+            db_ = OpenReader(store.path_);
+    }
+    ~Lease() {
+        std::lock_guard lock(store_.poolMutex_);
+        store_.idleReaders_.push_back(db_);
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Statement statement(const std::string& sql) {
+        return Statement(db_, sql.c_str(), store_.path_);
+    }
+
+  private:
+    SqliteStore& store_;
+    sqlite3* db_ = nullptr;
+};
 
 struct SqliteStore::Statements {
     Statements(sqlite3* db, const std::string& path)
@@ -150,6 +297,8 @@ SqliteStore::SqliteStore(const std::string& path) : path_(path) {
 SqliteStore::~SqliteStore() {
     st_.reset();
     sqlite3_close(db_);
+    for (sqlite3* reader : idleReaders_)
+        sqlite3_close(reader);
 }
 
 void SqliteStore::exec(const char* sql, const char* what) {
@@ -163,6 +312,7 @@ void SqliteStore::exec(const char* sql, const char* what) {
 
 template <typename Write>
 auto SqliteStore::write(Write statement) {
+    std::lock_guard lock(writeMutex_);
     try {
         if (holding_ && !open_) {
             exec("BEGIN IMMEDIATE", "begin");
@@ -182,6 +332,7 @@ void SqliteStore::begin() {
 }
 
 void SqliteStore::commit() {
+    std::lock_guard lock(writeMutex_);
     holding_ = false;
     if (!open_)
         return;
@@ -215,6 +366,7 @@ void SqliteStore::setState(std::string_view station, std::string_view state, std
 }
 
 std::vector<Reading> SqliteStore::readings() {
+    std::lock_guard lock(writeMutex_);
     std::vector<Reading> out;
     Statement& s = st_->readings;
     while (s.row()) {
@@ -233,10 +385,87 @@ std::vector<Reading> SqliteStore::readings() {
 }
 
 std::vector<StationState> SqliteStore::states() {
+    std::lock_guard lock(writeMutex_);
     std::vector<StationState> out;
     Statement& s = st_->states;
     while (s.row())
         out.push_back({*s.text(0), *s.text(1), s.integer(2)});
+    return out;
+}
+
+std::int64_t SqliteStore::lastId() {
+    Lease lease(*this);
+    Statement s = lease.statement("SELECT coalesce(max(id), 0) FROM readings");
+    std::int64_t id = 0;
+    while (s.row())
+        id = s.integer(0);
+    return id;
+}
+
+std::vector<StoredReading> SqliteStore::readingsAfter(std::int64_t afterId, std::int64_t limit) {
+    Lease lease(*this);
+    Statement s = lease.statement(std::string("SELECT ") + StoredColumns +
+                                  " FROM readings WHERE id > ?1 ORDER BY id LIMIT ?2");
+    s.bind(1, afterId).bind(2, limit);
+    std::vector<StoredReading> out;
+    while (s.row())
+        out.push_back(StoredAt(s));
+    return out;
+}
+
+std::vector<StoredReading> SqliteStore::search(const ReadingQuery& q) {
+    Lease lease(*this);
+    Statement s = lease.statement(SearchSql(q));
+    BindWhere(s, q);
+    if (q.limit > 0)
+        s.bind(5, q.limit);
+    std::vector<StoredReading> out;
+    while (s.row())
+        out.push_back(StoredAt(s));
+    return out;
+}
+
+std::unique_ptr<ReadingCursor> SqliteStore::stream(const ReadingQuery& q) {
+    return std::make_unique<SqliteCursor>(path_, q);
+}
+
+std::vector<HourCount> SqliteStore::hours(const ReadingQuery& q) {
+    Lease lease(*this);
+    Statement s = lease.statement(
+        "SELECT station, instant_ms / 3600000 AS hour, count(*) "
+        "FROM readings" +
+        Where(q) + " GROUP BY station, hour ORDER BY station, hour");
+    BindWhere(s, q);
+    std::vector<HourCount> out;
+    while (s.row())
+        out.push_back({*s.text(0), s.integer(1) * 3600000, s.integer(2)});
+    return out;
+}
+
+std::vector<StationSummary> SqliteStore::stations() {
+    Lease lease(*this);
+    // The stations with readings found by the index, one step per station
+    // (not one per reading); then each one's state and last reading, all in
+    // one statement and so from one snapshot.
+    Statement s = lease.statement(R"(
+WITH RECURSIVE named(n) AS (
+  SELECT min(station) FROM readings
+  UNION ALL SELECT (SELECT min(station) FROM readings WHERE station > n) FROM named
+  WHERE n IS NOT NULL),
+every(n) AS (SELECT n FROM named WHERE n IS NOT NULL UNION SELECT station FROM stations)
+SELECT every.n, s.state, s.since_ms, r.id, r.station, r.ord, r.instant_ms, r.time, r.code,
+       r.demo, r.reader, r.port, r.received_ms
+FROM every LEFT JOIN stations s ON s.station = every.n
+LEFT JOIN readings r ON r.id = (SELECT id FROM readings WHERE station = every.n
+                                ORDER BY instant_ms DESC, id DESC LIMIT 1)
+ORDER BY every.n)");
+    std::vector<StationSummary> out;
+    while (s.row()) {
+        StationSummary station{*s.text(0), s.text(1).value_or(""), s.integer(2), std::nullopt};
+        if (!s.isNull(3))
+            station.last = StoredAt(s, 3);
+        out.push_back(std::move(station));
+    }
     return out;
 }
 

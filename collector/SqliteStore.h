@@ -1,8 +1,13 @@
 // The store in a SQLite file: write-ahead log, every commit synced before it
-// returns, waits of up to 10 s for another writer.
+// returns, waits of up to 10 s for another writer. The writes go through one
+// connection behind a lock; the page's reads through connections of their
+// own, one per reading thread at a time (a small pool), so that a read never
+// holds up a commit (WAL: readers and the writer do not wait for each other).
 #pragma once
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "Store.h"
 
@@ -25,6 +30,13 @@ class SqliteStore : public Store {
     void begin() override;
     void commit() override;
 
+    std::int64_t lastId() override;
+    std::vector<StoredReading> readingsAfter(std::int64_t afterId, std::int64_t limit) override;
+    std::vector<StoredReading> search(const ReadingQuery& query) override;
+    std::unique_ptr<ReadingCursor> stream(const ReadingQuery& query) override;
+    std::vector<HourCount> hours(const ReadingQuery& query) override;
+    std::vector<StationSummary> stations() override;
+
   private:
     // A write, in the open transaction when begin() was called.
     template <typename Write>
@@ -32,10 +44,14 @@ class SqliteStore : public Store {
     void exec(const char* sql, const char* what);
 
     struct Statements;
+    class Lease;
     bool holding_ = false, open_ = false;
     sqlite3* db_ = nullptr;
     std::string path_;
     std::unique_ptr<Statements> st_;
+    std::mutex writeMutex_;
+    std::mutex poolMutex_;
+    std::vector<sqlite3*> idleReaders_;
 };
 
 }  // namespace collect

@@ -1,6 +1,7 @@
 // chipreader-collector CONFIG: every station's readings from the site's
 // broker into the store the configuration names, until SIGTERM or SIGINT.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "Collector.h"
 #include "CollectorConfig.h"
+#include "PageServer.h"
 #include "PgStore.h"
 #include "SqliteStore.h"
 
@@ -57,6 +59,12 @@ int main(int argc, char** argv) {
             return Fail("password_file " + config.passwordFile + " cannot be read");
         config.password = password->substr(0, password->find_first_of("\r\n"));
     }
+    // Each open page holds a connection: as many as the system lets us.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     struct sigaction action {};
     action.sa_handler = [](int) { stopRequested = 1; };  // no SA_RESTART: the wait ends
     sigaction(SIGTERM, &action, nullptr);
@@ -69,7 +77,11 @@ int main(int argc, char** argv) {
         else
             store = std::make_unique<collect::SqliteStore>(
                 (file.parent_path() / config.store).string());
-        collect::Collector collector(config, *store);
+        // The page beside the broker's loop: its own threads, the store's
+        // reads on connections of their own.
+        collect::PageServer page(config, *store);
+        collect::Collector collector(config, *store,
+                                     [&page](bool reading) { page.stored(reading); });
         collector.run(stopRequested);
     } catch (const std::exception& e) {
         return Fail(e.what());

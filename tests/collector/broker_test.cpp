@@ -3,9 +3,12 @@
 // left unacknowledged, so that the next run gets it from the broker, none
 // lost when the collector is killed, and two collectors writing into one
 // PostgreSQL store each reading once.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +30,19 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+
+// A port of the loopback address that no one listens on now, for the page.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -96,7 +112,8 @@ struct Site : fakes::TempFolder {
         fs::create_directories(folder);
         std::ofstream(folder / "collector.ini")
             << "[broker]\nurl = " << broker.url() << "\nclient_id = " << clientId
-            << "\ntopic_prefix = test\n[store]\nurl = " << (pg ? pg->url() : "r.sqlite") << "\n";
+            << "\ntopic_prefix = test\n[store]\nurl = " << (pg ? pg->url() : "r.sqlite")
+            << "\n[page]\nlisten = 127.0.0.1:" << FreePort() << "\n";
     }
     std::unique_ptr<collect::Store> store() const {
         if (pg)
@@ -204,9 +221,9 @@ TEST(CollectorBroker, AReadingTheStoreCannotKeepIsNotAcknowledgedAndComesAgain) 
     ASSERT_TRUE(site.publish("test/s/state", "online", true));
     const std::string big(100 * 1024, 'C');
     {
-        // 64 KiB per file: the store opens and takes a small reading, not a
+        // 96 KiB per file: the store opens and takes a small reading, not a
         // reading of 100 KiB.
-        CollectorProcess collector(site.path(), 64 * 1024);
+        CollectorProcess collector(site.path(), 96 * 1024);
         ASSERT_TRUE(WaitUntil([&] { return site.stateIs("s", "online"); }, 10s)) << collector.log();
         ASSERT_TRUE(site.publish("test/s/reading", site::ReadingMessage("s", ReadingNumber(1))));
         ASSERT_TRUE(WaitUntil([&] { return site.readings().size() == 1; }, 10s)) << collector.log();
