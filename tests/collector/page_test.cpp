@@ -1,13 +1,12 @@
 // The page's pure parts (the CSV's quoting and neutralising, a search read
-// from the URL, the password check) and the SQLite store's read side on a
-// real file.
+// from the URL, the password check) and the stores' read side, on a SQLite
+// file and on a throwaway PostgreSQL.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "PageFormat.h"
-#include "SqliteStore.h"
-#include "fakes/TempDir.h"
+#include "StoreKinds.h"
 
 namespace {
 
@@ -123,9 +122,12 @@ TEST(PageHost, OnlyTheLoopbackNamesWithoutAPassword) {
         EXPECT_EQ(page::IsLoopbackHost(c.host), c.loopback) << c.host;
 }
 
-TEST(SqliteStoreReads, SearchHoursStationsAndTheFeedsIds) {
-    fakes::TempFolder folder;
-    SqliteStore store((folder.path() / "r.sqlite").string());
+using StoreReads = StoreKinds;
+STORE_KINDS(StoreReads);
+
+TEST_P(StoreReads, SearchHoursStationsAndTheFeedsIds) {
+    const auto opened = open();
+    Store& store = *opened;
     EXPECT_EQ(store.lastId(), 0);
     const auto add = [&](const char* station, int order, const char* time, const char* code) {
         Reading r;
@@ -183,6 +185,20 @@ TEST(SqliteStoreReads, SearchHoursStationsAndTheFeedsIds) {
     for (const auto& s : store.stations())
         stations += s.station + ":" + s.state + ":" + (s.last ? s.last->reading.code : "-") + " ";
     EXPECT_EQ(stations, "a:online:FF0033 b::00AB11 c:offline:- ");
+
+    // An export longer than one batch of PostgreSQL's cursor, counted.
+    store.begin();
+    for (int order = 0; order < 12000; ++order)
+        add("d", order, "2026-12-09T11:00:00.000Z", "0D");
+    store.commit();
+    std::int64_t exported = 0, last = 0;
+    bool newestFirst = true;
+    auto cursor = store.stream({"0d", "", {}, {}, 0});
+    for (StoredReading r; cursor->next(r); ++exported, last = r.id)
+        newestFirst = newestFirst && (last == 0 || r.id < last);
+    EXPECT_EQ(exported, 12000);
+    EXPECT_TRUE(newestFirst);
+    EXPECT_EQ(store.search({"", "d", {}, {}, 3}).size(), 3u);
 }
 
 }  // namespace

@@ -9,10 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "PgServer.h"
-#include "PgStore.h"
-#include "SqliteStore.h"
-#include "fakes/TempDir.h"
+#include "StoreKinds.h"
 
 namespace {
 
@@ -28,27 +25,8 @@ collect::Reading At(const char* station, std::int64_t order, const char* time,
     return r;
 }
 
-// Each case on a fresh store of the kind its parameter names; open() opens
-// it (again).
-class Stores : public testing::TestWithParam<std::string> {
-  protected:
-    void SetUp() override {
-        if (GetParam() == "sqlite") {
-            const std::string file = (folder.path() / "readings.sqlite").string();
-            open = [file] { return std::make_unique<collect::SqliteStore>(file); };
-            return;
-        }
-        pg = std::make_unique<pgtest::PgServer>();
-        ASSERT_EQ(pg->error(), "");
-        open = [url = pg->url()] { return std::make_unique<collect::PgStore>(url); };
-    }
-    fakes::TempFolder folder;
-    std::unique_ptr<pgtest::PgServer> pg;
-    std::function<std::unique_ptr<collect::Store>()> open;
-};
-
-INSTANTIATE_TEST_SUITE_P(, Stores, testing::Values("sqlite", "postgresql"),
-                         [](const auto& info) { return info.param; });
+using Stores = StoreKinds;
+STORE_KINDS(Stores);
 
 TEST_P(Stores, EachReadingIsOneRowByStationOrderAndInstant) {
     {
