@@ -29,8 +29,9 @@ class Collector {
   public:
     // config.password holds the password (read from its file by the caller).
     // std::runtime_error with why when libmosquitto refuses the settings.
-    // stored, when given, is told after each commit (true: a reading, or its
-    // repeat; false: a state), on the loop's thread: it must be quick.
+    // stored, when given, is told after each commit, once for what it held
+    // of each kind (true: readings, or repeats; false: states), never before:
+    // on the loop's thread, so it must be quick.
     Collector(const CollectorConfig& config, Store& store,
               std::function<void(bool reading)> stored = {});
     ~Collector();
