@@ -1,5 +1,6 @@
 // The collector's page, measured on the real program (chipreader-collector
-// on a SQLite file, Debian's mosquitto on the loopback address):
+// on a SQLite file or a throwaway PostgreSQL, Debian's mosquitto on the
+// loopback address):
 //   - the CSV export of a store of 1,000,000 readings (goal: under 5 s), as a
 //     browser would fetch it;
 //   - the collector's memory (resident set) without pages and with 50 open
@@ -7,7 +8,7 @@
 //   - arrival: readings published to the broker one at a time (MQTT 5,
 //     QoS 1), each timed from its publishing to its event on every one of
 //     the 50 pages (goal: under 1 s), median and worst.
-//   bench_collector_page [READINGS]   (the export's size; 1000000 without it)
+//   bench_collector_page [READINGS [postgresql]]   (the export's size; 1000000 without it)
 // The live feeds are read over HTTP/1.0, so that an event is never split by
 // chunked encoding.
 #include <arpa/inet.h>
@@ -28,11 +29,14 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LocalBroker.h"
+#include "PgServer.h"
+#include "PgStore.h"
 #include "SqliteStore.h"
 
 namespace {
@@ -135,6 +139,23 @@ bool Fill(const std::string& file, long count) {
     return ok;
 }
 
+// The same readings made by PostgreSQL itself, in one statement.
+bool FillPg(const pgtest::PgServer& pg, long count) {
+    { collect::PgStore schema(pg.url()); }
+    const std::string n = std::to_string(count);
+    return pg
+        .query(
+            "INSERT INTO readings(station, ord, instant_ms, time, code, demo, reader, port, "
+            "received_ms) SELECT 'desk-' || (i % 5 + 1), i / 5 + 1, ms, "
+            "to_char(to_timestamp(ms / 1000.0) AT TIME ZONE 'UTC', "
+            "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"+00:00\"'), "
+            "upper(lpad(to_hex(687194767360 + i), 10, '0')), false, 'V1.2', 'COM1', ms "
+            "FROM generate_series(0, " +
+            n + " - 1) i, LATERAL (SELECT (extract(epoch FROM now()) * 1000)::bigint - " + n +
+            " * 1000 + i * 1000 AS ms) t")
+        .empty();
+}
+
 struct Page {
     int fd = -1;
     std::string buffer;
@@ -167,6 +188,15 @@ void Take(Page& page, Clock::time_point now) {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const long readings = argc > 1 ? std::atol(argv[1]) : 1000000;
+    // With a second argument "postgresql", the store is a throwaway PostgreSQL.
+    std::unique_ptr<pgtest::PgServer> pg;
+    if (argc > 2 && std::string(argv[2]) == "postgresql") {
+        pg = std::make_unique<pgtest::PgServer>();
+        if (!pg->error().empty()) {
+            std::fprintf(stderr, "collector_page: %s\n", pg->error().c_str());
+            return 1;
+        }
+    }
     constexpr int Pages = 50, Published = 200;
     char pattern[] = "/tmp/chipbench-XXXXXX";
     const fs::path folder = ::mkdtemp(pattern);
@@ -177,15 +207,16 @@ int main(int argc, char** argv) {
     }
     const std::string store = (folder / "r.sqlite").string();
     auto started = Clock::now();
-    if (!Fill(store, readings))
+    if (pg ? !FillPg(*pg, readings) : !Fill(store, readings))
         return 1;
-    std::printf("store filled with %ld readings in %.1f s (not a figure of the page)\n", readings,
-                Ms(Clock::now() - started) / 1000);
+    std::printf("%s store filled with %ld readings in %.1f s (not a figure of the page)\n",
+                pg ? "PostgreSQL" : "SQLite", readings, Ms(Clock::now() - started) / 1000);
 
     const int port = FreePort();
     std::ofstream(folder / "collector.ini")
         << "[broker]\nurl = " << broker.url()
-        << "\nclient_id = bench-collector\ntopic_prefix = bench\n[store]\nurl = r.sqlite\n"
+        << "\nclient_id = bench-collector\ntopic_prefix = bench\n[store]\nurl = "
+        << (pg ? pg->url() : "r.sqlite") << "\n"
         << "[page]\nlisten = 127.0.0.1:" << port << "\n";
     const pid_t collector = ::fork();
     if (collector == 0) {
