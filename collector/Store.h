@@ -101,9 +101,9 @@ class Store {
     // stored it. The live feed's event ids are these ids. (SQLite has one
     // writer at a time, so its rowid does this. A sequence shared by two
     // writers does not by itself: one transaction can draw a smaller id and
-    // commit after another's larger one. PostgreSQL can take a
-    // transaction-scoped advisory lock before the insert, so that ids are
-    // drawn and committed in one order.)
+    // commit after another's larger one: PgStore takes a transaction-scoped
+    // advisory lock before the insert, so that its stored_id is drawn and
+    // committed in one order.)
     //
     // The largest id stored; 0 when there is none.
     virtual std::int64_t lastId() = 0;
