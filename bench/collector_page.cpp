@@ -123,7 +123,7 @@ bool Fill(const std::string& file, long count) {
     for (long i = 0; i < count && ok; ++i) {
         const std::string station = "desk-" + std::to_string(i % 5 + 1);
         const std::string time = IsoTime(start + i * 1000);
-        char code[16];
+        char code[24];  // room for any long in hexadecimal
         std::snprintf(code, sizeof code, "%010lX", 0xA000000000L + i);
         sqlite3_bind_text(st, 1, station.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_int64(st, 2, i / 5 + 1);
