@@ -63,7 +63,7 @@ class Parser {
                 if (!this->value(value))
                     return std::nullopt;
                 if (!members.emplace(name, std::move(value)).second)
-                    return failed("\"" + name + "\" is given twice");
+                    return failed(std::string(1, '"').append(name).append("\" is given twice"));
                 blanks();
             } while (take(','));
             if (!take('}'))

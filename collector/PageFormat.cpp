@@ -88,8 +88,13 @@ std::string Json(const StoredReading& s) {
 
 std::string Json(const std::vector<StoredReading>& rows) {
     std::string out = "[";
-    for (const auto& r : rows)
-        out += (out.size() > 1 ? "," : "") + Json(r);
+    // Built up a piece at a time: GCC 12 at -O3 warns wrongly of an overlap
+    // in a literal added to a string.
+    for (const auto& r : rows) {
+        if (out.size() > 1)
+            out += ',';
+        out += Json(r);
+    }
     return out + "]";
 }
 
