@@ -147,8 +147,11 @@ void Typing() {
             const double ms = Ms(Clock::now() - start);
             const std::string name =
                 std::to_string(pace) + " ms, " + (real ? "XTest" : "injection stubbed out");
+            std::string note;
+            if (result != TypingResult::Typed)
+                note.append(" (not typed: result ").append(std::to_string(int(result))).append(")");
             std::printf("  %-38s %8u ms %7.1f ms %8.3f%s\n", name.c_str(), 60 * pace, ms,
-                        ms / (60 * pace), result == TypingResult::Typed ? "" : (" (not typed: " + std::to_string(int(result)) + ")").c_str());
+                        ms / (60 * pace), note.c_str());
         }
     }
     platform::UseKeyboard(nullptr);
