@@ -49,18 +49,6 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 // A connection to the page with the request sent; -1 when it cannot.
 int Request(int port, const std::string& path) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -212,7 +200,7 @@ int main(int argc, char** argv) {
     std::printf("%s store filled with %ld readings in %.1f s (not a figure of the page)\n",
                 pg ? "PostgreSQL" : "SQLite", readings, Ms(Clock::now() - started) / 1000);
 
-    const int port = FreePort();
+    const int port = sim::FreeLoopbackPort();
     std::ofstream(folder / "collector.ini")
         << "[broker]\nurl = " << broker.url()
         << "\nclient_id = bench-collector\ntopic_prefix = bench\n[store]\nurl = "

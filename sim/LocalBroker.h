@@ -17,6 +17,9 @@ struct mosquitto;
 
 namespace sim {
 
+// A port of the loopback address that no one listens on now; 0 when none.
+int FreeLoopbackPort();
+
 class LocalBroker {
   public:
     // extraConfig: more lines for mosquitto.conf (a password file, TLS).

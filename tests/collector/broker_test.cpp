@@ -3,12 +3,9 @@
 // left unacknowledged, so that the next run gets it from the broker, none
 // lost when the collector is killed, and two collectors writing into one
 // PostgreSQL store each reading once.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,19 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-// A port of the loopback address that no one listens on now, for the page.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -113,7 +97,7 @@ struct Site : fakes::TempFolder {
         std::ofstream(folder / "collector.ini")
             << "[broker]\nurl = " << broker.url() << "\nclient_id = " << clientId
             << "\ntopic_prefix = test\n[store]\nurl = " << (pg ? pg->url() : "r.sqlite")
-            << "\n[page]\nlisten = 127.0.0.1:" << FreePort() << "\n";
+            << "\n[page]\nlisten = 127.0.0.1:" << sim::FreeLoopbackPort() << "\n";
     }
     std::unique_ptr<collect::Store> store() const {
         if (pg)
