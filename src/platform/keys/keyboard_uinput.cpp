@@ -58,6 +58,10 @@ constexpr const char* DeviceName = "Chip Reader virtual keyboard";
 constexpr int SetUpMs = 250;
 // The most a first key waits for the device to be taken in, from its making.
 constexpr int TakenInMaxMs = 5000;
+// The most a first key waits for the keymap, from the device's making, once
+// the compositor has opened the device: it is setting the keyboard up, and a
+// busy machine can take GNOME's shell more than TakenInMaxMs for that.
+constexpr int KeymapAfterOpenMaxMs = 12000;
 // The most a reading waits for the compositor to answer.
 constexpr int KeymapWaitMs = 1000;
 // The most a reading waits for the compositor to set the Caps Lock LED.
@@ -134,8 +138,9 @@ class Uinput final : public UinputKeyboard {
         // A seat whose only keyboard is ours gets its keymap once the
         // compositor has set our keyboard up.
         bool keymap = keymap_.refresh(KeymapWaitMs);
-        while (!keymap && std::chrono::steady_clock::now() - created_ <
-                              std::chrono::milliseconds(TakenInMaxMs)) {
+        const auto keymapUntil =
+            created_ + std::chrono::milliseconds(opened_ ? KeymapAfterOpenMaxMs : TakenInMaxMs);
+        while (!keymap && std::chrono::steady_clock::now() < keymapUntil) {
             poll(nullptr, 0, 50);
             keymap = keymap_.refresh(KeymapWaitMs);
         }
