@@ -484,6 +484,14 @@ void HandToSite(const Reading& reading) {
     site::ThePublishing().recorded({reading, reader, port});
 }
 
+// A reading that was not typed is one the operator must take over by hand:
+// said on standard error too (the session's journal), each time, with why,
+// for whoever looks into it later.
+void SayNotTyped(const Reading& reading, const char* why) {
+    std::fprintf(stderr, "Reading %u, %s: %s\n", unsigned(reading.order),
+                 reading.code.c_str(), why ? why : "");
+}
+
 }  // namespace
 
 bool TForm1::RecordReading(ReadingFrom from, bool mayType) {
@@ -515,10 +523,12 @@ bool TForm1::RecordReading(ReadingFrom from, bool mayType) {
         SetStatus(texts::LogFailed);
 
     if (Settings.ChipToKeyboard) {
-        if (mayType && siteRules_.typingRefused)
+        if (mayType && siteRules_.typingRefused) {
             SetStatus(texts::SiteTypingRefused);
-        else if (mayType)
-            ShowTyping(TypeReading(reading, withOrder, withTime, siteRules_.typing));
+            SayNotTyped(reading, texts::SiteTypingRefused);
+        } else if (mayType) {
+            ShowTyping(reading, TypeReading(reading, withOrder, withTime, siteRules_.typing));
+        }
     } else {
         const std::string row = Number(reading.order) + std::string(7, ' ') + reading.time +
                                 std::string(6, ' ') + reading.code;
@@ -575,9 +585,10 @@ const char* NoticeText(platform::KeyboardNotice notice) {
 
 }  // namespace
 
-void TForm1::ShowTyping(TypingResult result) {
+void TForm1::ShowTyping(const Reading& reading, TypingResult result) {
     using platform::KeyboardNotice;
     KeyboardNotice notice = platform::TheKeyboard().notice();
+    const char* said = nullptr;
     switch (result) {
         case TypingResult::Typed:
         case TypingResult::NoDisplay:
@@ -587,6 +598,7 @@ void TForm1::ShowTyping(TypingResult result) {
             // the same at every reading.
             if (result == TypingResult::NoDisplay && notice == KeyboardNotice::None)
                 notice = KeyboardNotice::NoDisplay;
+            said = NoticeText(notice);
             if (notice != shownNotice_) {
                 shownNotice_ = notice;
                 if (const char* text = NoticeText(notice)) {
@@ -601,23 +613,26 @@ void TForm1::ShowTyping(TypingResult result) {
             // Said at every reading: each is one the operator must take
             // over by hand. Whatever is said once is said again after it.
             shownNotice_ = notice;
-            SetStatus(notice == KeyboardNotice::TargetRightsUnknown ? texts::TargetRightsUnknown
-                                                                    : texts::TargetElevated);
+            said = notice == KeyboardNotice::TargetRightsUnknown ? texts::TargetRightsUnknown
+                                                                 : texts::TargetElevated;
+            SetStatus(said);
             break;
         case TypingResult::KeyHeld:
             shownNotice_ = KeyboardNotice::KeyHeld;
-            SetStatus(texts::KeyHeld);
+            SetStatus(said = texts::KeyHeld);
             break;
         case TypingResult::Refused:
-            SetStatus(texts::TypingRefused);
+            SetStatus(said = texts::TypingRefused);
             break;
         case TypingResult::BrokenOff:
-            SetStatus(texts::TypingBrokenOff);
+            SetStatus(said = texts::TypingBrokenOff);
             break;
         case TypingResult::NotANumber:
-            SetStatus(texts::CodeNotANumber);
+            SetStatus(said = texts::CodeNotANumber);
             break;
     }
+    if (result != TypingResult::Typed)
+        SayNotTyped(reading, said);
 }
 
 // ---- Demo ----

@@ -130,7 +130,7 @@ class TForm1 {
     // The reading list and its column labels, with the focus in the list.
     void ShowList();
     // What the status line says of a typed reading.
-    void ShowTyping(TypingResult result);
+    void ShowTyping(const Reading& reading, TypingResult result);
     // A chip the poll took: the lamp, the reading, the beep, the LED-off.
     void TakeReading();
     // The line hung up: the port is let go at once (a USB adapter's device

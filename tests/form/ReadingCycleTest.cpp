@@ -410,9 +410,11 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
 
     // A key held down throughout: said at every reading; Caps Lock's state
     // unknown: said once, like a layout without a key.
+    // Standard error keeps every reading not typed, with why.
     window.statuses.clear();
     keyboard.keys.clear();
     keyboard.held = true;
+    testing::internal::CaptureStderr();
     for (int i = 0; i < 2; ++i)
         ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     keyboard.held = false;
@@ -421,10 +423,13 @@ TEST_F(ReadingCycle, TheStatusLineSaysWhatBecameOfEachTypedReading) {
     for (int i = 0; i < 2; ++i)
         ASSERT_NO_FATAL_FAILURE(ReadChip("0123456789ABCDEF"));
     EXPECT_TRUE(keyboard.keys.empty());
-    EXPECT_EQ(window.statuses,
-              (Strings{"Chip code not typed: a key is held down",
-                       "Chip code not typed: a key is held down",
-                       "Chip code not typed: whether Caps Lock is on could not be read"}));
+    const std::string held = "Chip code not typed: a key is held down";
+    const std::string lock = "Chip code not typed: whether Caps Lock is on could not be read";
+    EXPECT_EQ(window.statuses, (Strings{held, held, lock}));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Reading 17, 0123456789AB: " + held + "\nReading 18, 0123456789AB: " + held +
+                  "\nReading 19, 0123456789AB: " + lock + "\nReading 20, 0123456789AB: " + lock +
+                  "\n");
 }
 
 // ---- Readings while an error box is open ----
