@@ -488,8 +488,8 @@ void HandToSite(const Reading& reading) {
 // said on standard error too (the session's journal), each time, with why,
 // for whoever looks into it later.
 void SayNotTyped(const Reading& reading, const char* why) {
-    std::fprintf(stderr, "Reading %u, %s: %s\n", unsigned(reading.order),
-                 reading.code.c_str(), why ? why : "");
+    std::fprintf(stderr, "Reading %u, %s: %s\n", unsigned(reading.order), reading.code.c_str(),
+                 why ? why : "");
 }
 
 }  // namespace

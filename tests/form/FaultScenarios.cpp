@@ -285,7 +285,12 @@ class Rig {
             return false;
         }
         if (!PortHandle || !window.timerActive(Timer::Timer1)) {
-            Check(false, "the window did not connect to the reader");
+            // All there is to tell why: a rare start-up failure must be
+            // found from its one report.
+            Check(false, std::string("the window did not connect to the reader (port ") +
+                             (PortHandle ? "open" : "closed") + ", status lines " +
+                             Listing(window.statuses) + ", error boxes " + Listing(window.errors) +
+                             ", the reader got " + Listing(reader->requests()) + ")");
             return false;
         }
         started_ = true;
