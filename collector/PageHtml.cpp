@@ -18,14 +18,14 @@ header { background: #1d2330; color: #fff; padding: .6em 1em; display: flex; gap
 header h1 { font-size: 1.2em; margin: 0; }
 #feed { font-size: .9em; opacity: .85; }
 main { display: grid; grid-template-columns: minmax(0, 1fr) minmax(0, 1fr); gap: 1em; padding: 1em; }
-@media (max-width: 900px) { main { grid-template-columns: minmax(0, 1fr); } }
+@media (max-width: 1100px) { main { grid-template-columns: minmax(0, 1fr); } }
 .scroll { max-height: 22em; overflow: auto; }
 .scroll.tall { max-height: 36em; }
 section { background: #fff; border-radius: 6px; padding: .6em 1em; box-shadow: 0 1px 2px #0002; overflow: auto; }
 section.wide { grid-column: 1 / -1; }
 h2 { font-size: 1em; margin: .2em 0 .6em; }
 table { border-collapse: collapse; width: 100%; }
-th, td { text-align: left; padding: .2em .5em; border-bottom: 1px solid #e3e6ea; white-space: nowrap; }
+th, td { text-align: left; padding: .2em .4em; border-bottom: 1px solid #e3e6ea; white-space: nowrap; }
 th { font-weight: 600; color: #566; }
 td.code { font-family: ui-monospace, monospace; }
 .state { display: inline-block; padding: 0 .5em; border-radius: 1em; font-size: .85em; }
@@ -80,7 +80,19 @@ function cell(tr, text, cls) {
   tr.appendChild(td);
   return td;
 }
-function when(ms) { return ms ? new Date(ms).toLocaleString() : ""; }
+// A moment as 2026-12-10 12:53:12, in the browser's time.
+function when(ms) {
+  if (!ms) return "";
+  const d = new Date(ms), two = (n) => String(n).padStart(2, "0");
+  return d.getFullYear() + "-" + two(d.getMonth() + 1) + "-" + two(d.getDate()) + " " +
+    two(d.getHours()) + ":" + two(d.getMinutes()) + ":" + two(d.getSeconds());
+}
+// A station's time as 2026-12-10 12:53:12, the station's own; the whole of
+// it (milliseconds, offset) on hovering.
+function stationTime(tr, text) {
+  const t = text || "";
+  cell(tr, t.length >= 19 ? t.slice(0, 10) + " " + t.slice(11, 19) : t).title = t;
+}
 
 function drawStations() {
   const body = $("#stations tbody");
@@ -97,7 +109,7 @@ function drawStations() {
     cell(tr, "").appendChild(badge);
     cell(tr, s.state ? when(s.since) : "");
     cell(tr, s.last ? s.last.code : "", "code last");
-    cell(tr, s.last ? s.last.time : "");
+    stationTime(tr, s.last ? s.last.time : "");
     body.appendChild(tr);
   }
   const select = $("#station");
@@ -121,7 +133,7 @@ function arrived(r, fresh) {
   const tr = document.createElement("tr");
   tr.dataset.id = r.id;
   if (fresh) tr.className = "fresh";
-  cell(tr, r.station); cell(tr, r.order); cell(tr, r.time); cell(tr, r.code, "code");
+  cell(tr, r.station); cell(tr, r.order); stationTime(tr, r.time); cell(tr, r.code, "code");
   cell(tr, r.reader); cell(tr, r.port);
   const body = $("#live tbody");
   body.insertBefore(tr, body.firstChild);
