@@ -334,13 +334,14 @@ ReaderSimulator::~ReaderSimulator() {
         s.wake();
     if (s.worker.joinable())
         s.worker.join();
-    for (int fd : {s.master, s.slave, s.wakeRead, s.wakeWrite})
-        if (fd >= 0)
-            ::close(fd);
+    // The link first: nothing must lead to the terminal's number once it is free.
     if (!s.link.empty()) {
         std::error_code ec;
         std::filesystem::remove(s.link, ec);
     }
+    for (int fd : {s.master, s.slave, s.wakeRead, s.wakeWrite})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 bool ReaderSimulator::start(std::string& error) {
@@ -404,19 +405,21 @@ void ReaderSimulator::sendGarbage(std::size_t count) {
 void ReaderSimulator::hangUp() {
     State& s = *state_;
     std::unique_lock lock(s.mutex);
-    s.hungUp = true;
-    s.queue.clear();
-    s.wake();
-    s.changed.wait_for(lock, std::chrono::seconds(2), [&] { return s.master < 0; });
     // The kernel gives the closed terminal's number to the next one made, on
     // this machine, by anyone: a link left on it would lead the program to
     // another simulator's line (another test's, running beside this one). It
-    // leads nowhere instead, as a dead line's device does.
+    // leads nowhere instead, as a dead line's device does; and already before
+    // the line closes, or a program that looks again at once may find the
+    // number taken.
     if (!s.link.empty()) {
         std::error_code ec;
         std::filesystem::remove(s.link, ec);
         std::filesystem::create_symlink(s.link + ".hung-up", s.link, ec);
     }
+    s.hungUp = true;
+    s.queue.clear();
+    s.wake();
+    s.changed.wait_for(lock, std::chrono::seconds(2), [&] { return s.master < 0; });
 }
 
 void ReaderSimulator::unplug() {
