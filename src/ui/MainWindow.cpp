@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "Clock.h"
 #include "Drv232.h"
@@ -139,6 +140,7 @@ void TForm1::FormActivate() {
             found = true;
             Settings.Port = std::uint8_t(port);
             readerIdentity_ = PortHandle->identity();
+            identityLooks_ = IdentityLooks;
             window_.setCaption(window_.caption() + WindowsToUtf8(PrintableText(ReaderVersion)));
             break;
         }
@@ -346,6 +348,12 @@ void TForm1::Timer1Timer() {
         LoseReader();
         return;
     }
+    // A device that came a moment ago may not have its stable name yet: the
+    // system gives it a little later. Asked again at the first polls.
+    if (readerIdentity_.empty() && identityLooks_ > 0 && PortHandle) {
+        --identityLooks_;
+        readerIdentity_ = PortHandle->identity();
+    }
     // On every path: the next poll starts a full interval after this one ended.
     window_.startTimer(Timer::Timer1);
 }
@@ -370,7 +378,7 @@ void TForm1::LoseReader() {
     failedTries_ = 0;
     searched_ = false;
     portsSeen_.clear();
-    searchDue_ = false;
+    portsDue_.clear();
     shownDevice_.clear();
     ClosePort();  // the control lines of a line that is gone cannot be lowered
     window_.setStatusColor(LostBarColor);
@@ -398,26 +406,29 @@ void TForm1::Timer3Timer() {
     ShowWhereabouts(where);
 
     // Not back for a while: the reader may be behind another adapter. Every
-    // port is tried once, and once more only after a port appears that was
-    // not there: at the next try, when the system has made its device ready.
-    // The other devices are left alone in between.
+    // port is tried once; after that only a port that appears that was not
+    // there, at the next try, when the system has made its device ready (and
+    // has named it: the reader's own adapter is then found by its name
+    // first). The devices already asked are left alone.
     if (++failedTries_ >= SearchAfterTries) {
         std::vector<int> ports;
         for (const int port : PortSearchOrder(Settings.Port))
             if (platform::Serial().present(port))
                 ports.push_back(port);
-        const bool searchNow = !searched_ || searchDue_;
-        searchDue_ = false;
+        const std::vector<int> due = std::exchange(portsDue_, {});
         if (searched_)
             for (const int port : ports)
                 if (std::find(portsSeen_.begin(), portsSeen_.end(), port) == portsSeen_.end())
-                    searchDue_ = true;
+                    portsDue_.push_back(port);
         portsSeen_ = ports;
-        if (searchNow) {
+        if (!searched_) {
             searched_ = true;
             if (SearchForReader(where.port))
                 return;
         }
+        for (const int port : due)
+            if (port != where.port && TakeBack(port))
+                return;
     }
     window_.startTimer(Timer::Timer3);
 }
@@ -437,6 +448,7 @@ bool TForm1::TakeBack(int port) {
     readerLost_ = false;
     Settings.Port = std::uint8_t(port);
     readerIdentity_ = PortHandle->identity();
+    identityLooks_ = IdentityLooks;
     window_.setStatusColor(SavedBarColor);
     SetStatus(texts::Connected + PrintableText(ReaderVersion) + texts::OnPort +
               std::to_string(port));

@@ -34,6 +34,10 @@ inline constexpr Color LostBarColor = Rgb(255, 96, 96);
 // not back after this many tries, about ten seconds of them, is searched for
 // on every port as at start-up: it may have come back behind another adapter.
 inline constexpr int SearchAfterTries = 10;
+// A port found without a stable name is asked for it again at this many of
+// the first polls, about ten seconds: the system names a device that has
+// just come a moment after it appears.
+inline constexpr int IdentityLooks = 30;
 
 // Where a reading comes from: the demo says so itself.
 enum class ReadingFrom { Reader, Demo };
@@ -154,13 +158,15 @@ class TForm1 {
     // The stable name of the reader's adapter, as found when the reader was
     // found; empty when it has none.
     std::string readerIdentity_;
+    // The polls left that ask again for a name the port did not have yet.
+    int identityLooks_ = 0;
     // Since the reader was lost: the tries that failed, whether the ports
     // were searched, the ports that were there at the last try after the
-    // first search, and whether one appeared then (searched at this try).
+    // first search, and those that appeared then (tried at this try).
     int failedTries_ = 0;
     bool searched_ = false;
     std::vector<int> portsSeen_;
-    bool searchDue_ = false;
+    std::vector<int> portsDue_;
     // The device the status line says the reader is back on, out of reach.
     std::string shownDevice_;
     // Chips the reader's port sent whole while a try to take it back waited

@@ -276,9 +276,9 @@ TEST_F(ReconnectByName, ItsOldNumberIsLeftToTheDeviceThatTookItAndItIsTakenBackU
 
 // Back under its own number, the adapter costs what it did without a name.
 // Not back for ten tries: every port is tried once; after that, only a port
-// that appears is a reason to try them all again, a try later, when its
-// device is ready. A reader found so, behind another adapter, is taken back
-// there and known by that adapter's name from then on.
+// that appears, a try later, when its device is ready: the devices already
+// asked are not asked again. A reader found so, behind another adapter, is
+// taken back there and known by that adapter's name from then on.
 TEST_F(ReconnectByName, ThePortsAreSearchedOnceAndAgainOnlyWhenADeviceAppears) {
     ASSERT_NO_FATAL_FAILURE(StartWithNamedReader());
     PullOut();
@@ -298,7 +298,7 @@ TEST_F(ReconnectByName, ThePortsAreSearchedOnceAndAgainOnlyWhenADeviceAppears) {
 
     sim::ReaderSimulator& other = AddOtherDevice(12);
     EXPECT_EQ(Try(), Strings{});
-    EXPECT_EQ(Try(), Search({12}));
+    EXPECT_EQ(Try(), (Strings{"open 12 ok", "sleep 300"}));
     EXPECT_EQ(other.requests(), Requests{"QI\r"});
     for (int attempt = 0; attempt < 3; ++attempt)
         EXPECT_EQ(Try(), Strings{});
@@ -307,10 +307,10 @@ TEST_F(ReconnectByName, ThePortsAreSearchedOnceAndAgainOnlyWhenADeviceAppears) {
     reader = &AddReader(7);
     Name(*reader, SpareAdapter);
     EXPECT_EQ(Try(), Strings{});
-    EXPECT_EQ(Try(), Search({12}, 7));
+    EXPECT_EQ(Try(), (Strings{"open 7 ok", "sleep 300"}));
     EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM7");
     EXPECT_EQ(Settings.Port, 7);
-    EXPECT_EQ(other.requests(), (Requests{"QI\r", "QI\r"}));
+    EXPECT_EQ(other.requests(), Requests{"QI\r"});
 
     PullOut();
     EXPECT_EQ(Status(), "Reader on COM7 lost: waiting for it to come back");
@@ -318,6 +318,23 @@ TEST_F(ReconnectByName, ThePortsAreSearchedOnceAndAgainOnlyWhenADeviceAppears) {
     Name(*reader, SpareAdapter);
     EXPECT_EQ(Try(), (Strings{"open 8 ok", "sleep 300"}));
     EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM8");
+
+    // Taken back on a port the system has not named yet: its name, given a
+    // poll later, is what finds it under its next number.
+    PullOut();
+    for (int attempt = 1; attempt <= SearchAfterTries; ++attempt)
+        Try();
+    reader = &AddReader(5);
+    EXPECT_EQ(Try(), Strings{});
+    EXPECT_EQ(Try(), (Strings{"open 5 ok", "sleep 300"}));
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM5");
+    Name(*reader, SpareAdapter);
+    form.Timer1Timer();
+    PullOut();
+    reader = &AddReader(3);
+    Name(*reader, SpareAdapter);
+    EXPECT_EQ(Try(), (Strings{"open 3 ok", "sleep 300"}));
+    EXPECT_EQ(Status(), "Connected device ZEVO1234 on port COM3");
 }
 
 // The adapter back where no port number reaches it: the status line says

@@ -326,6 +326,8 @@ int main(int argc, char** argv) {
     // The host plugs the reader's adapter back: ttyUSB1, found by its name.
     loop.runUntil([&] { return status() == connected(ReturnPort); }, 30000);
     Check(status() == connected(ReturnPort), "the reader taken back: " + status());
+    // udev names the adapter a moment after its device appears.
+    loop.runUntil([&] { return !NameOf(LinkOf(ReturnPort)).empty(); }, 10000);
     Check(Settings.Port == ReturnPort && NameOf(LinkOf(ReturnPort)) == readerName,
           "on COM" + std::to_string(int(Settings.Port)) + ", " + LinkOf(ReturnPort) + ", named " +
               NameOf(LinkOf(ReturnPort)));
