@@ -62,8 +62,11 @@ constexpr int TakenInMaxMs = 5000;
 // the compositor has opened the device: it is setting the keyboard up, and a
 // busy machine can take GNOME's shell more than TakenInMaxMs for that.
 constexpr int KeymapAfterOpenMaxMs = 12000;
-// The most a reading waits for the compositor to answer.
+// The most a reading waits for the compositor to answer, at one asking.
 constexpr int KeymapWaitMs = 1000;
+// The most a reading without a keymap yet asks again: a busy compositor
+// answers a new connection late (GNOME's shell, loaded, over a second).
+constexpr int KeymapReadingMaxMs = 4000;
 // The most a reading waits for the compositor to set the Caps Lock LED.
 constexpr int LedWaitMs = 1000;
 
@@ -136,10 +139,12 @@ class Uinput final : public UinputKeyboard {
         }
         AwaitTakenIn();
         // A seat whose only keyboard is ours gets its keymap once the
-        // compositor has set our keyboard up.
+        // compositor has set our keyboard up; a busy compositor sends it
+        // late. Asked again meanwhile, on the same connection.
+        const auto keymapUntil = std::max(
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(KeymapReadingMaxMs),
+            created_ + std::chrono::milliseconds(opened_ ? KeymapAfterOpenMaxMs : TakenInMaxMs));
         bool keymap = keymap_.refresh(KeymapWaitMs);
-        const auto keymapUntil =
-            created_ + std::chrono::milliseconds(opened_ ? KeymapAfterOpenMaxMs : TakenInMaxMs);
         while (!keymap && std::chrono::steady_clock::now() < keymapUntil) {
             poll(nullptr, 0, 50);
             keymap = keymap_.refresh(KeymapWaitMs);
