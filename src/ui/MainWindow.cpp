@@ -178,6 +178,10 @@ void TForm1::FormActivate() {
         window_.setShown(Control::CheckBox4, true);
         SetMark(Control::CheckBox3, Settings.OrderToKeyboard);
         SetMark(Control::CheckBox4, Settings.TimeToKeyboard);
+        // The box is checked by design, so its handler did not run: the
+        // virtual keyboard is made here, so the desktop has it by the first
+        // reading.
+        platform::TheKeyboard().prepare();
     } else {
         SetMark(Control::CheckBox1, false);
     }
