@@ -207,6 +207,12 @@ TEST(StableName, IsTheByIdNameOnlyWhenThatNamesOneAdapter) {
         }
         devices.push_back(fakes::StartReader(dir.path(), 3));
         udev.plug(devices.back()->devicePath(), c.reader);
+        // udev makes each name as a temporary link, then renames it: one
+        // caught half-way is no name.
+        for (const std::filesystem::path name : {udev.byId(c.reader), udev.byPath(c.reader)})
+            std::filesystem::create_symlink(
+                devices.back()->devicePath(),
+                name.parent_path() / (".#" + name.filename().string() + "4f1c"));
         platform::Error error{};
         const auto line = platform::SystemSerial().open(3, error);
         ASSERT_NE(line, nullptr) << platform::ErrorText(error);

@@ -58,8 +58,11 @@ bool CharDevice(const std::string& path, dev_t& device) {
 std::string EntryLeadingTo(const std::string& folder, dev_t device) {
     std::vector<std::string> entries;
     std::error_code ec;
+    // udev makes each name as a hidden temporary link (".#name" and some
+    // letters) and then renames it: such a link is gone a moment later.
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-        entries.push_back(entry.path().string());
+        if (entry.path().filename().string().rfind('.', 0) != 0)
+            entries.push_back(entry.path().string());
     std::sort(entries.begin(), entries.end());  // the same answer whatever the folder's order
     for (const std::string& entry : entries) {
         dev_t found{};

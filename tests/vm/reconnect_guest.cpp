@@ -91,7 +91,9 @@ std::string StableNameIn(const std::string& device, const std::string& folder) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
         struct stat found {};
-        if (::stat(entry.path().c_str(), &found) == 0 && S_ISCHR(found.st_mode) &&
+        // Not udev's temporary link (".#name..."), renamed a moment later.
+        if (entry.path().filename().string().rfind('.', 0) != 0 &&
+            ::stat(entry.path().c_str(), &found) == 0 && S_ISCHR(found.st_mode) &&
             found.st_rdev == wanted.st_rdev)
             return entry.path().string();
     }
