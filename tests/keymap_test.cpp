@@ -9,6 +9,7 @@
 #include <wayland-server.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -235,6 +236,10 @@ class InertFirstKeyboard {
         thread_ = std::thread([this] {
             wl_event_loop* loop = wl_display_get_event_loop(display_);
             while (!stop_) {
+                if (busy_) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    continue;
+                }
                 wl_event_loop_dispatch(loop, 20);
                 wl_display_flush_clients(display_);
             }
@@ -252,6 +257,8 @@ class InertFirstKeyboard {
         std::filesystem::remove_all(runtime_);
     }
     static constexpr const char* Keymap = "xkb_keymap { };";
+    // A busy compositor: it answers nothing meanwhile.
+    void busy(bool busy) { busy_ = busy; }
 
   private:
     static void Bind(wl_client* client, void* data, std::uint32_t version, std::uint32_t id) {
@@ -288,6 +295,7 @@ class InertFirstKeyboard {
     std::vector<std::pair<std::string, std::string>> saved_;
     wl_display* display_ = nullptr;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> busy_{false};
     int keyboards_ = 0;  // the compositor's thread's alone
     std::thread thread_;
 };
@@ -296,7 +304,14 @@ TEST(WaylandKeymap, AConnectionThatAnswersWithoutAKeymapIsReplaced) {
     InertFirstKeyboard compositor;
     platform::WaylandKeymap keymap;
     EXPECT_FALSE(keymap.refresh(1000));  // the first client's keyboard: no keymap
+    EXPECT_FALSE(keymap.late());
+    // Busy: the connection is kept, and the keymap's absence told as lateness.
+    compositor.busy(true);
+    EXPECT_FALSE(keymap.refresh(300));
+    EXPECT_TRUE(keymap.late());
+    compositor.busy(false);
     EXPECT_TRUE(keymap.refresh(1000));
+    EXPECT_FALSE(keymap.late());
     EXPECT_EQ(keymap.text(), InertFirstKeyboard::Keymap);
 }
 

@@ -65,8 +65,10 @@ constexpr int KeymapAfterOpenMaxMs = 12000;
 // The most a reading waits for the compositor to answer, at one asking.
 constexpr int KeymapWaitMs = 1000;
 // The most a reading without a keymap yet asks again: a busy compositor
-// answers a new connection late (GNOME's shell, loaded, over a second).
+// answers a new connection late (GNOME's shell, loaded, over a second);
+// while it is late rather than without a keymap, up to the second figure.
 constexpr int KeymapReadingMaxMs = 4000;
+constexpr int KeymapBusyMaxMs = 15000;
 // The most a reading waits for the compositor to set the Caps Lock LED.
 constexpr int LedWaitMs = 1000;
 
@@ -141,11 +143,14 @@ class Uinput final : public UinputKeyboard {
         // A seat whose only keyboard is ours gets its keymap once the
         // compositor has set our keyboard up; a busy compositor sends it
         // late. Asked again meanwhile, on the same connection.
+        const auto asked = std::chrono::steady_clock::now();
         const auto keymapUntil = std::max(
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(KeymapReadingMaxMs),
+            asked + std::chrono::milliseconds(KeymapReadingMaxMs),
             created_ + std::chrono::milliseconds(opened_ ? KeymapAfterOpenMaxMs : TakenInMaxMs));
+        const auto busyUntil = asked + std::chrono::milliseconds(KeymapBusyMaxMs);
         bool keymap = keymap_.refresh(KeymapWaitMs);
-        while (!keymap && std::chrono::steady_clock::now() < keymapUntil) {
+        while (!keymap && (std::chrono::steady_clock::now() < keymapUntil ||
+                           (keymap_.late() && std::chrono::steady_clock::now() < busyUntil))) {
             poll(nullptr, 0, 50);
             keymap = keymap_.refresh(KeymapWaitMs);
         }

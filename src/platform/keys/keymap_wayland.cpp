@@ -142,9 +142,12 @@ bool WaylandKeymap::connect(int timeoutMs) {
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &RegistryListener, this);
     // The globals; then the seat's capabilities; then the keyboard's keymap.
-    for (int i = 0; i < 3; ++i)
-        if (roundtrip(timeoutMs / 3) == Answer::Broken)
+    for (int i = 0; i < 3; ++i) {
+        const Answer answer = roundtrip(timeoutMs / 3);
+        if (answer == Answer::Broken)
             return false;
+        late_ = late_ || answer == Answer::TimedOut;
+    }
     return true;
 }
 
@@ -171,8 +174,10 @@ bool WaylandKeymap::refresh(int timeoutMs) {
     // hangs would pile connections up in its queue. (GNOME's shell can leave
     // a keyboard made while its devices change without a keymap; a new
     // connection gets one at once.)
+    late_ = false;
     if (display_) {
         const Answer answer = roundtrip(timeoutMs);
+        late_ = answer == Answer::TimedOut;
         if (answer == Answer::Broken || (answer == Answer::Done && text_.empty()))
             disconnect();
     }

@@ -31,6 +31,9 @@ class WaylandKeymap {
     bool refresh(int timeoutMs);
     // A new connection, whatever the old one had.
     void renew(int timeoutMs);
+    // Whether the compositor left some asking of the last refresh unanswered
+    // in its time: it is busy, not without a keymap.
+    bool late() const { return late_; }
     const std::string& text() const { return text_; }
     // Counts the keymaps received, so a caller sees a change. The text is
     // empty when the last one the compositor sent could not be read.
@@ -55,6 +58,7 @@ class WaylandKeymap {
     wl_keyboard* keyboard_ = nullptr;
     std::string text_;
     std::uint64_t generation_ = 0;
+    bool late_ = false;
 };
 
 }  // namespace platform
